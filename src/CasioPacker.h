@@ -1,0 +1,34 @@
+#pragma once
+
+#include "Buffer.h"
+
+// A packet as the program sees it. `extendedData` always points to a Buffer: the data to
+// send (size 0 for none), or the area that receives the restored data.
+struct CasioPacketInfo {
+    unsigned char type;
+    unsigned char subtype;
+    Buffer* extendedData;
+};
+
+// The packet codec:
+//   type (raw byte) | subtype (2 hex digits) | flag ('0' or '1')
+//   [ escaped length L (4 hex digits) | L escaped bytes ] | checksum (2 hex digits)
+class CasioPacker {
+public:
+    static constexpr int packetSizeWithoutData = 6;
+    static constexpr int extendedDataOverhead = 10;
+    static constexpr int maxSentExtendedDataSize = 2048;
+    static constexpr int maxReceivedExtendedDataSize = 1024;
+
+    // On success the size of `output` is the packet's length; true when the packet
+    // does not fit `output` (its size on entry) or its data escapes beyond 2048 bytes.
+    static bool pack(CasioPacketInfo packetInfo, Buffer* output);
+    // True when `input` is corrupted or the data does not fit `packetInfo->extendedData`.
+    static bool unpack(CasioPacketInfo* packetInfo, Buffer* input);
+
+private:
+    static int insertExtendedData(Buffer* data, Buffer* workingBuffer);
+    static bool getExtendedData(Buffer* data, Buffer* input);
+    static int getExtendedDataSize(Buffer* input);
+    static bool checkCorruption(Buffer* input);
+};

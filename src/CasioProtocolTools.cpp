@@ -1,0 +1,129 @@
+#include "CasioProtocolTools.h"
+
+#include "Log.h"
+#include "SocketTools.h"
+
+namespace {
+
+constexpr int connectPacketCapacity = 1024;
+constexpr int answerCapacity = 4096;
+
+// The answer's extended data is handed back to the caller, so it outlives the call.
+unsigned char answerData[answerCapacity];
+Buffer answerBuffer(answerData, answerCapacity);
+
+bool isResendRequest(const CasioPacketInfo& info) {
+    return info.type == CasioProtocolTools::typeRefusal &&
+           info.subtype == CasioProtocolTools::subtypeResend;
+}
+
+} // namespace
+
+bool CasioProtocolTools::connectProtocol(Socket* socket, int maxRetry) {
+    unsigned char dataBuffer[connectPacketCapacity];
+    Buffer packetBuffer(dataBuffer, connectPacketCapacity);
+    Buffer emptyData(nullptr, 0);
+
+    // A lone zero byte ahead of the first request; whether it went out does not matter.
+    unsigned char gapFillingData[1] = {0x00};
+    Buffer gapFillingBuffer(gapFillingData, 1);
+    SocketTools::sendBufferOrTimeout(socket, &gapFillingBuffer, sendTries);
+
+    for (int trycount = 0; trycount < maxRetry; ++trycount) {
+        CasioPacketInfo packetInfo = {typeConnect, 0x00, &emptyData};
+        packetBuffer.setSize(connectPacketCapacity);
+        if (CasioPacker::pack(packetInfo, &packetBuffer)) {
+            Log::error("Failed to pack the connect request !");
+            return true;
+        }
+        Log::info("Sending connection packet ...");
+        if (!sendPacketAndAck(socket, &packetBuffer, connectTimeout)) {
+            Log::info("Protocol connected !");
+            return false;
+        }
+        Log::error("Failed to send and ACK connection packet !");
+    }
+    return true;
+}
+
+bool CasioProtocolTools::disconnectProtocol(Socket* socket, int maxRetry) {
+    Buffer emptyExtraBuffer(nullptr, 0);
+    CasioPacketInfo info = {typeDisconnect, 0x00, &emptyExtraBuffer};
+    unsigned char dataBuffer[connectPacketCapacity];
+    Buffer packetBuffer(dataBuffer, connectPacketCapacity);
+
+    if (CasioPacker::pack(info, &packetBuffer)) {
+        Log::error("Failed to pack the disconnect signal!");
+        return true;
+    }
+    // The calculator does not answer a disconnect signal; nothing is read.
+    if (SocketTools::sendBufferOrTimeout(socket, &packetBuffer, maxRetry)) {
+        Log::error("Failed to send the disconnect packet !");
+        return true;
+    }
+    return false;
+}
+
+bool CasioProtocolTools::sendPacketAndGetAnswer(Socket* socket, Buffer* packet, int timeout,
+                                                CasioPacketInfo* result) {
+    unsigned char answerPacketData[answerCapacity];
+    Buffer answerPacketBuffer(answerPacketData, answerCapacity);
+    int resendRequests = 0;
+
+    int trycount = 0;
+    while (trycount < timeout) {
+        Log::debug("Sending message ...");
+        if (SocketTools::sendBufferOrTimeout(socket, packet, sendTries)) {
+            return true;
+        }
+
+        Log::debug("Sending waiting for ack message ...");
+        answerPacketBuffer.setSize(answerCapacity);
+        SocketTools::receiveBufferOrTimeout(socket, &answerPacketBuffer, receiveTries,
+                                            CasioPacker::packetSizeWithoutData);
+        if (answerPacketBuffer.getSize() == 0) {
+            ++trycount;
+            continue;
+        }
+
+        Log::debug("Reading ack message ...");
+        answerBuffer.setSize(answerCapacity);
+        CasioPacketInfo info = {0, 0, &answerBuffer};
+        if (CasioPacker::unpack(&info, &answerPacketBuffer)) {
+            return true;
+        }
+        if (isResendRequest(info)) {
+            if (++resendRequests > maxResendRequests) {
+                Log::error("The calc keeps asking to send again !");
+                return true;
+            }
+            continue;
+        }
+        *result = info;
+        return false;
+    }
+    return true;
+}
+
+bool CasioProtocolTools::sendPacketAndAck(Socket* socket, Buffer* packet, int timeout) {
+    CasioPacketInfo info = {0, 0, nullptr};
+    if (sendPacketAndGetAnswer(socket, packet, timeout, &info)) {
+        Log::error("Failed to send or get an answer from the calc !");
+        return true;
+    }
+    if (info.type != typeAck || info.subtype != 0x00) {
+        Log::error("Unexpected answer while reading ACK !");
+        return true;
+    }
+    return false;
+}
+
+bool CasioProtocolTools::sendAck(Socket* socket, int timeout) {
+    unsigned char ackData[CasioPacker::packetSizeWithoutData];
+    Buffer ackPacket(ackData, CasioPacker::packetSizeWithoutData);
+    Buffer emptyExtraData(nullptr, 0);
+    CasioPacketInfo info = {typeAck, 0x00, &emptyExtraData};
+    // Six bytes always hold a packet without extended data.
+    CasioPacker::pack(info, &ackPacket);
+    return SocketTools::sendBufferOrTimeout(socket, &ackPacket, timeout);
+}

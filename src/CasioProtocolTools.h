@@ -1,0 +1,33 @@
+#pragma once
+
+#include "Buffer.h"
+#include "CasioPacker.h"
+#include "Socket.h"
+
+// The packet exchanges of the link protocol. Every operation returns true on failure.
+class CasioProtocolTools {
+public:
+    static constexpr unsigned char typeFileRequest = 0x01;
+    static constexpr unsigned char typeFilePart = 0x02;
+    static constexpr unsigned char typeConnect = 0x05;
+    static constexpr unsigned char typeAck = 0x06;
+    static constexpr unsigned char typeRefusal = 0x15;
+    static constexpr unsigned char typeDisconnect = 0x18;
+    static constexpr unsigned char subtypeResend = 0x01;
+
+    static constexpr int sendTries = 10;
+    static constexpr int receiveTries = 10;
+    static constexpr int connectTimeout = 100;
+    // Requests to resend do not use up `timeout`, but a device that asks for ever
+    // must not hold the exchange for ever either.
+    static constexpr int maxResendRequests = 32;
+
+    static bool connectProtocol(Socket* socket, int maxRetry);
+    static bool disconnectProtocol(Socket* socket, int maxRetry);
+    // `result->extendedData` points into storage of this class that stays readable
+    // until the next call.
+    static bool sendPacketAndGetAnswer(Socket* socket, Buffer* packet, int timeout,
+                                       CasioPacketInfo* result);
+    static bool sendPacketAndAck(Socket* socket, Buffer* packet, int timeout);
+    static bool sendAck(Socket* socket, int timeout);
+};

@@ -1,0 +1,31 @@
+#include "SocketTools.h"
+
+bool SocketTools::sendBufferOrTimeout(Socket* socket, Buffer* buffer, int timeout) {
+    int tryCount = 0;
+    int writeSize = 0;
+    while (writeSize < buffer->getSize()) {
+        Buffer appendBuffer(buffer->getData() + writeSize, buffer->getSize() - writeSize);
+        // A failed send leaves the view's size at 0, so its bytes are offered again.
+        socket->sendBuffer(&appendBuffer);
+        writeSize += appendBuffer.getSize();
+        ++tryCount;
+        if (tryCount >= timeout && writeSize < buffer->getSize()) {
+            return true;
+        }
+    }
+    return false;
+}
+
+bool SocketTools::receiveBufferOrTimeout(Socket* socket, Buffer* buffer, int timeout, int minimum) {
+    int readSize = 0;
+    for (int tryCount = 0; tryCount < timeout; ++tryCount) {
+        Buffer appendBuffer(buffer->getData() + readSize, buffer->getSize() - readSize);
+        socket->receiveBuffer(&appendBuffer);
+        readSize += appendBuffer.getSize();
+        if (readSize >= minimum) {
+            break;
+        }
+    }
+    buffer->setSize(readSize);
+    return readSize < minimum;
+}

@@ -1,0 +1,7 @@
+#include "TolvaneVersion.h"
+
+#include <cstdio>
+
+void TolvaneVersion::printVersion() {
+    printf("libtolvane [%s] V%d.%d.%d\n", releaseDate, versionMajor, versionMinor, versionPatch);
+}

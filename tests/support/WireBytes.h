@@ -1,0 +1,28 @@
+#pragma once
+
+#include "LibusbDouble.h"
+
+#include <string>
+
+// Helpers for writing packets in tests the way they read on the wire.
+namespace WireBytes {
+
+using LibusbDouble::Bytes;
+
+// Bytes of a string, taken literally.
+Bytes text(const std::string& characters);
+// A packet without extended data: the type byte, then the given digit text.
+Bytes packet(unsigned char type, const std::string& digits);
+Bytes concat(const Bytes& first, const Bytes& second);
+Bytes allByteValues();
+
+// The acknowledgement the calculator answers with: 06 '0' '0' '0' '7' '0'.
+Bytes ack();
+// The calculator's request to send again: 15 '0' '1' '0' '6' 'F'.
+Bytes resendRequest();
+
+// Scripts the double as a calculator that answers every OUT transfer that ends a
+// packet with `answer`; the lone zero byte before a connection is not answered.
+void answerEveryPacketWith(const Bytes& answer);
+
+} // namespace WireBytes

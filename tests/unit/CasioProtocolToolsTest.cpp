@@ -1,0 +1,221 @@
+#include "CasioProtocolTools.h"
+#include "CalcConnector.h"
+#include "LibusbDouble.h"
+#include "Log.h"
+#include "StdoutCapture.h"
+#include "UsbContext.h"
+#include "WireBytes.h"
+
+#include <gtest/gtest.h>
+#include <string>
+
+namespace {
+
+using LibusbDouble::Bytes;
+using WireBytes::ack;
+using WireBytes::concat;
+using WireBytes::packet;
+using WireBytes::text;
+
+const Bytes connectRequest = packet(0x05, "00070");
+const Bytes disconnectSignal = packet(0x18, "00070");
+const Bytes fileExists = packet(0x15, "0206E");
+
+class ProtocolTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        LibusbDouble::reset();
+        LibusbDouble::addDevice(0x07CF, 0x6101);
+        Log::setLoglevel(-1);
+        context.initUsbContext();
+        ASSERT_FALSE(socket.setDeviceHandle(CalcConnector::connect(&context)));
+        LibusbDouble::clearTransfers();
+        Log::setLoglevel(LOGLEVEL_INFO);
+    }
+
+    bool exchange(Bytes toSend, int timeout, CasioPacketInfo* answer) {
+        Buffer packetBuffer(toSend.data(), static_cast<int>(toSend.size()));
+        return CasioProtocolTools::sendPacketAndGetAnswer(&socket, &packetBuffer, timeout, answer);
+    }
+
+    bool exchangeAndAck(Bytes toSend, int timeout) {
+        Buffer packetBuffer(toSend.data(), static_cast<int>(toSend.size()));
+        return CasioProtocolTools::sendPacketAndAck(&socket, &packetBuffer, timeout);
+    }
+
+    static int timesSent(const Bytes& bytes) {
+        int count = 0;
+        for (const auto& transfer : LibusbDouble::transfers()) {
+            count += transfer.endpoint == 0x01 && transfer.moved == bytes;
+        }
+        return count;
+    }
+
+    UsbContext context;
+    Socket socket;
+};
+
+TEST_F(ProtocolTest, ConnectSendsAZeroByteThenRequestsUntilAcknowledged) {
+    WireBytes::answerEveryPacketWith(ack());
+    StdoutCapture capture;
+    EXPECT_FALSE(CasioProtocolTools::connectProtocol(&socket, 5));
+    EXPECT_EQ(capture.finish(), "[INFO]: Sending connection packet ...\n"
+                                "[INFO]: Protocol connected !\n");
+    EXPECT_EQ(LibusbDouble::bytesSent(), concat({0x00}, connectRequest));
+}
+
+TEST_F(ProtocolTest, ConnectMakesExactlyMaxRetryAttempts) {
+    WireBytes::answerEveryPacketWith(fileExists);
+    StdoutCapture capture;
+    EXPECT_TRUE(CasioProtocolTools::connectProtocol(&socket, 5));
+    std::string expected;
+    for (int i = 0; i < 5; ++i) {
+        expected += "[INFO]: Sending connection packet ...\n"
+                    "[ERROR]: Unexpected answer while reading ACK !\n"
+                    "[ERROR]: Failed to send and ACK connection packet !\n";
+    }
+    EXPECT_EQ(capture.finish(), expected);
+    EXPECT_EQ(timesSent(connectRequest), 5);
+
+    LibusbDouble::clearTransfers();
+    EXPECT_TRUE(CasioProtocolTools::connectProtocol(&socket, 0));
+    EXPECT_EQ(LibusbDouble::bytesSent(), Bytes({0x00}));
+}
+
+TEST_F(ProtocolTest, ASilentCalculatorIsAskedAHundredTimesPerAttempt) {
+    Log::setLoglevel(-1);
+    EXPECT_TRUE(CasioProtocolTools::connectProtocol(&socket, 2));
+    EXPECT_EQ(timesSent(connectRequest), 200);
+    EXPECT_EQ(LibusbDouble::inTransferCount(), 2000);
+}
+
+TEST_F(ProtocolTest, ConnectGoesOnWhenTheZeroByteCannotBeSent) {
+    for (int i = 0; i < 10; ++i) {
+        LibusbDouble::queueOut({0, LIBUSB_ERROR_PIPE});
+    }
+    WireBytes::answerEveryPacketWith(ack());
+    Log::setLoglevel(-1);
+    EXPECT_FALSE(CasioProtocolTools::connectProtocol(&socket, 1));
+    EXPECT_EQ(LibusbDouble::bytesSent(), connectRequest);
+}
+
+TEST_F(ProtocolTest, DisconnectSendsTheSignalAndReadsNothing) {
+    EXPECT_FALSE(CasioProtocolTools::disconnectProtocol(&socket, 5));
+    EXPECT_EQ(LibusbDouble::bytesSent(), disconnectSignal);
+    EXPECT_EQ(LibusbDouble::inTransferCount(), 0);
+
+    LibusbDouble::clearTransfers();
+    for (int i = 0; i < 5; ++i) {
+        LibusbDouble::queueOut({0, LIBUSB_ERROR_NO_DEVICE});
+    }
+    Log::setLoglevel(LOGLEVEL_ERROR);
+    StdoutCapture capture;
+    EXPECT_TRUE(CasioProtocolTools::disconnectProtocol(&socket, 5));
+    const std::string printed = capture.finish();
+    EXPECT_EQ(printed.substr(printed.size() - 48),
+              "[ERROR]: Failed to send the disconnect packet !\n");
+    EXPECT_EQ(LibusbDouble::outTransferCount(), 5);
+}
+
+TEST_F(ProtocolTest, SendAckSendsTheAcknowledgement) {
+    EXPECT_FALSE(CasioProtocolTools::sendAck(&socket, 1));
+    EXPECT_EQ(LibusbDouble::bytesSent(), ack());
+}
+
+TEST_F(ProtocolTest, AResendRequestIsAnsweredBySendingAgainUncounted) {
+    LibusbDouble::queueIn({WireBytes::resendRequest(), 0});
+    LibusbDouble::queueIn({ack(), 0});
+    Log::setLoglevel(LOGLEVEL_DEBUG);
+    StdoutCapture capture;
+    EXPECT_FALSE(exchangeAndAck(connectRequest, 1));
+    const std::string pass = "[DEBUG]: Sending message ...\n"
+                             "[DEBUG]: Sending waiting for ack message ...\n"
+                             "[DEBUG]: Reading ack message ...\n";
+    EXPECT_EQ(capture.finish(), pass + pass);
+    EXPECT_EQ(timesSent(connectRequest), 2);
+}
+
+TEST_F(ProtocolTest, EndlessResendRequestsAreBounded) {
+    WireBytes::answerEveryPacketWith(WireBytes::resendRequest());
+    StdoutCapture capture;
+    EXPECT_TRUE(exchangeAndAck(connectRequest, 5));
+    EXPECT_EQ(capture.finish(), "[ERROR]: The calc keeps asking to send again !\n"
+                                "[ERROR]: Failed to send or get an answer from the calc !\n");
+    EXPECT_EQ(timesSent(connectRequest), CasioProtocolTools::maxResendRequests + 1);
+}
+
+TEST_F(ProtocolTest, AnEmptyReceiveSendsThePacketAgainWithTheFullArea) {
+    for (int i = 0; i < 10; ++i) {
+        LibusbDouble::queueIn({{}, LIBUSB_ERROR_TIMEOUT});
+    }
+    LibusbDouble::queueIn({ack(), 0});
+    Log::setLoglevel(-1);
+    EXPECT_FALSE(exchangeAndAck(connectRequest, 2));
+    EXPECT_EQ(timesSent(connectRequest), 2);
+    EXPECT_EQ(LibusbDouble::transfers().back().offered, 4096);
+}
+
+TEST_F(ProtocolTest, NoAnswerWithinTheTimeoutFails) {
+    Log::setLoglevel(-1);
+    CasioPacketInfo answer{};
+    EXPECT_TRUE(exchange(connectRequest, 1, &answer));
+    EXPECT_EQ(timesSent(connectRequest), 1);
+    EXPECT_EQ(LibusbDouble::inTransferCount(), 10);
+}
+
+TEST_F(ProtocolTest, APacketThatCannotBeSentIsNotTriedAgain) {
+    for (int i = 0; i < 10; ++i) {
+        LibusbDouble::queueOut({0, LIBUSB_ERROR_PIPE});
+    }
+    Log::setLoglevel(-1);
+    CasioPacketInfo answer{};
+    EXPECT_TRUE(exchange(connectRequest, 5, &answer));
+    EXPECT_EQ(LibusbDouble::outTransferCount(), 10);
+    EXPECT_EQ(LibusbDouble::inTransferCount(), 0);
+}
+
+TEST_F(ProtocolTest, ACorruptOrShortAnswerEndsTheExchangeWithoutResending) {
+    for (Bytes answer : {packet(0x06, "00071"), Bytes{0x06, '0', '0'}}) {
+        LibusbDouble::clearTransfers();
+        LibusbDouble::queueIn({answer, 0}); // the short one waits out the other tries
+        Log::setLoglevel(-1);
+        StdoutCapture capture;
+        EXPECT_TRUE(exchangeAndAck(connectRequest, 5));
+        EXPECT_NE(capture.finish().find("packetsize"), std::string::npos);
+        EXPECT_EQ(timesSent(connectRequest), 1);
+    }
+}
+
+TEST_F(ProtocolTest, AnAnswerArrivingInPiecesIsJoined) {
+    const Bytes answer = ack();
+    LibusbDouble::queueIn({Bytes(answer.begin(), answer.begin() + 4), 0});
+    LibusbDouble::queueIn({Bytes(answer.begin() + 4, answer.end()), 0});
+    EXPECT_FALSE(exchangeAndAck(connectRequest, 1));
+}
+
+TEST_F(ProtocolTest, AnyAnswerButAResendRequestIsHandedBack) {
+    LibusbDouble::queueIn({fileExists, 0});
+    CasioPacketInfo answer{};
+    EXPECT_FALSE(exchange(connectRequest, 1, &answer));
+    EXPECT_EQ(answer.type, 0x15);
+    EXPECT_EQ(answer.subtype, 0x02);
+    EXPECT_EQ(answer.extendedData->getSize(), 4096);
+
+    for (Bytes refused : {fileExists, packet(0x06, "0106F")}) {
+        LibusbDouble::queueIn({refused, 0});
+        StdoutCapture capture;
+        EXPECT_TRUE(exchangeAndAck(connectRequest, 1));
+        EXPECT_EQ(capture.finish(), "[ERROR]: Unexpected answer while reading ACK !\n");
+    }
+}
+
+TEST_F(ProtocolTest, AnAnswersDataStaysReadableAfterTheCall) {
+    LibusbDouble::queueIn({packet(0x06, "0010005ABCDE5B"), 0});
+    CasioPacketInfo answer{};
+    ASSERT_FALSE(exchange(connectRequest, 1, &answer));
+    ASSERT_EQ(answer.extendedData->getSize(), 5);
+    const unsigned char* data = answer.extendedData->getData();
+    EXPECT_EQ(Bytes(data, data + 5), text("ABCDE"));
+}
+
+} // namespace

@@ -1,0 +1,56 @@
+#include "Log.h"
+#include "Buffer.h"
+#include "StdoutCapture.h"
+#include "TolvaneVersion.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+std::string logAllAt(int level) {
+    Log::setLoglevel(level);
+    StdoutCapture capture;
+    Log::debug("d");
+    Log::info("i");
+    Log::warning("w");
+    Log::error("e");
+    return capture.finish();
+}
+
+TEST(Log, EachLevelAdmitsItsMessagesAndTheMoreSevere) {
+    EXPECT_EQ(logAllAt(-1), "");
+    EXPECT_EQ(logAllAt(0), "[ERROR]: e\n");
+    EXPECT_EQ(logAllAt(1), "[WARNING]: w\n[ERROR]: e\n");
+    EXPECT_EQ(logAllAt(2), "[INFO]: i\n[WARNING]: w\n[ERROR]: e\n");
+    EXPECT_EQ(logAllAt(3), "[DEBUG]: d\n[INFO]: i\n[WARNING]: w\n[ERROR]: e\n");
+    const std::string atSeven = logAllAt(7);
+    EXPECT_EQ(Log::getLoglevel(), 7);
+    EXPECT_EQ(atSeven, logAllAt(3));
+}
+
+TEST(Log, MessageIsNeverUsedAsAFormat) {
+    Log::setLoglevel(LOGLEVEL_ERROR);
+    StdoutCapture capture;
+    Log::error("100% %s %d");
+    EXPECT_EQ(capture.finish(), "[ERROR]: 100% %s %d\n");
+}
+
+TEST(TolvaneVersion, BannerIsPrintedWhateverTheLevel) {
+    Log::setLoglevel(-1);
+    StdoutCapture capture;
+    TolvaneVersion::printVersion();
+    EXPECT_EQ(capture.finish(), "libtolvane [09 april 2016] V0.0.1\n");
+}
+
+TEST(Buffer, ReportsItsViewUntilReset) {
+    unsigned char storage[2048];
+    Buffer buffer(storage, sizeof storage);
+    EXPECT_EQ(buffer.getData(), storage);
+    EXPECT_EQ(buffer.getSize(), 2048);
+    buffer.setData(storage + 8);
+    buffer.setSize(12);
+    EXPECT_EQ(buffer.getData(), storage + 8);
+    EXPECT_EQ(buffer.getSize(), 12);
+}
+
+} // namespace
