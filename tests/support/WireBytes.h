@@ -16,6 +16,11 @@ Bytes packet(unsigned char type, const std::string& digits);
 Bytes concat(const Bytes& first, const Bytes& second);
 Bytes allByteValues();
 
+// The wire format written out independently of the library, as an oracle:
+// escapes 0x00-0x1E and 0x5C, and frames a packet with its flag, length and checksum.
+Bytes escaped(const Bytes& data);
+Bytes framed(unsigned char type, unsigned char subtype, const Bytes& data);
+
 // The acknowledgement the calculator answers with: 06 '0' '0' '0' '7' '0'.
 Bytes ack();
 // The calculator's request to send again: 15 '0' '1' '0' '6' 'F'.

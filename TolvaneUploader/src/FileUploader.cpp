@@ -1,0 +1,115 @@
+#include "FileUploader.h"
+
+#include "CasioProtocolTools.h"
+#include "FileLoader.h"
+#include "FileProtocol.h"
+#include "Log.h"
+
+#include <cmath>
+#include <cstdio>
+
+namespace {
+
+constexpr int packedAreaSize = 2048;
+constexpr int requestTimeout = 5;
+constexpr int partTimeout = 10;
+constexpr unsigned char subtypeFileExists = 0x02;
+constexpr unsigned char subtypeMemoryFull = 0x05;
+
+bool is(const CasioPacketInfo& answer, unsigned char type, unsigned char subtype) {
+    return answer.type == type && answer.subtype == subtype;
+}
+
+// True unless the calculator accepted the request.
+bool judgeRequestAnswer(const CasioPacketInfo& answer) {
+    if (is(answer, CasioProtocolTools::typeAck, 0x00)) {
+        Log::info("File request accepted !");
+        return false;
+    }
+    if (is(answer, CasioProtocolTools::typeRefusal, subtypeFileExists)) {
+        Log::error("File already exists !");
+        Log::info("use -w to overwrite ?");
+        return true;
+    }
+    if (is(answer, CasioProtocolTools::typeRefusal, subtypeMemoryFull)) {
+        Log::error("Memory full !");
+        Log::info("optimize the memory ?");
+        return true;
+    }
+    printf("Bad file send answer: type:%#x subtype:%#x extended size: %d\n", answer.type,
+           answer.subtype, answer.extendedData->getSize());
+    return true;
+}
+
+int countParts(int fileSize) {
+    return static_cast<int>(ceilf(static_cast<float>(fileSize) / 256.0f));
+}
+
+} // namespace
+
+bool FileUploader::sendFileRequest(const char* foldername, int dataSize, const char* filename,
+                                   const char* devicename, unsigned char mode, Socket* socket) {
+    unsigned char packedData[packedAreaSize];
+    Buffer packedBuffer(packedData, packedAreaSize);
+    if (FileProtocol::buildSendRequestPacket(&packedBuffer, dataSize, foldername, filename,
+                                             devicename, mode)) {
+        return true;
+    }
+
+    CasioPacketInfo answer = {0, 0, nullptr};
+    if (CasioProtocolTools::sendPacketAndGetAnswer(socket, &packedBuffer, requestTimeout,
+                                                   &answer)) {
+        Log::error("Failed to send the send file request !");
+        return true;
+    }
+    return judgeRequestAnswer(answer);
+}
+
+bool FileUploader::sendFilePart(Buffer* data, Socket* socket, int partId, int partCount,
+                                int partSize) {
+    unsigned char packedData[packedAreaSize];
+    Buffer packedBuffer(packedData, packedAreaSize);
+    if (FileProtocol::buildFilePartPacket(&packedBuffer, data, partId, partCount, partSize)) {
+        Log::error("Failed to create the send part packet !");
+        return true;
+    }
+    if (CasioProtocolTools::sendPacketAndAck(socket, &packedBuffer, partTimeout)) {
+        Log::error("Failed to send the part packet !");
+        return true;
+    }
+    return false;
+}
+
+bool FileUploader::uploadFile(Socket* socket, const char* foldername, const char* filename,
+                              const char* devicename, unsigned char mode) {
+    Buffer fileData = FileLoader::readFile(filename);
+    if (fileData.getSize() == -1) {
+        Log::error("Failed to load the file !");
+        return true;
+    }
+    // Refused before the request: the calculator could not be told the part count.
+    if (fileData.getSize() > maxFileSize) {
+        Log::error("File too big to upload (16776960 bytes max) !");
+        return true;
+    }
+
+    if (sendFileRequest(foldername, fileData.getSize(), filename, devicename, mode, socket)) {
+        Log::error("Failed the file send request !");
+        return true;
+    }
+    if (fileData.getSize() == 0) {
+        Log::error("Zero sized file not handled at this time !");
+        return true;
+    }
+
+    const int partCount = countParts(fileData.getSize());
+    Log::info("Starting to upload ...");
+    for (int i = 0; i < partCount; ++i) {
+        Log::debug("Sending next part ...");
+        if (sendFilePart(&fileData, socket, i, partCount, partSize)) {
+            return true;
+        }
+    }
+    Log::info("File uploaded !");
+    return false;
+}

@@ -1,0 +1,20 @@
+#pragma once
+
+#include "Buffer.h"
+#include "Socket.h"
+
+// Offers a file to the calculator and sends it in acknowledged parts of 256 bytes,
+// over a protocol connection that is already open. All operations return true on failure.
+class FileUploader {
+public:
+    static constexpr int partSize = 256;
+    // Part numbers and counts travel as four hex digits.
+    static constexpr int maxPartCount = 0xFFFF;
+    static constexpr int maxFileSize = maxPartCount * partSize;
+
+    static bool sendFileRequest(const char* foldername, int dataSize, const char* filename,
+                                const char* devicename, unsigned char mode, Socket* socket);
+    static bool sendFilePart(Buffer* data, Socket* socket, int partId, int partCount, int partSize);
+    static bool uploadFile(Socket* socket, const char* foldername, const char* filename,
+                           const char* devicename, unsigned char mode);
+};
