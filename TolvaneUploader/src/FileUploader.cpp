@@ -7,6 +7,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 
 namespace {
 
@@ -87,26 +88,32 @@ bool FileUploader::uploadFile(Socket* socket, const char* foldername, const char
         Log::error("Failed to load the file !");
         return true;
     }
+    const bool failed = sendFile(socket, &fileData, foldername, filename, devicename, mode);
+    free(fileData.getData());
+    return failed;
+}
+
+bool FileUploader::sendFile(Socket* socket, Buffer* fileData, const char* foldername,
+                            const char* filename, const char* devicename, unsigned char mode) {
     // Refused before the request: the calculator could not be told the part count.
-    if (fileData.getSize() > maxFileSize) {
+    if (fileData->getSize() > maxFileSize) {
         Log::error("File too big to upload (16776960 bytes max) !");
         return true;
     }
-
-    if (sendFileRequest(foldername, fileData.getSize(), filename, devicename, mode, socket)) {
+    if (sendFileRequest(foldername, fileData->getSize(), filename, devicename, mode, socket)) {
         Log::error("Failed the file send request !");
         return true;
     }
-    if (fileData.getSize() == 0) {
+    if (fileData->getSize() == 0) {
         Log::error("Zero sized file not handled at this time !");
         return true;
     }
 
-    const int partCount = countParts(fileData.getSize());
+    const int partCount = countParts(fileData->getSize());
     Log::info("Starting to upload ...");
     for (int i = 0; i < partCount; ++i) {
         Log::debug("Sending next part ...");
-        if (sendFilePart(&fileData, socket, i, partCount, partSize)) {
+        if (sendFilePart(fileData, socket, i, partCount, partSize)) {
             return true;
         }
     }

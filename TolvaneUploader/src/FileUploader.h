@@ -17,4 +17,9 @@ public:
     static bool sendFilePart(Buffer* data, Socket* socket, int partId, int partCount, int partSize);
     static bool uploadFile(Socket* socket, const char* foldername, const char* filename,
                            const char* devicename, unsigned char mode);
+
+private:
+    // Offers and sends a file image already in memory.
+    static bool sendFile(Socket* socket, Buffer* fileData, const char* foldername,
+                         const char* filename, const char* devicename, unsigned char mode);
 };
