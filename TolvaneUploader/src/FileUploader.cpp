@@ -4,6 +4,7 @@
 #include "FileLoader.h"
 #include "FileProtocol.h"
 #include "Log.h"
+#include "UploadProgress.h"
 
 #include <cmath>
 #include <cstdio>
@@ -111,10 +112,15 @@ bool FileUploader::sendFile(Socket* socket, Buffer* fileData, const char* folder
 
     const int partCount = countParts(fileData->getSize());
     Log::info("Starting to upload ...");
-    for (int i = 0; i < partCount; ++i) {
-        Log::debug("Sending next part ...");
-        if (sendFilePart(fileData, socket, i, partCount, partSize)) {
-            return true;
+    {
+        UploadProgress progress(partCount, fileData->getSize());
+        for (int i = 0; i < partCount; ++i) {
+            progress.beforePart();
+            Log::debug("Sending next part ...");
+            if (sendFilePart(fileData, socket, i, partCount, partSize)) {
+                return true;
+            }
+            progress.partSent(i + 1);
         }
     }
     Log::info("File uploaded !");

@@ -1,0 +1,30 @@
+#pragma once
+
+#include <ctime>
+
+// One line on standard error, redrawn in place while the parts go out: parts sent of
+// the total, the percentage, the rate and the time left. Drawn only when standard
+// error is a terminal and the log level admits warnings; standard output never sees it.
+class UploadProgress {
+public:
+    UploadProgress(int partCount, int fileSize);
+    // Ends the line, however the upload ended.
+    ~UploadProgress();
+
+    UploadProgress(const UploadProgress&) = delete;
+    UploadProgress& operator=(const UploadProgress&) = delete;
+
+    // Clears the line, so that log lines printed while a part goes out start clean.
+    void beforePart();
+    void partSent(int partsSent);
+
+private:
+    void draw(int partsSent, double elapsed);
+
+    bool enabled;
+    bool drawn = false;
+    int partCount;
+    int fileSize;
+    timespec start{};
+    double lastDraw = -1.0;
+};
