@@ -3,6 +3,7 @@
 #include "FileUploader.h"
 #include "Log.h"
 
+#include <cmath>
 #include <cstdio>
 #include <unistd.h>
 
@@ -73,8 +74,8 @@ void UploadProgress::draw(int partsSent, double elapsed) {
         const double bytesPerSecond = sent / elapsed;
         formatBytes(bytesPerSecond, rate, sizeof rate);
         if (bytesPerSecond > 0.0) {
-            const int seconds = static_cast<int>((fileSize - sent) / bytesPerSecond + 0.5);
-            snprintf(left, sizeof left, "%d:%02d", seconds / 60, seconds % 60);
+            const long seconds = lround((fileSize - sent) / bytesPerSecond);
+            snprintf(left, sizeof left, "%ld:%02ld", seconds / 60, seconds % 60);
         }
     }
     fprintf(stderr, "%sPart %d/%d  %3d%%  %s/s  %s left", clearLine, partsSent, partCount, percent,
