@@ -7,9 +7,7 @@ Bytes text(const std::string& characters) {
 }
 
 Bytes packet(unsigned char type, const std::string& digits) {
-    Bytes bytes{type};
-    bytes.insert(bytes.end(), digits.begin(), digits.end());
-    return bytes;
+    return concat({type}, text(digits));
 }
 
 Bytes concat(const Bytes& first, const Bytes& second) {
@@ -51,7 +49,7 @@ Bytes escaped(const Bytes& data) {
 }
 
 Bytes framed(unsigned char type, unsigned char subtype, const Bytes& data) {
-    Bytes packet{type};
+    Bytes packet(1, type);
     appendHex(packet, subtype, 2);
     const Bytes escapedData = escaped(data);
     packet.push_back(escapedData.empty() ? '0' : '1');

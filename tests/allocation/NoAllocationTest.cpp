@@ -1,0 +1,216 @@
+// The library keeps every packet and scratch area on the stack; a heap allocation that
+// creeps into the codec shows up here as a count above zero.
+#include "AsciiConverter.h"
+#include "Buffer.h"
+#include "CasioPacker.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstddef>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+#include <random>
+#include <vector>
+
+namespace {
+
+std::atomic<bool> counting{false};
+std::atomic<long> allocations{0};
+
+void noteAllocation() {
+    if (counting.load(std::memory_order_relaxed)) {
+        allocations.fetch_add(1, std::memory_order_relaxed);
+    }
+}
+
+// Keeps the compiler from proving an allocation unused and dropping it.
+void keep(void* pointer) {
+    asm volatile("" : : "g"(pointer) : "memory");
+}
+
+// Counts from construction until stop().
+class AllocationCount {
+public:
+    AllocationCount() {
+        allocations = 0;
+        counting = true;
+    }
+    ~AllocationCount() { counting = false; }
+    long stop() {
+        counting = false;
+        return allocations.load();
+    }
+};
+
+} // namespace
+
+// The linker routes this program's calls (the library's included) here with --wrap.
+extern "C" {
+void* __real_malloc(size_t size);
+void* __real_calloc(size_t count, size_t size);
+void* __real_realloc(void* pointer, size_t size);
+void* __real_aligned_alloc(size_t alignment, size_t size);
+int __real_posix_memalign(void** pointer, size_t alignment, size_t size);
+
+void* __wrap_malloc(size_t size) {
+    noteAllocation();
+    return __real_malloc(size);
+}
+void* __wrap_calloc(size_t count, size_t size) {
+    noteAllocation();
+    return __real_calloc(count, size);
+}
+void* __wrap_realloc(void* pointer, size_t size) {
+    noteAllocation();
+    return __real_realloc(pointer, size);
+}
+void* __wrap_aligned_alloc(size_t alignment, size_t size) {
+    noteAllocation();
+    return __real_aligned_alloc(alignment, size);
+}
+int __wrap_posix_memalign(void** pointer, size_t alignment, size_t size) {
+    noteAllocation();
+    return __real_posix_memalign(pointer, alignment, size);
+}
+}
+
+void* operator new(std::size_t size) {
+    noteAllocation();
+    if (void* block = __real_malloc(size == 0 ? 1 : size)) {
+        return block;
+    }
+    throw std::bad_alloc();
+}
+void* operator new[](std::size_t size) {
+    return operator new(size);
+}
+void* operator new(std::size_t size, std::align_val_t alignment) {
+    noteAllocation();
+    const std::size_t align = static_cast<std::size_t>(alignment);
+    const std::size_t rounded = (size + align - 1) / align * align;
+    if (void* block = __real_aligned_alloc(align, rounded == 0 ? align : rounded)) {
+        return block;
+    }
+    throw std::bad_alloc();
+}
+void* operator new[](std::size_t size, std::align_val_t alignment) {
+    return operator new(size, alignment);
+}
+namespace {
+
+// Out of line, so that the compiler never sees operator new's memory handed to free().
+[[gnu::noinline]] void releaseBlock(void* block) noexcept {
+    free(block);
+}
+
+} // namespace
+
+void operator delete(void* block) noexcept {
+    releaseBlock(block);
+}
+void operator delete[](void* block) noexcept {
+    releaseBlock(block);
+}
+void operator delete(void* block, std::size_t) noexcept {
+    releaseBlock(block);
+}
+void operator delete[](void* block, std::size_t) noexcept {
+    releaseBlock(block);
+}
+void operator delete(void* block, std::align_val_t) noexcept {
+    releaseBlock(block);
+}
+void operator delete[](void* block, std::align_val_t) noexcept {
+    releaseBlock(block);
+}
+void operator delete(void* block, std::size_t, std::align_val_t) noexcept {
+    releaseBlock(block);
+}
+void operator delete[](void* block, std::size_t, std::align_val_t) noexcept {
+    releaseBlock(block);
+}
+
+namespace {
+
+constexpr unsigned char typeFilePart = 0x02;
+constexpr unsigned char typeAck = 0x06;
+constexpr unsigned char subtypeFile = 0x45;
+constexpr int partHeaderSize = 8;
+constexpr int partSize = 256;
+
+// A zero count here would be worthless if the hooks were not in the path at all.
+TEST(AllocationCount, SeesOperatorNewAndTheMallocFamily) {
+    AllocationCount count;
+    int* number = new int(7);
+    keep(number);
+    delete number;
+    std::vector<unsigned char> bytes(100);
+    keep(bytes.data());
+    void* block = malloc(16);
+    keep(block);
+    block = realloc(block, 4096);
+    keep(block);
+    free(block);
+    void* zeroed = calloc(4, 4);
+    keep(zeroed);
+    free(zeroed);
+    EXPECT_EQ(count.stop(), 5);
+}
+
+// Every part size from 1 to 256 bytes, contents random or all escaped (zeros), and the
+// acknowledgement packed and read back beside each part.
+TEST(CodecAllocation, PacksAndUnpacksThousandsOfPartsWithoutTheHeap) {
+    constexpr int partCount = 2048;
+    std::vector<unsigned char> randomContent(partSize * 16);
+    std::mt19937 generator(2016);
+    std::uniform_int_distribution<int> byte(0, 255);
+    for (unsigned char& value : randomContent) {
+        value = static_cast<unsigned char>(byte(generator));
+    }
+    const std::vector<unsigned char> zeros(partSize, 0);
+
+    unsigned char partData[partHeaderSize + partSize];
+    unsigned char packetData[CasioPacker::maxSentExtendedDataSize];
+    unsigned char restoredData[CasioPacker::maxReceivedExtendedDataSize];
+    int failedParts = 0;
+    long counted = 0;
+    {
+        AllocationCount count;
+        for (int partId = 0; partId < partCount; ++partId) {
+            const int contentSize = 1 + partId % partSize;
+            const unsigned char* content =
+                partId % 2 == 0 ? zeros.data()
+                                : randomContent.data() + (partId * 37) % (15 * partSize);
+            AsciiConverter::numberToAscii(partCount, partData, 4);
+            AsciiConverter::numberToAscii(partId + 1, partData + 4, 4);
+            memcpy(partData + partHeaderSize, content, contentSize);
+            const int dataSize = partHeaderSize + contentSize;
+
+            Buffer part(partData, dataSize);
+            Buffer packet(packetData, sizeof packetData);
+            Buffer restored(restoredData, sizeof restoredData);
+            CasioPacketInfo answer{0, 0, &restored};
+            const bool partFailed =
+                CasioPacker::pack({typeFilePart, subtypeFile, &part}, &packet) ||
+                CasioPacker::unpack(&answer, &packet) || answer.type != typeFilePart ||
+                answer.subtype != subtypeFile || restored.getSize() != dataSize ||
+                memcmp(restoredData, partData, dataSize) != 0;
+
+            Buffer noData(nullptr, 0);
+            Buffer ack(packetData, sizeof packetData);
+            CasioPacketInfo ackInfo{0, 0, &noData};
+            const bool ackFailed = CasioPacker::pack({typeAck, 0x00, &noData}, &ack) ||
+                                   CasioPacker::unpack(&ackInfo, &ack) || ackInfo.type != typeAck;
+            if (partFailed || ackFailed) {
+                ++failedParts;
+            }
+        }
+        counted = count.stop();
+    }
+    EXPECT_EQ(failedParts, 0);
+    EXPECT_EQ(counted, 0);
+}
+
+} // namespace
