@@ -32,6 +32,20 @@ bool namesFitTheRequest(size_t folderLength, size_t fileLength, size_t deviceLen
     return true;
 }
 
+// Ranges first, so that nothing computed from them can overflow: the part's data fits the
+// part area and the output, its number fits four hex digits, and it starts within the image.
+bool partFits(const Buffer* output, const Buffer* data, int partId, int partSize) {
+    const int partArea = FileProtocol::partAreaSize - FileProtocol::partHeaderSize;
+    if (partSize < 0 || partSize > partArea ||
+        output->getSize() < partSize + FileProtocol::partHeaderSize) {
+        return false;
+    }
+    if (partId < 0 || partId >= FileProtocol::maxPartCount) {
+        return false;
+    }
+    return static_cast<long long>(partId) * partSize <= data->getSize();
+}
+
 } // namespace
 
 bool FileProtocol::buildSendRequestPacket(Buffer* output, int dataSize, const char* foldername,
@@ -70,13 +84,11 @@ bool FileProtocol::buildSendRequestPacket(Buffer* output, int dataSize, const ch
 
 bool FileProtocol::buildFilePartPacket(Buffer* output, Buffer* data, int partId, int partCount,
                                        int partSize) {
-    const int dataBeginning = partId * partSize;
-    // The part must lie within the image and its data within the part area.
-    if (output->getSize() < partSize + partHeaderSize || partSize + partHeaderSize > partAreaSize ||
-        partSize < 0 || partId < 0 || dataBeginning > data->getSize()) {
+    if (!partFits(output, data, partId, partSize)) {
         Log::error("buildFilePartPacket: impossible: Buffer too small !");
         return true;
     }
+    const int dataBeginning = partId * partSize;
 
     unsigned char temporaryData[partAreaSize];
     AsciiConverter::numberToAscii(partCount, temporaryData, 4);

@@ -18,6 +18,8 @@ public:
 
     static constexpr int partAreaSize = 2048;
     static constexpr int partHeaderSize = 8;
+    // Part numbers and counts travel as four hex digits.
+    static constexpr int maxPartCount = 0xFFFF;
 
     static bool buildSendRequestPacket(Buffer* output, int dataSize, const char* foldername,
                                        const char* filename, const char* devicename,

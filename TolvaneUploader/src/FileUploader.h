@@ -1,6 +1,7 @@
 #pragma once
 
 #include "Buffer.h"
+#include "FileProtocol.h"
 #include "Socket.h"
 
 // Offers a file to the calculator and sends it in acknowledged parts of 256 bytes,
@@ -8,9 +9,7 @@
 class FileUploader {
 public:
     static constexpr int partSize = 256;
-    // Part numbers and counts travel as four hex digits.
-    static constexpr int maxPartCount = 0xFFFF;
-    static constexpr int maxFileSize = maxPartCount * partSize;
+    static constexpr int maxFileSize = FileProtocol::maxPartCount * partSize;
 
     static bool sendFileRequest(const char* foldername, int dataSize, const char* filename,
                                 const char* devicename, unsigned char mode, Socket* socket);

@@ -6,6 +6,7 @@
 #include <array>
 #include <gtest/gtest.h>
 #include <string>
+#include <utility>
 
 namespace {
 
@@ -118,6 +119,21 @@ TEST_F(FileProtocolTest, APartAreaSmallerThanAPartIsRefused) {
     EXPECT_TRUE(tooSmall.failed);
     EXPECT_EQ(tooSmall.printed, "[ERROR]: buildFilePartPacket: impossible: Buffer too small !\n");
     EXPECT_FALSE(part(counting(10), 0, 1, 256, 264).failed);
+}
+
+TEST_F(FileProtocolTest, PartArgumentsOutOfRangeAreRefusedBeforeAnyArithmetic) {
+    const Bytes image = counting(300);
+    for (const auto& [partId, partSize] :
+         {std::pair{0x40000000, 256}, std::pair{0, 0x7FFFFFFF}, std::pair{0x7FFFFFFF, 0},
+          std::pair{-1, 256}, std::pair{0, -8}, std::pair{2, 256}, std::pair{0xFFFF, 0}}) {
+        const Built refused = part(image, partId, 1, partSize);
+        EXPECT_TRUE(refused.failed) << partId << " " << partSize;
+        EXPECT_EQ(refused.printed,
+                  "[ERROR]: buildFilePartPacket: impossible: Buffer too small !\n");
+    }
+    // The last part number that four digits hold, and a part starting at the image's end.
+    EXPECT_FALSE(part(image, 0xFFFE, 0xFFFF, 0).failed);
+    EXPECT_FALSE(part(counting(256), 1, 1).failed);
 }
 
 } // namespace

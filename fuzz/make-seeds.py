@@ -1,0 +1,145 @@
+#!/usr/bin/env python3
+"""Writes the seed corpora under fuzz/corpus/, one directory per fuzz target.
+
+Each seed follows its target's input layout (described at the top of the target's source)
+and starts the fuzzer from a valid exchange, so that it does not have to discover the
+packet format first. Run it again after changing a layout, and keep the output small.
+"""
+
+import pathlib
+import struct
+
+CORPUS = pathlib.Path(__file__).resolve().parent / "corpus"
+
+
+def hexdigits(value, count):
+    return b"%0*X" % (count, value & ((1 << (4 * count)) - 1))
+
+
+def escape(data):
+    out = bytearray()
+    for byte in data:
+        if byte <= 0x1E or byte == 0x5C:
+            out += bytes([0x5C, byte + 0x20])
+        else:
+            out.append(byte)
+    return bytes(out)
+
+
+def frame(packet_type, subtype, data=b""):
+    escaped = escape(data)
+    packet = bytes([packet_type]) + hexdigits(subtype, 2)
+    packet += b"1" + hexdigits(len(escaped), 4) + escaped if escaped else b"0"
+    return packet + hexdigits(-sum(packet[1:]) & 0xFF, 2)
+
+
+def u16(value):
+    return struct.pack("<H", value)
+
+
+def i32(value):
+    return struct.pack("<i", value)
+
+
+ACK = frame(0x06, 0x00)
+RESEND = frame(0x15, 0x01)
+FILE_PART = frame(0x02, 0x45, b"00010001" + bytes(range(64)))
+
+
+def unpack_seeds():
+    return {
+        "ack": u16(4096) + ACK,
+        "extended-AB": u16(16) + frame(0x01, 0x45, b"AB"),
+        "extended-too-small": u16(1) + frame(0x01, 0x45, b"AB"),
+        "resend-request": u16(4096) + RESEND,
+        "file-exists": u16(4096) + frame(0x15, 0x02),
+        "escaped-bytes": u16(4096) + frame(0x02, 0x45, b"\x00\x5c\x1f"),
+        "file-part": u16(4096) + FILE_PART,
+        "largest-data": u16(1024) + frame(0x02, 0x45, b"D" * 1024),
+    }
+
+
+def codec_seeds():
+    restore, round_trip, to_number, to_hex = b"\x00", b"\x01", b"\x02", b"\x03"
+    return {
+        "restore": restore + u16(16) + b"\x5c\x20\x5c\x7c\x1f\x41",
+        "restore-lone-escape": restore + u16(16) + b"AB\x5c",
+        "round-trip-all-bytes": round_trip + u16(288) + bytes(range(256)),
+        "hex-04D2": to_number + b"\x04" + b"04D2",
+        "hex-lower-case": to_number + b"\x02" + b"ff",
+        "hex-sixteen": to_number + b"\x10" + b"0123456789ABCDEF",
+        "number-width-8": to_hex + b"\x07" + i32(-2),
+    }
+
+
+def protocol_seeds():
+    get_answer, get_ack, connect = b"\x00", b"\x01", b"\x02"
+    timeout_1, timeout_3 = b"\x03", b"\x05"
+    nothing, resend_forever, ack_forever = b"\x00", b"\x01", b"\x03"
+    request = frame(0x01, 0x45, b"AB")
+    packet = bytes([len(request)]) + request
+    ack_step, resend_step, framed, timed_out = b"\x02", b"\x03", b"\x04", b"\x05"
+    filled, failed, split, repeat, send_result = b"\x01", b"\x06", b"\x07", b"\x08", b"\x09"
+    return {
+        "acknowledged": get_answer + timeout_1 + nothing + packet + ack_step,
+        "resend-then-ack": get_ack + timeout_1 + nothing + packet + resend_step + ack_step,
+        "answer-with-data": get_answer + timeout_3 + nothing + packet
+        + framed + b"\x15\x02" + u16(5) + b"\x5c" + b"DATA\x00",
+        "split-answer": get_ack + timeout_3 + nothing + packet + ack_step + split + u16(3),
+        "timeout-then-ack": get_ack + timeout_3 + nothing + packet + timed_out + ack_step,
+        "overlong-answer": get_answer + timeout_3 + nothing + packet + filled + u16(4200) + b"A",
+        "failed-receive": get_answer + timeout_3 + nothing + packet + failed + b"\x01\x03\x06\x30\x30",
+        "send-partly": get_ack + timeout_3 + nothing + packet + send_result + b"\x03\x00" + ack_step,
+        "resends-forever": get_answer + timeout_1 + resend_forever + packet + resend_step
+        + repeat + b"\x20",
+        "connect": connect + b"\x01" + ack_forever + b"\x00",
+    }
+
+
+def arg_seeds():
+    return {
+        "file": b"-f\x00PROG.g3m",
+        "everything": b"-f\x00A\x00-F\x00DIR\x00-d\x00crd0\x00-w",
+        "quiet-level": b"-l\x00-q",
+        "level-3": b"-f\x00X\x00-l\x003",
+        "file-last": b"-f",
+        "level-text": b"-l\x00abc\x00-f\x00NAME",
+        "long-names": b"-f\x00" + b"N" * 20 + b"\x00-F\x00" + b"F" * 15 + b"\x00-q",
+    }
+
+
+def file_protocol_seeds():
+    request, part = b"\x00", b"\x01"
+
+    def name(text):
+        return u16(len(text)) + text
+
+    return {
+        "request": request + u16(2048) + i32(1234) + b"\x00"
+        + name(b"") + name(b"PROG.g3m") + name(b"fls0"),
+        "request-escaped-names": request + u16(2048) + i32(-1) + b"\x02"
+        + name(b"D\\R") + name(b"\x01\x1e\x1f\\" * 8) + name(b"crd0"),
+        "request-longest-names": request + u16(4096) + i32(70000) + b"\x00"
+        + name(b"F" * 255) + name(b"\\" * 255) + name(b"D" * 255),
+        "part-first": part + u16(2048) + i32(0) + i32(2) + i32(256) + bytes(range(256)) * 2,
+        "part-last-short": part + u16(2048) + i32(1) + i32(2) + i32(256) + b"\x5c" * 300,
+    }
+
+
+def main():
+    targets = {
+        "casio_packer_unpack_fuzzer": unpack_seeds(),
+        "codec_primitives_fuzzer": codec_seeds(),
+        "protocol_exchange_fuzzer": protocol_seeds(),
+        "arg_reader_fuzzer": arg_seeds(),
+        "file_protocol_packets_fuzzer": file_protocol_seeds(),
+    }
+    for target, seeds in targets.items():
+        directory = CORPUS / target
+        directory.mkdir(parents=True, exist_ok=True)
+        for name, content in seeds.items():
+            (directory / name).write_bytes(content)
+
+
+if __name__ == "__main__":
+    main()

@@ -1,0 +1,104 @@
+#!/usr/bin/env bash
+# Builds the fuzz targets with clang and runs each of them in turn, one process at a time.
+#
+#   fuzz/run-fuzzers.sh [seconds-per-target] [build-dir] [target...]
+#
+# Defaults: 30 seconds, build-fuzz (relative to the repository), every target. First every
+# saved regression input (fuzz/regressions/<target>/*) runs once through its target, then
+# the target fuzzes a scratch copy of its seed corpus, so the repository is never written
+# to. Crashing inputs and logs go under <build-dir>/fuzz-findings/<target>/. The exit
+# status is non-zero when any target found anything or any regression input failed.
+set -uo pipefail
+
+ROOT=$(cd "$(dirname "$0")/.." && pwd)
+SECONDS_PER_TARGET=${1:-30}
+BUILD_DIR=${2:-build-fuzz}
+shift $(($# > 2 ? 2 : $#))
+case "$BUILD_DIR" in
+    /*) ;;
+    *) BUILD_DIR="$ROOT/$BUILD_DIR" ;;
+esac
+JOBS=${JOBS:-2}
+
+ALL_TARGETS=(casio_packer_unpack_fuzzer codec_primitives_fuzzer protocol_exchange_fuzzer
+             arg_reader_fuzzer file_protocol_packets_fuzzer)
+if [ $# -gt 0 ]; then
+    TARGETS=("$@")
+else
+    TARGETS=("${ALL_TARGETS[@]}")
+fi
+
+# Longest input worth trying: a little above what each target can use.
+declare -A MAX_LEN=(
+    [casio_packer_unpack_fuzzer]=4200     # capacity + a 4096-byte answer
+    [codec_primitives_fuzzer]=4200        # operation, capacity + 4096 bytes
+    [protocol_exchange_fuzzer]=8192       # many answers, some longer than 4096 bytes
+    [arg_reader_fuzzer]=1024              # a command line
+    [file_protocol_packets_fuzzer]=4096   # three names of up to 600 bytes, or an image
+)
+declare -A DICTIONARY=(
+    [casio_packer_unpack_fuzzer]=packet.dict
+    [codec_primitives_fuzzer]=codec_primitives.dict
+    [protocol_exchange_fuzzer]=packet.dict
+    [arg_reader_fuzzer]=arg_reader.dict
+    [file_protocol_packets_fuzzer]=packet.dict
+)
+
+echo "== Configuring and building the fuzz targets in $BUILD_DIR"
+CC=clang CXX=clang++ cmake -S "$ROOT" -B "$BUILD_DIR" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+    -DTOLVANE_FUZZ=ON -DBUILD_TESTING=OFF -DTOLVANE_BUILD_BENCHMARKS=OFF >/dev/null || exit 1
+cmake --build "$BUILD_DIR" -j "$JOBS" --target "${TARGETS[@]}" || exit 1
+
+SCRATCH=$(mktemp -d)
+trap 'rm -rf "$SCRATCH"' EXIT
+
+failures=()
+summary=()
+for target in "${TARGETS[@]}"; do
+    binary="$BUILD_DIR/fuzz/$target"
+    findings="$BUILD_DIR/fuzz-findings/$target"
+    mkdir -p "$findings"
+
+    shopt -s nullglob
+    regressions=("$ROOT/fuzz/regressions/$target"/*)
+    shopt -u nullglob
+    if [ ${#regressions[@]} -gt 0 ]; then
+        echo "== $target: ${#regressions[@]} regression input(s)"
+        # One at a time: libFuzzer stops at the first input that fails.
+        for input in "${regressions[@]}"; do
+            log="$findings/regression-$(basename "$input").log"
+            if ! "$binary" "$input" >"$log" 2>&1; then
+                echo "!! $target fails on $input; see $log"
+                grep -E "runtime error|ERROR: |fuzz invariant" "$log" | head -n 2
+                failures+=("$target ($(basename "$input"))")
+            fi
+        done
+    fi
+
+    corpus="$SCRATCH/$target"
+    mkdir -p "$corpus"
+    cp "$ROOT/fuzz/corpus/$target"/* "$corpus"/ 2>/dev/null || true
+    echo "== $target: fuzzing for $SECONDS_PER_TARGET s"
+    log="$findings/fuzz.log"
+    "$binary" -max_total_time="$SECONDS_PER_TARGET" -max_len="${MAX_LEN[$target]}" \
+        -dict="$ROOT/fuzz/dictionaries/${DICTIONARY[$target]}" -timeout=10 \
+        -print_final_stats=1 -artifact_prefix="$findings/" "$corpus" >"$log" 2>&1
+    status=$?
+    executions=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -n 1)
+    summary+=("$(printf '%-32s %12s executions  %s' "$target" "${executions:-?}" \
+        "$([ $status -eq 0 ] && echo ok || echo "FINDING (exit $status)")")")
+    if [ $status -ne 0 ]; then
+        echo "!! $target found something; see $log"
+        grep -E "runtime error|ERROR: |fuzz invariant|Test unit written" "$log" | head -n 6
+        failures+=("$target")
+    fi
+done
+
+echo
+echo "== Executions per target ($SECONDS_PER_TARGET s each)"
+printf '%s\n' "${summary[@]}"
+if [ ${#failures[@]} -gt 0 ]; then
+    echo "== Failed: ${failures[*]}"
+    exit 1
+fi
+echo "== No findings"
