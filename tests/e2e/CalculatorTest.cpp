@@ -1,0 +1,542 @@
+// The virtual calculator's judgement, driven directly through its USB-facing interface:
+// what it answers, stores and reports for each thing a host may send.
+
+#include "Calculator.h"
+#include "E2eSupport.h"
+#include "Options.h"
+#include "PacketReader.h"
+#include "Wire.h"
+
+#include <cstdio>
+#include <filesystem>
+#include <gtest/gtest.h>
+#include <memory>
+#include <ostream>
+
+namespace {
+
+Bytes bytes(const std::string& text) {
+    return Bytes(text.begin(), text.end());
+}
+
+Bytes operator+(Bytes left, const Bytes& right) {
+    left.insert(left.end(), right.begin(), right.end());
+    return left;
+}
+
+// Computed here, not by the code under test.
+Bytes withChecksum(Bytes packet) {
+    uint8_t sum = 0;
+    for (size_t i = 1; i < packet.size(); ++i) {
+        sum = static_cast<uint8_t>(sum + packet[i]);
+    }
+    char digits[3];
+    snprintf(digits, sizeof digits, "%02X", static_cast<uint8_t>(0 - sum));
+    return packet + bytes(digits);
+}
+
+// A packet whose extended data goes on the wire exactly as given, escaped or not.
+Bytes rawPacket(uint8_t type, const std::string& subtype, const Bytes& wireData) {
+    Bytes packet = Bytes{type} + bytes(subtype);
+    if (wireData.empty()) {
+        return withChecksum(packet + bytes("0"));
+    }
+    char length[32];
+    snprintf(length, sizeof length, "%04zX", wireData.size());
+    return withChecksum(packet + bytes("1") + bytes(length) + wireData);
+}
+
+const Bytes connectRequest{0x05, '0', '0', '0', '7', '0'};
+const Bytes acknowledgement{0x06, '0', '0', '0', '7', '0'};
+const Bytes disconnectSignal{0x18, '0', '0', '0', '7', '0'};
+
+Bytes refusal(const std::string& subtype) {
+    return rawPacket(0x15, subtype, {});
+}
+
+std::string requestData(unsigned mode, unsigned long size, const std::string& folder,
+                        const std::string& file, const std::string& device) {
+    char header[64];
+    snprintf(header, sizeof header, "%02X05%08lX%02zX%02zX0000%02zX00", mode, size, folder.size(),
+             file.size(), device.size());
+    return header + folder + file + device;
+}
+
+Bytes fileRequest(unsigned mode, unsigned long size, const std::string& folder,
+                  const std::string& file, const std::string& device = "fls0") {
+    return wire::frame(0x01, 0x45, bytes(requestData(mode, size, folder, file, device)));
+}
+
+Bytes filePart(unsigned count, unsigned number, const std::string& content) {
+    char header[32];
+    snprintf(header, sizeof header, "%04X%04X", count, number);
+    return wire::frame(0x02, 0x45, bytes(header + content));
+}
+
+TEST(WireTest, FramesPacketsByteForByte) {
+    EXPECT_EQ(wire::acknowledgement(), acknowledgement);
+    EXPECT_EQ(wire::refusal(0x01), refusal("01"));
+    EXPECT_EQ(wire::frame(0x01, 0x45, bytes("AB")), Bytes{0x01} + bytes("4510002AB21"));
+    const Bytes escaped{0x5C, 0x20, 0x5C, 0x7C, 0x1F};
+    EXPECT_EQ(wire::frame(0x02, 0x45, Bytes{0x00, 0x5C, 0x1F}),
+              Bytes{0x02} + bytes("4510005") + escaped + bytes("2E"));
+}
+
+TEST(WireTest, RestoresEveryByteAndRejectsBrokenEscapes) {
+    Bytes all;
+    for (int value = 0; value < 256; ++value) {
+        all.push_back(static_cast<uint8_t>(value));
+    }
+    const Bytes escaped = wire::escape(all);
+    EXPECT_EQ(escaped.size(), 288u);
+    std::string problem;
+    EXPECT_EQ(wire::restore(escaped, problem), all);
+
+    EXPECT_FALSE(wire::restore(bytes("AB\\"), problem));
+    EXPECT_NE(problem.find("lone escape"), std::string::npos);
+    EXPECT_FALSE(wire::restore(Bytes{0x5C, 0x41}, problem));
+    EXPECT_NE(problem.find("followed by 0x41"), std::string::npos);
+    EXPECT_FALSE(wire::restore(Bytes{0x41, 0x0A}, problem));
+    EXPECT_NE(problem.find("unescaped"), std::string::npos);
+    EXPECT_EQ(wire::restore(Bytes{0x1F, 0x5C, 0x3E}, problem), (Bytes{0x1F, 0x1E}));
+}
+
+TEST(PacketReaderTest, JoinsSplitPacketsAndSeparatesJoinedOnes) {
+    PacketReader reader;
+    EXPECT_TRUE(reader.take(Bytes(connectRequest.begin(), connectRequest.begin() + 2)).empty());
+    EXPECT_TRUE(reader.take(Bytes(connectRequest.begin() + 2, connectRequest.end() - 1)).empty());
+    std::vector<Frame> frames = reader.take(Bytes{connectRequest.back()});
+    ASSERT_EQ(frames.size(), 1u);
+    ASSERT_TRUE(frames[0].packet);
+    EXPECT_EQ(frames[0].packet->type, 0x05);
+    EXPECT_TRUE(reader.waiting().empty());
+
+    const Bytes part = filePart(1, 1, "x\n");
+    frames = reader.take(part + connectRequest + Bytes{0x18, '0'});
+    ASSERT_EQ(frames.size(), 2u);
+    ASSERT_TRUE(frames[0].packet && frames[1].packet);
+    EXPECT_EQ(frames[0].packet->data, bytes("00010001x\n"));
+    EXPECT_EQ(reader.waiting(), (Bytes{0x18, '0'}));
+}
+
+TEST(PacketReaderTest, TellsAWrongLengthFromAWrongChecksum) {
+    PacketReader reader;
+    Bytes tooLong = rawPacket(0x01, "45", bytes("ABC"));
+    tooLong[7] = '2'; // announces 2 bytes, carries 3
+    std::vector<Frame> frames =
+        reader.take(withChecksum(Bytes(tooLong.begin(), tooLong.end() - 2)));
+    ASSERT_EQ(frames.size(), 1u);
+    EXPECT_NE(frames[0].problem.find("announces a packet of 12 bytes, the transfer carried 13"),
+              std::string::npos);
+
+    Bytes damaged = rawPacket(0x01, "45", bytes("ABC"));
+    damaged[9] = 'X';
+    frames = reader.take(damaged);
+    ASSERT_EQ(frames.size(), 1u);
+    EXPECT_NE(frames[0].problem.find("wrong checksum"), std::string::npos);
+    EXPECT_TRUE(reader.waiting().empty());
+}
+
+class CalculatorTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(storage.prepare());
+        start({});
+    }
+
+    void start(std::vector<Fault> faults, std::optional<long long> capacity = std::nullopt) {
+        calculator.reset();
+        report = std::make_unique<Report>(directory / "report");
+        calculator =
+            std::make_unique<Calculator>(storage, *report, capacity, FaultPlan(std::move(faults)));
+    }
+
+    // One OUT transfer and one IN transfer, as the host makes them; empty for no answer.
+    Bytes exchange(const Bytes& transfer) {
+        calculator->received(transfer);
+        calculator->inTransferStarted();
+        return answer();
+    }
+
+    Bytes answer() {
+        const std::optional<Bytes> bytes = calculator->nextAnswer(4096);
+        return bytes ? *bytes : Bytes{};
+    }
+
+    void connect() {
+        calculator->received({0x00});
+        ASSERT_EQ(exchange(connectRequest), acknowledgement);
+    }
+
+    void upload(const std::string& content, const std::string& folder, const std::string& file,
+                const std::string& device = "fls0", unsigned mode = 0) {
+        ASSERT_EQ(exchange(fileRequest(mode, content.size(), folder, file, device)),
+                  acknowledgement);
+        const unsigned count = static_cast<unsigned>((content.size() + 255) / 256);
+        for (unsigned part = 0; part < count; ++part) {
+            ASSERT_EQ(exchange(filePart(count, part + 1, content.substr(part * 256, 256))),
+                      acknowledgement)
+                << "part " << part + 1;
+        }
+    }
+
+    std::string reportText() { return readFile(directory / "report"); }
+    std::vector<std::string> violations() { return violationsIn(reportText()); }
+    std::string stored(const std::string& path) { return readFile(directory / "storage/" + path); }
+
+    TemporaryDirectory directory;
+    Storage storage{directory / "storage"};
+    std::unique_ptr<Report> report;
+    std::unique_ptr<Calculator> calculator;
+};
+
+TEST_F(CalculatorTest, StoresFilesWhereTheRequestSays) {
+    connect();
+    const std::string content = patternBytes(257);
+    upload(content, "", "ABC.TXT");
+    upload("x", "PROG", "ONE.G1M", "crd0");
+    EXPECT_EQ(exchange(disconnectSignal), Bytes{});
+    calculator->hostGone();
+
+    EXPECT_EQ(stored("fls0/ABC.TXT"), content);
+    EXPECT_EQ(stored("crd0/PROG/ONE.G1M"), "x");
+    EXPECT_EQ(filesBelow(directory / "storage"),
+              (std::vector<std::string>{"crd0/PROG/ONE.G1M", "fls0/ABC.TXT"}));
+    EXPECT_TRUE(violations().empty()) << reportText();
+}
+
+TEST_F(CalculatorTest, JudgesRequestsAgainstWhatIsStored) {
+    writeFile(directory / "storage/fls0/OLD.TXT", "old contents");
+    connect();
+    EXPECT_EQ(exchange(fileRequest(0, 5, "", "OLD.TXT")), refusal("02"));
+
+    // Overwriting: the old file stays whole until the last part is in.
+    ASSERT_EQ(exchange(fileRequest(2, 300, "", "OLD.TXT")), acknowledgement);
+    ASSERT_EQ(exchange(filePart(2, 1, std::string(256, 'n'))), acknowledgement);
+    EXPECT_EQ(stored("fls0/OLD.TXT"), "old contents");
+    ASSERT_EQ(exchange(filePart(2, 2, std::string(44, 'n'))), acknowledgement);
+    EXPECT_EQ(stored("fls0/OLD.TXT"), std::string(300, 'n'));
+    EXPECT_TRUE(violations().empty()) << reportText();
+}
+
+TEST_F(CalculatorTest, RefusesWhatWouldNotFitTheCapacity) {
+    writeFile(directory / "storage/fls0/A", std::string(600, 'a'));
+    writeFile(directory / "storage/crd0/B", std::string(900, 'b'));
+    start({}, 1000);
+    connect();
+    EXPECT_EQ(exchange(fileRequest(0, 401, "", "C")), refusal("05"));
+    // What a file replaces is freed, and each device counts on its own.
+    EXPECT_EQ(exchange(fileRequest(2, 1000, "", "A")), acknowledgement);
+    start({}, 1000);
+    connect();
+    EXPECT_EQ(exchange(fileRequest(0, 100, "", "C", "crd0")), acknowledgement);
+    start({}, 1000);
+    connect();
+    EXPECT_EQ(exchange(fileRequest(0, 101, "", "C", "crd0")), refusal("05"));
+    EXPECT_TRUE(violations().empty()) << reportText();
+}
+
+TEST_F(CalculatorTest, KeepsNamesInsideTheStorage) {
+    connect();
+    EXPECT_EQ(exchange(fileRequest(0, 1, "", "../ESCAPE")), refusal("03"));
+    EXPECT_EQ(exchange(fileRequest(0, 1, "..", "ESCAPE")), refusal("03"));
+    EXPECT_EQ(exchange(fileRequest(0, 1, "A/B", "C")), refusal("03"));
+    EXPECT_EQ(exchange(fileRequest(0, 1, "", ".")), refusal("03"));
+    EXPECT_EQ(exchange(fileRequest(0, 1, "", "")), refusal("03"));
+    EXPECT_EQ(exchange(fileRequest(0, 1, "", "X", "fls1")), refusal("04"));
+    EXPECT_EQ(exchange(fileRequest(0, 1, "", "X", "..")), refusal("04"));
+    // Nor through what the storage holds: links, or a file where a folder should be.
+    std::filesystem::create_directory_symlink(directory.path(), directory / "storage/fls0/LINK");
+    writeFile(directory / "storage/fls0/PLAIN", "p");
+    EXPECT_EQ(exchange(fileRequest(2, 1, "LINK", "X")), refusal("03"));
+    EXPECT_EQ(exchange(fileRequest(2, 1, "PLAIN", "X")), refusal("03"));
+    EXPECT_EQ(exchange(fileRequest(2, 1, "", "LINK")), refusal("03"));
+    EXPECT_EQ(filesBelow(directory.path()),
+              (std::vector<std::string>{"report", "storage/fls0/PLAIN"}));
+    EXPECT_TRUE(violations().empty()) << reportText();
+    EXPECT_NE(reportText().find("not a plain folder and file name"), std::string::npos);
+}
+
+TEST_F(CalculatorTest, StoresNothingForAnEmptyOrUnfinishedFile) {
+    connect();
+    EXPECT_EQ(exchange(fileRequest(0, 0, "", "EMPTY")), acknowledgement);
+    ASSERT_EQ(exchange(fileRequest(0, 600, "", "HALF")), acknowledgement);
+    ASSERT_EQ(exchange(filePart(3, 1, std::string(256, 'h'))), acknowledgement);
+    calculator->hostGone();
+    EXPECT_EQ(filesBelow(directory / "storage"), std::vector<std::string>{});
+    EXPECT_TRUE(violations().empty()) << reportText();
+    EXPECT_NE(reportText().find("after 1 of 3 parts"), std::string::npos);
+}
+
+enum class Stage { Idle, Connected, Requested, Disconnected };
+
+struct ViolationCase {
+    const char* name;
+    Stage stage;
+    std::vector<Bytes> transfers; // sent one after the other without reading between them
+    const char* reported;
+    bool refused; // the host gets 15/00
+};
+
+void PrintTo(const ViolationCase& broken, std::ostream* out) {
+    *out << broken.name;
+}
+
+Bytes replaced(Bytes packet, size_t offset, uint8_t byte) {
+    packet[offset] = byte;
+    return packet;
+}
+
+// After a request for a 300-byte file: two parts of 256 and 44 bytes.
+const ViolationCase violationCases[] = {
+    {"WrongChecksum", Stage::Connected, {replaced(connectRequest, 5, '1')}, "wrong checksum", true},
+    {"LowerCaseChecksum",
+     Stage::Connected,
+     {replaced(rawPacket(0x05, "01", {}), 5, 'f')},
+     "malformed checksum",
+     true},
+    {"MalformedSubtype", Stage::Connected, {rawPacket(0x05, "0G", {})}, "malformed subtype", true},
+    {"MalformedFlag",
+     Stage::Connected,
+     {withChecksum(bytes("\x05"
+                         "002"))},
+     "neither '0' nor '1'",
+     true},
+    {"EmptyExtendedData",
+     Stage::Connected,
+     {withChecksum(bytes("\x01"
+                         "4510000"))},
+     "length of 0000",
+     true},
+    {"LoneEscape",
+     Stage::Requested,
+     {rawPacket(0x02, "45", bytes("00020001\\"))},
+     "lone escape",
+     true},
+    {"BadEscape",
+     Stage::Requested,
+     {rawPacket(0x02, "45", bytes("00020001\\A"))},
+     "followed by 0x41",
+     true},
+    {"UnescapedControlByte",
+     Stage::Requested,
+     {rawPacket(0x02, "45", bytes("00020001\n"))},
+     "unescaped",
+     true},
+    {"LengthTooShort",
+     Stage::Connected,
+     {withChecksum(bytes("\x01"
+                         "4510003") +
+                   bytes(requestData(0, 1, "", "A", "fls0")))},
+     "announces a packet of 13 bytes",
+     true},
+    {"UnknownType", Stage::Connected, {rawPacket(0x07, "00", {})}, "unknown packet", true},
+    {"AcknowledgementFromHost", Stage::Connected, {acknowledgement}, "nothing asked for", true},
+    {"ConnectWithData", Stage::Idle, {rawPacket(0x05, "00", bytes("X"))}, "connect request", true},
+    {"RequestSubtype",
+     Stage::Connected,
+     {wire::frame(0x01, 0x46, bytes(requestData(0, 1, "", "A", "fls0")))},
+     "unknown subtype",
+     true},
+    {"RequestBeforeConnect", Stage::Idle, {fileRequest(0, 1, "", "A")}, "before any", true},
+    {"RequestMode", Stage::Connected, {fileRequest(1, 1, "", "A")}, "overwrite mode 01", true},
+    {"RequestNamesLength",
+     Stage::Connected,
+     {wire::frame(0x01, 0x45, bytes(requestData(0, 1, "", "AB", "fls0") + "!"))},
+     "names take 6 bytes, the request carries 7",
+     true},
+    {"RequestWhilePartsDue",
+     Stage::Requested,
+     {fileRequest(0, 1, "", "B")},
+     "while part 1 of 2",
+     true},
+    {"PartWithoutRequest", Stage::Connected, {filePart(1, 1, "x")}, "without an accepted", true},
+    {"PartOutOfOrder",
+     Stage::Requested,
+     {filePart(2, 2, std::string(44, 'x'))},
+     "part 2 came when part 1 was due",
+     true},
+    {"PartCount", Stage::Requested, {filePart(3, 1, std::string(256, 'x'))}, "says 3 parts", true},
+    {"PartSize",
+     Stage::Requested,
+     {filePart(2, 1, std::string(255, 'x'))},
+     "carries 255 bytes instead of 256",
+     true},
+    {"AfterDisconnect", Stage::Disconnected, {connectRequest}, "after the disconnect", false},
+    {"AnswerStillOwed", Stage::Connected, {connectRequest, connectRequest}, "still unread", false},
+};
+
+class ViolationTest : public CalculatorTest, public ::testing::WithParamInterface<ViolationCase> {
+protected:
+    void reach(Stage stage) {
+        if (stage == Stage::Idle) {
+            return;
+        }
+        connect();
+        if (stage == Stage::Requested) {
+            ASSERT_EQ(exchange(fileRequest(0, 300, "", "REQ")), acknowledgement);
+        } else if (stage == Stage::Disconnected) {
+            ASSERT_EQ(exchange(disconnectSignal), Bytes{});
+        }
+    }
+};
+
+TEST_P(ViolationTest, IsReportedOnceAndRefused) {
+    const ViolationCase& broken = GetParam();
+    reach(broken.stage);
+    for (const Bytes& transfer : broken.transfers) {
+        calculator->received(transfer);
+    }
+    calculator->inTransferStarted();
+    const Bytes answered = answer();
+    if (broken.refused) {
+        EXPECT_EQ(answered, refusal("00"));
+    }
+    const std::vector<std::string> lines = violations();
+    ASSERT_EQ(lines.size(), 1u) << reportText();
+    EXPECT_NE(lines[0].find(broken.reported), std::string::npos) << lines[0];
+}
+
+INSTANTIATE_TEST_SUITE_P(Host, ViolationTest, ::testing::ValuesIn(violationCases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(CalculatorTest, ReportsPacketsLeftUnfinished) {
+    connect();
+    calculator->received(Bytes(connectRequest.begin(), connectRequest.begin() + 3));
+    calculator->inTransferStarted();
+    EXPECT_EQ(answer(), refusal("00"));
+    calculator->received(Bytes(connectRequest.begin(), connectRequest.begin() + 4));
+    calculator->hostGone();
+    const std::vector<std::string> lines = violations();
+    ASSERT_EQ(lines.size(), 2u) << reportText();
+    EXPECT_NE(lines[0].find("waits for an answer to an incomplete packet"), std::string::npos);
+    EXPECT_NE(lines[1].find("left an incomplete packet"), std::string::npos);
+}
+
+TEST_F(CalculatorTest, PartAfterTheFileIsCompleteIsAViolation) {
+    connect();
+    upload("z", "", "Z");
+    EXPECT_EQ(exchange(filePart(1, 1, "z")), refusal("00"));
+    ASSERT_EQ(violations().size(), 1u);
+    EXPECT_NE(violations()[0].find("was complete"), std::string::npos);
+}
+
+Fault fault(const std::string& option, const std::string& value) {
+    const std::optional<Fault> parsed = parseFault(option, value);
+    EXPECT_TRUE(parsed) << option << " " << value;
+    return parsed ? *parsed : Fault{};
+}
+
+TEST_F(CalculatorTest, ResendFaultAsksOnceThenTakesTheCopy) {
+    start({fault("--resend", "connect"), fault("--resend", "part:2")});
+    calculator->received({0x00});
+    EXPECT_EQ(exchange(connectRequest), refusal("01"));
+    EXPECT_EQ(exchange(connectRequest), acknowledgement);
+    const std::string content = patternBytes(300);
+    ASSERT_EQ(exchange(fileRequest(0, 300, "", "R")), acknowledgement);
+    ASSERT_EQ(exchange(filePart(2, 1, content.substr(0, 256))), acknowledgement);
+    const Bytes second = filePart(2, 2, content.substr(256));
+    EXPECT_EQ(exchange(second), refusal("01"));
+    EXPECT_EQ(exchange(second), acknowledgement);
+    EXPECT_EQ(stored("fls0/R"), content);
+    EXPECT_TRUE(violations().empty()) << reportText();
+}
+
+TEST_F(CalculatorTest, SilenceLastsForTheGivenTransfersAndACopyIsNotTakenTwice) {
+    start({fault("--silent", "part:1:3")});
+    connect();
+    ASSERT_EQ(exchange(fileRequest(0, 300, "", "S")), acknowledgement);
+    const Bytes first = filePart(2, 1, std::string(256, 's'));
+    EXPECT_EQ(exchange(first), Bytes{});
+    calculator->inTransferAbandoned();
+    calculator->inTransferStarted();
+    EXPECT_EQ(answer(), Bytes{});
+    calculator->inTransferAbandoned();
+    // The host gave up waiting and sends the part again: the same answer is still due.
+    EXPECT_EQ(exchange(first), Bytes{});
+    calculator->inTransferAbandoned();
+    calculator->inTransferStarted();
+    EXPECT_EQ(answer(), acknowledgement);
+    EXPECT_EQ(exchange(filePart(2, 2, std::string(44, 's'))), acknowledgement);
+    EXPECT_EQ(stored("fls0/S"), std::string(300, 's'));
+    EXPECT_TRUE(violations().empty()) << reportText();
+}
+
+TEST_F(CalculatorTest, SilenceForGoodNeverAnswers) {
+    start({fault("--silent", "connect")});
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_EQ(exchange(connectRequest), Bytes{});
+        calculator->inTransferAbandoned();
+    }
+    EXPECT_EQ(exchange(disconnectSignal), Bytes{});
+    EXPECT_TRUE(violations().empty()) << reportText();
+}
+
+TEST_F(CalculatorTest, SpoiledAnswersAreWhatTheFaultsSay) {
+    start({fault("--corrupt", "connect"), fault("--short", "request:4"),
+           fault("--answer", "part:1:150230"), fault("--refuse", "part:2:07")});
+    EXPECT_EQ(exchange(connectRequest), replaced(acknowledgement, 5, '1'));
+    // A host that does not trust a spoiled answer may send its packet again.
+    EXPECT_EQ(exchange(connectRequest), acknowledgement);
+    const Bytes request = fileRequest(0, 300, "", "F");
+    EXPECT_EQ(exchange(request), Bytes(acknowledgement.begin(), acknowledgement.begin() + 4));
+    EXPECT_EQ(exchange(request), acknowledgement);
+    EXPECT_EQ(exchange(filePart(2, 1, std::string(256, 'f'))), (Bytes{0x15, 0x02, 0x30}));
+    EXPECT_EQ(exchange(filePart(2, 2, std::string(44, 'f'))), refusal("07"));
+    EXPECT_TRUE(violations().empty()) << reportText();
+}
+
+TEST_F(CalculatorTest, UnplugTakesNothingMore) {
+    start({fault("--unplug", "part:1")});
+    connect();
+    ASSERT_EQ(exchange(fileRequest(0, 10, "", "U")), acknowledgement);
+    EXPECT_FALSE(calculator->unplugged());
+    EXPECT_EQ(exchange(filePart(1, 1, std::string(10, 'u'))), Bytes{});
+    EXPECT_TRUE(calculator->unplugged());
+    calculator->hostGone();
+    EXPECT_EQ(filesBelow(directory / "storage"), std::vector<std::string>{});
+    EXPECT_TRUE(violations().empty()) << reportText();
+}
+
+ParsedOptions parse(std::vector<std::string> arguments) {
+    arguments.insert(arguments.begin(), "VirtualCalculator");
+    std::vector<char*> argv;
+    for (std::string& argument : arguments) {
+        argv.push_back(argument.data());
+    }
+    return parseOptions(static_cast<int>(argv.size()), argv.data());
+}
+
+TEST(OptionsTest, ReadsFaultsAndTheCommand) {
+    const ParsedOptions parsed = parse({"--capacity", "4096", "--silent", "part:12:3", "--refuse",
+                                        "request:A", "--no-device", "--", "prog", "--silent", "x"});
+    ASSERT_EQ(parsed.outcome, ParsedOptions::Run) << parsed.error;
+    EXPECT_EQ(parsed.options.capacity, 4096);
+    EXPECT_TRUE(parsed.options.noDevice);
+    EXPECT_EQ(parsed.options.command, (std::vector<std::string>{"prog", "--silent", "x"}));
+    ASSERT_EQ(parsed.options.faults.size(), 2u);
+    EXPECT_EQ(parsed.options.faults[0].place, (FaultPlace{FaultPlace::Part, 12}));
+    EXPECT_EQ(parsed.options.faults[0].silentTransfers, 3u);
+    EXPECT_EQ(parsed.options.faults[1].refusalSubtype, 0x0A);
+}
+
+TEST(OptionsTest, RejectsWhatItCannotHonour) {
+    for (const std::vector<std::string>& arguments : std::vector<std::vector<std::string>>{
+             {
+                 "--",
+             },
+             {"prog"},
+             {"--chunk", "0", "--", "prog"},
+             {"--silent", "part:0", "--", "prog"},
+             {"--short", "connect:6", "--", "prog"},
+             {"--resend", "connect:1", "--", "prog"},
+             {"--answer", "request:0", "--", "prog"},
+             {"--refuse", "request:100", "--", "prog"},
+             {"--unplug", "parts:1", "--", "prog"},
+             {"--stream", "log.bin", "--corrupt", "connect", "--", "prog"},
+             {"--capacity", "-1", "--", "prog"}}) {
+        EXPECT_EQ(parse(arguments).outcome, ParsedOptions::Invalid) << arguments[0];
+    }
+}
+
+} // namespace

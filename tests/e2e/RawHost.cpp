@@ -1,0 +1,110 @@
+// A host that sends exactly the bytes it is told to, so that tests can put on the wire
+// what no correct program would, and watch the device's side of each transfer.
+//
+// usage: RawHost STEP...
+//   out:HEX      one bulk OUT transfer to endpoint 0x01
+//   in:N         one bulk IN transfer from endpoint 0x82, offering N bytes
+//   timeout:MS   timeout of the transfers that follow (default 2000)
+// One line per transfer on standard output: "out N" with the count sent, "in HEX" with the
+// bytes received, or "out error NAME" / "in error NAME" with libusb's error name.
+// Exit status 0 when every step ran, 2 without a device, 3 for a bad step.
+
+#include <cstdio>
+#include <cstdlib>
+#include <libusb.h>
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr uint16_t vendorId = 0x07CF;
+constexpr uint16_t productId = 0x6101;
+constexpr unsigned char endpointOut = 0x01;
+constexpr unsigned char endpointIn = 0x82;
+
+bool parseHex(const std::string& text, std::vector<unsigned char>& bytes) {
+    if (text.size() % 2 != 0 ||
+        text.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos) {
+        return false;
+    }
+    for (size_t i = 0; i < text.size(); i += 2) {
+        bytes.push_back(static_cast<unsigned char>(std::stoul(text.substr(i, 2), nullptr, 16)));
+    }
+    return true;
+}
+
+void transferOut(libusb_device_handle* handle, std::vector<unsigned char>& bytes,
+                 unsigned timeout) {
+    int sent = 0;
+    const int result = libusb_bulk_transfer(handle, endpointOut, bytes.data(),
+                                            static_cast<int>(bytes.size()), &sent, timeout);
+    if (result != 0) {
+        printf("out error %s\n", libusb_error_name(result));
+    } else {
+        printf("out %d\n", sent);
+    }
+}
+
+void transferIn(libusb_device_handle* handle, int capacity, unsigned timeout) {
+    std::vector<unsigned char> bytes(static_cast<size_t>(capacity));
+    int received = 0;
+    const int result =
+        libusb_bulk_transfer(handle, endpointIn, bytes.data(), capacity, &received, timeout);
+    if (result != 0) {
+        printf("in error %s\n", libusb_error_name(result));
+        return;
+    }
+    printf("in ");
+    for (int i = 0; i < received; ++i) {
+        printf("%02X", bytes[static_cast<size_t>(i)]);
+    }
+    printf("\n");
+}
+
+// False for a step that is not understood.
+bool runStep(libusb_device_handle* handle, const std::string& step, unsigned& timeout) {
+    const size_t colon = step.find(':');
+    const std::string verb = step.substr(0, colon);
+    const std::string value = colon == std::string::npos ? "" : step.substr(colon + 1);
+    if (verb == "out") {
+        std::vector<unsigned char> bytes;
+        if (!parseHex(value, bytes)) {
+            return false;
+        }
+        transferOut(handle, bytes, timeout);
+    } else if (verb == "in" && !value.empty()) {
+        transferIn(handle, atoi(value.c_str()), timeout);
+    } else if (verb == "timeout" && !value.empty()) {
+        timeout = static_cast<unsigned>(atoi(value.c_str()));
+    } else {
+        return false;
+    }
+    fflush(stdout);
+    return true;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    libusb_context* context = nullptr;
+    if (libusb_init(&context) != 0) {
+        printf("no libusb\n");
+        return 2;
+    }
+    libusb_device_handle* handle = libusb_open_device_with_vid_pid(context, vendorId, productId);
+    if (handle == nullptr) {
+        printf("no device\n");
+        return 2;
+    }
+    unsigned timeout = 2000;
+    int status = 0;
+    for (int i = 1; i < argc && status == 0; ++i) {
+        if (!runStep(handle, argv[i], timeout)) {
+            fprintf(stderr, "RawHost: bad step %s\n", argv[i]);
+            status = 3;
+        }
+    }
+    libusb_close(handle);
+    libusb_exit(context);
+    return status;
+}

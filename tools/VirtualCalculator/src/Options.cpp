@@ -1,0 +1,146 @@
+#include "Options.h"
+
+#include <cstdio>
+#include <cstdlib>
+
+namespace {
+
+constexpr long long largestChunk = 1 << 20;
+
+std::optional<long long> parseNonNegative(const std::string& text) {
+    if (text.empty() || text.find_first_not_of("0123456789") != std::string::npos ||
+        text.size() > 18) {
+        return std::nullopt;
+    }
+    return strtoll(text.c_str(), nullptr, 10);
+}
+
+ParsedOptions invalid(std::string error) {
+    ParsedOptions parsed;
+    parsed.outcome = ParsedOptions::Invalid;
+    parsed.error = std::move(error);
+    return parsed;
+}
+
+// Sets the option's value; false when the value is not acceptable.
+bool applyValue(Options& options, const std::string& option, const std::string& value) {
+    if (option == "--storage" || option == "--report" || option == "--stream") {
+        std::string& target = option == "--storage"  ? options.storage
+                              : option == "--report" ? options.report
+                                                     : options.stream;
+        target = value;
+        return !value.empty();
+    }
+    if (option == "--capacity") {
+        options.capacity = parseNonNegative(value);
+        return options.capacity.has_value();
+    }
+    if (option == "--chunk") {
+        const std::optional<long long> chunk = parseNonNegative(value);
+        options.chunk = chunk ? static_cast<size_t>(*chunk) : 0;
+        return chunk && *chunk >= 1 && *chunk <= largestChunk;
+    }
+    std::optional<Fault> fault = parseFault(option, value);
+    if (fault) {
+        options.faults.push_back(std::move(*fault));
+    }
+    return fault.has_value();
+}
+
+bool takesValue(const std::string& option) {
+    return option == "--storage" || option == "--capacity" || option == "--report" ||
+           option == "--stream" || option == "--chunk" || isFaultOption(option);
+}
+
+// The talking calculator only talks: it has no storage to fill and no packets to spoil.
+std::string conflicts(const Options& options) {
+    if (!options.stream.empty() &&
+        (!options.storage.empty() || options.capacity || !options.faults.empty())) {
+        return "--stream does not go with --storage, --capacity or faults";
+    }
+    return "";
+}
+
+} // namespace
+
+ParsedOptions parseOptions(int argc, char** argv) {
+    ParsedOptions parsed;
+    Options& options = parsed.options;
+    int i = 1;
+    for (; i < argc; ++i) {
+        const std::string option = argv[i];
+        if (option == "--") {
+            ++i;
+            break;
+        }
+        if (option == "--help" || option == "-h") {
+            parsed.outcome = ParsedOptions::Help;
+            return parsed;
+        }
+        if (option == "--no-device") {
+            options.noDevice = true;
+            continue;
+        }
+        if (!takesValue(option)) {
+            return invalid("unknown option " + option);
+        }
+        if (i + 1 >= argc) {
+            return invalid(option + " needs a value");
+        }
+        const std::string value = argv[++i];
+        if (!applyValue(options, option, value)) {
+            return invalid("bad value for " + option + ": '" + value + "'");
+        }
+    }
+    options.command.assign(argv + i, argv + argc);
+    if (options.command.empty()) {
+        return invalid("no command to run: give it after --");
+    }
+    const std::string conflict = conflicts(options);
+    if (!conflict.empty()) {
+        return invalid(conflict);
+    }
+    return parsed;
+}
+
+void printUsage() {
+    fputs("usage: VirtualCalculator [OPTIONS] -- COMMAND [ARGUMENTS...]\n"
+          "\n"
+          "Runs COMMAND with a virtual Casio calculator (USB 07cf:6101) attached: the program\n"
+          "and its real libusb-1.0 see a device on the bus, emulated with umockdev. The\n"
+          "calculator takes uploads into a directory on the PC and checks every byte the\n"
+          "host sends. COMMAND keeps its own standard output and error; VirtualCalculator\n"
+          "writes only to standard error (or to the report file).\n"
+          "\n"
+          "Calculator:\n"
+          "  --storage DIR      the calculator's storage: DIR/fls0 (flash) and DIR/crd0 (SD\n"
+          "                     card), created if missing, with the calculator's folders\n"
+          "                     inside (default: a new temporary directory, named on\n"
+          "                     standard error and kept afterwards)\n"
+          "  --capacity BYTES   room on each storage device; a file request that would take\n"
+          "                     the device's stored total beyond it is refused (15/05)\n"
+          "  --report FILE      write notes and violations there instead of standard error\n"
+          "  --stream FILE      a calculator that only talks: once opened, it sends FILE's\n"
+          "                     bytes on the IN endpoint, then falls silent\n"
+          "  --chunk N          at most N bytes per IN transfer with --stream (default 64)\n"
+          "  --no-device        attach no calculator at all\n"
+          "  -h, --help         show this text\n"
+          "\n"
+          "Faults, each aimed at WHERE = connect, request, part:K (K from 1) or disconnect;\n"
+          "each strikes once, at the first packet of its place, in the order given:\n"
+          "  --resend WHERE         answer with a refusal 15/01 (send it again); the copy\n"
+          "                         sent again is answered normally\n"
+          "  --silent WHERE[:N]     leave the next N IN transfers unanswered (they time out),\n"
+          "                         then answer; N absent or 0: never answer again\n"
+          "  --unplug WHERE         vanish when it arrives: later transfers fail with ENODEV\n"
+          "  --refuse WHERE[:SUB]   answer with the refusal 15/SUB (hex, default 00)\n"
+          "  --corrupt WHERE        answer with an acknowledgement whose checksum is wrong\n"
+          "  --short WHERE:N        answer with the first N (1-5) bytes of an acknowledgement\n"
+          "  --answer WHERE:HEX     answer with these raw bytes\n"
+          "\n"
+          "Exit status: COMMAND's own status when the host kept to the protocol, 128+N when\n"
+          "signal N ended it; 90 when the host broke the protocol (each violation is one\n"
+          "line starting with \"VirtualCalculator: violation: \"); 91 when VirtualCalculator\n"
+          "itself failed (bad usage, no testbed, COMMAND not started, storage not written).\n",
+          stderr);
+}

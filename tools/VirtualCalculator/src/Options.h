@@ -1,0 +1,27 @@
+#pragma once
+
+#include "Faults.h"
+
+#include <optional>
+#include <string>
+#include <vector>
+
+struct Options {
+    std::string storage;               // empty: a fresh temporary directory
+    std::optional<long long> capacity; // bytes per storage device; none: unlimited
+    std::string report;                // empty: standard error
+    std::string stream;                // non-empty: play a talking calculator
+    size_t chunk = 64;
+    bool noDevice = false;
+    std::vector<Fault> faults;
+    std::vector<std::string> command;
+};
+
+struct ParsedOptions {
+    enum Outcome { Run, Help, Invalid } outcome = Run;
+    Options options;
+    std::string error;
+};
+
+ParsedOptions parseOptions(int argc, char** argv);
+void printUsage();

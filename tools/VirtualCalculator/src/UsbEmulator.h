@@ -1,0 +1,64 @@
+#pragma once
+
+#include "UsbPeer.h"
+
+#include <deque>
+#include <mutex>
+#include <string>
+#include <vector>
+
+typedef struct _UMockdevTestbed UMockdevTestbed;
+typedef struct _UMockdevIoctlBase UMockdevIoctlBase;
+typedef struct _UMockdevIoctlClient UMockdevIoctlClient;
+typedef struct _UMockdevIoctlData UMockdevIoctlData;
+
+// A private umockdev testbed (sysfs and /dev) holding, when there is a peer, one
+// full-speed USB device 07cf:6101 with bulk endpoints 0x01 (OUT) and 0x82 (IN). A program
+// started with UMOCKDEV_DIR set to `rootDirectory()` and the umockdev preload library sees
+// it through the real libusb; its usbfs ioctls arrive on umockdev's worker thread and the
+// peer plays the device.
+class UsbEmulator {
+public:
+    // Without a peer the bus is empty.
+    explicit UsbEmulator(UsbPeer* peer);
+    ~UsbEmulator();
+
+    UsbEmulator(const UsbEmulator&) = delete;
+    UsbEmulator& operator=(const UsbEmulator&) = delete;
+
+    // Empty when the testbed is ready.
+    const std::string& setUpError() const { return error; }
+    std::string rootDirectory() const;
+
+    // Tells the peer that the host has exited, in turn with the ioctls.
+    void hostGone();
+
+private:
+    struct Urb {
+        UMockdevIoctlClient* client; // the opened device it belongs to, referenced
+        UMockdevIoctlData* urb;      // the client's struct usbdevfs_urb, resolved
+        UMockdevIoctlData* buffer;   // the transfer buffer it points to, resolved
+        bool in;
+        bool finished;
+    };
+
+    static int onIoctl(UMockdevIoctlBase* handler, UMockdevIoctlClient* client, void* self);
+    static void onOpened(UMockdevIoctlBase* handler, UMockdevIoctlClient* client, void* self);
+    static void onClosed(UMockdevIoctlBase* handler, UMockdevIoctlClient* client, void* self);
+    void handle(UMockdevIoctlClient* client);
+    void submit(UMockdevIoctlClient* client);
+    void reap(UMockdevIoctlClient* client);
+    void discard(UMockdevIoctlClient* client);
+    bool settle(Urb& urb);
+    void complete(UMockdevIoctlClient* client, int error);
+    static void drop(Urb& urb);
+
+    UsbPeer* peer;
+    UMockdevTestbed* testbed = nullptr;
+    UMockdevIoctlBase* handler = nullptr;
+    std::string error;
+    std::mutex mutex;
+    std::deque<Urb> urbs;       // submitted and not yet reaped, in the order of submission
+    std::vector<Urb> abandoned; // of programs that died in mid-transfer, kept on purpose
+    void forget(UMockdevIoctlClient* client);
+};

@@ -1,0 +1,137 @@
+#include "Calculator.h"
+#include "ChildProcess.h"
+#include "Options.h"
+#include "Report.h"
+#include "Storage.h"
+#include "StreamingCalculator.h"
+#include "UsbEmulator.h"
+
+#include <cstdio>
+#include <exception>
+#include <fstream>
+#include <glib.h>
+#include <iterator>
+#include <memory>
+
+namespace {
+
+constexpr int exitViolation = 90;
+constexpr int exitOwnFailure = 91;
+
+// Our standard output belongs to the command; GLib's messages (umockdev's included) go to
+// standard error like everything else of ours.
+GLogWriterOutput writeToStandardError(GLogLevelFlags level, const GLogField* fields,
+                                      gsize fieldCount, gpointer /*data*/) {
+    const char* domain = nullptr;
+    for (gsize i = 0; i < fieldCount; ++i) {
+        if (g_strcmp0(fields[i].key, "GLIB_DOMAIN") == 0) {
+            domain = static_cast<const char*>(fields[i].value);
+        }
+    }
+    if (g_log_writer_default_would_drop(level, domain)) {
+        return G_LOG_WRITER_HANDLED;
+    }
+    gchar* line = g_log_writer_format_fields(level, fields, fieldCount, FALSE);
+    fprintf(stderr, "%s\n", line);
+    g_free(line);
+    return G_LOG_WRITER_HANDLED;
+}
+
+bool readWhole(const std::string& path, Bytes& bytes) {
+    std::ifstream file(path, std::ios::binary);
+    if (!file) {
+        return false;
+    }
+    bytes.assign(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+    return !file.bad();
+}
+
+std::string temporaryStorage() {
+    gchar* directory = g_dir_make_tmp("VirtualCalculator-XXXXXX", nullptr);
+    const std::string path = directory != nullptr ? directory : "";
+    g_free(directory);
+    return path;
+}
+
+// The calculator that the options ask for; null for an empty bus, and also when it cannot
+// be made, which `report` then tells.
+std::unique_ptr<UsbPeer> makeCalculator(const Options& options, Report& report,
+                                        std::unique_ptr<Storage>& storage) {
+    if (options.noDevice) {
+        return nullptr;
+    }
+    if (!options.stream.empty()) {
+        Bytes stream;
+        if (!readWhole(options.stream, stream)) {
+            report.failure("can't read the stream " + options.stream);
+            return nullptr;
+        }
+        return std::make_unique<StreamingCalculator>(std::move(stream), options.chunk, report);
+    }
+    const std::string root = options.storage.empty() ? temporaryStorage() : options.storage;
+    storage = std::make_unique<Storage>(root);
+    if (root.empty() || !storage->prepare()) {
+        report.failure("can't prepare the storage in '" + root + "'");
+        return nullptr;
+    }
+    if (options.storage.empty()) {
+        report.note("storage in " + root);
+    }
+    return std::make_unique<Calculator>(*storage, report, options.capacity,
+                                        FaultPlan(options.faults));
+}
+
+int run(const Options& options) {
+    Report report(options.report);
+    if (!report.opened()) {
+        fprintf(stderr, "VirtualCalculator: can't write the report %s\n", options.report.c_str());
+        return exitOwnFailure;
+    }
+    std::unique_ptr<Storage> storage;
+    const std::unique_ptr<UsbPeer> calculator = makeCalculator(options, report, storage);
+    if (report.failures() > 0) {
+        return exitOwnFailure;
+    }
+    UsbEmulator emulator(calculator.get());
+    if (!emulator.setUpError().empty()) {
+        report.failure("can't set up the USB testbed: " + emulator.setUpError());
+        return exitOwnFailure;
+    }
+
+    std::string error;
+    const int status = runChild(
+        options.command, childEnvironment(emulator.rootDirectory(), options.command[0]), error);
+    if (status < 0) {
+        report.failure("can't start " + options.command[0] + ": " + error);
+        return exitOwnFailure;
+    }
+    emulator.hostGone();
+    if (report.failures() > 0) {
+        return exitOwnFailure;
+    }
+    return report.violations() > 0 ? exitViolation : status;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    g_log_set_writer_func(writeToStandardError, nullptr, nullptr);
+    const ParsedOptions parsed = parseOptions(argc, argv);
+    switch (parsed.outcome) {
+    case ParsedOptions::Help:
+        printUsage();
+        return 0;
+    case ParsedOptions::Invalid:
+        fprintf(stderr, "VirtualCalculator: %s\nTry 'VirtualCalculator --help'.\n",
+                parsed.error.c_str());
+        return exitOwnFailure;
+    case ParsedOptions::Run:
+        break;
+    }
+    try {
+        return run(parsed.options);
+    } catch (const std::exception& exception) {
+        fprintf(stderr, "VirtualCalculator: error: %s\n", exception.what());
+        return exitOwnFailure;
+    }
+}
