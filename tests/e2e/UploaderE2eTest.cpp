@@ -5,6 +5,7 @@
 
 #include <cstdio>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 namespace {
 
@@ -49,6 +50,11 @@ std::string checksumDigits(const std::string& afterType) {
     return digits;
 }
 
+// A sanitized build reports memory and undefined-behaviour errors on standard error.
+bool sanitizerReported(const RunResult& run) {
+    return contains(run.err, "Sanitizer") || contains(run.err, "runtime error:");
+}
+
 class UploaderE2eTest : public ::testing::Test {
 protected:
     // Runs the uploader with these arguments (or another command) in the working directory,
@@ -69,6 +75,7 @@ protected:
     void expectUploaded(const RunResult& run, const std::string& path, const std::string& content) {
         EXPECT_EQ(run.status, 0) << run.out << run.err;
         EXPECT_TRUE(violationsIn(run.err).empty()) << run.err;
+        EXPECT_FALSE(sanitizerReported(run)) << run.err;
         EXPECT_TRUE(endsWith(run.out, uploaded)) << run.out;
         EXPECT_EQ(stored(path).size(), content.size());
         EXPECT_TRUE(stored(path) == content) << path << " differs from what was sent";
@@ -78,6 +85,7 @@ protected:
     void expectFailed(const RunResult& run, const std::string& lines) {
         EXPECT_EQ(run.status, 1) << run.err;
         EXPECT_TRUE(violationsIn(run.err).empty()) << run.err;
+        EXPECT_FALSE(sanitizerReported(run)) << run.err;
         EXPECT_TRUE(contains(run.out, lines)) << run.out;
         EXPECT_FALSE(contains(run.out, uploaded));
     }
@@ -229,6 +237,64 @@ TEST_F(UploaderE2eTest, AScriptUploadsSeveralFilesInOneRun) {
     EXPECT_TRUE(violationsIn(run.err).empty()) << run.err;
     EXPECT_EQ(stored("fls0/ONE"), "first");
     EXPECT_EQ(stored("crd0/TWO"), "second");
+}
+
+// A calculator that answers a file part with fewer than the 6 bytes of a packet. The
+// uploader waits out its other receive tries first (18 s), so only the extremes run here;
+// the codec's unit tests and fuzzer cover every length.
+class ShortAnswerTest : public UploaderE2eTest, public ::testing::WithParamInterface<int> {};
+
+TEST_P(ShortAnswerTest, FailsTheUploadCleanly) {
+    writeFile(directory / "S.BIN", patternBytes(600));
+    const RunResult run =
+        upload({"--short", "part:2:" + std::to_string(GetParam())}, {"-f", "S.BIN"});
+    expectFailed(run, "[WARNING]: Corrupted packet !\n"
+                      "[ERROR]: Failed to send or get an answer from the calc !\n"
+                      "[ERROR]: Failed to send the part packet !\n" +
+                          uploadFailed);
+    EXPECT_TRUE(contains(run.out, "packetsize " + std::to_string(GetParam()) + "\n"));
+    EXPECT_EQ(storedFiles(), std::vector<std::string>{});
+}
+
+INSTANTIATE_TEST_SUITE_P(Bytes, ShortAnswerTest, ::testing::Values(1, 5));
+
+TEST_F(UploaderE2eTest, HostileAnswersToAPartFailTheUploadCleanly) {
+    writeFile(directory / "H.BIN", patternBytes(600));
+    // Announces 16 bytes of extended data, carries 2, and its checksum matches.
+    const std::string header = "0010010AB";
+    const std::string beyond = "part:2:06" + hexOf(header) + hexOf(checksumDigits(header));
+    RunResult run = upload({"--answer", beyond}, {"-f", "H.BIN"});
+    expectFailed(run, "[WARNING]: Bad extended data size !\n16\n[WARNING]: Corrupted packet !\n");
+    EXPECT_EQ(storedFiles(), std::vector<std::string>{});
+
+    run = upload({"--corrupt", "part:2"}, {"-f", "H.BIN"});
+    expectFailed(run, "[WARNING]: Wrong checksum !\n");
+    EXPECT_TRUE(contains(run.out, "[ERROR]: Failed to send the part packet !\n" + uploadFailed));
+    EXPECT_EQ(storedFiles(), std::vector<std::string>{});
+}
+
+// What the uploader cannot offer is refused before the file request: the calculator sees
+// the connection opened and closed, and nothing else.
+TEST_F(UploaderE2eTest, WhatCannotBeOfferedNeverReachesTheCalculator) {
+    writeFile(directory / "N.TXT", "n");
+    RunResult run = upload({}, {"-f", "N.TXT", "-F", std::string(256, 'F')});
+    expectFailed(run, "[ERROR]: Name too long for the file request (255 bytes max) !\n"
+                      "[ERROR]: Failed the file send request !\n" +
+                          uploadFailed);
+
+    writeFile(directory / "HUGE.BIN", "");
+    ASSERT_EQ(truncate((directory / "HUGE.BIN").c_str(), 16776961), 0);
+    run = upload({}, {"-f", "HUGE.BIN"});
+    expectFailed(run, "[ERROR]: File too big to upload (16776960 bytes max) !\n" + uploadFailed);
+
+    writeFile(directory / "folder/inside", "x");
+    run = upload({}, {"-f", "folder"});
+    expectFailed(run, "[ERROR]: Can't read file: not a regular file !\n"
+                      "[ERROR]: Failed to load the file !\n" +
+                          uploadFailed);
+
+    EXPECT_FALSE(contains(run.out, "File request accepted"));
+    EXPECT_EQ(storedFiles(), std::vector<std::string>{});
 }
 
 TEST_F(UploaderE2eTest, NoCalculatorAttached) {

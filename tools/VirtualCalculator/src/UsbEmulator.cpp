@@ -214,6 +214,7 @@ void UsbEmulator::submit(UMockdevIoctlClient* client) {
     g_object_ref(client);
     g_object_ref(urb);
     urbs.push_back({client, urb, buffer, in, false});
+    ++(in ? inTransfers : outTransfers);
     if (in) {
         peer->inTransferStarted();
     } else {

@@ -33,6 +33,10 @@ public:
     // Tells the peer that the host has exited, in turn with the ioctls.
     void hostGone();
 
+    // Bulk transfers the hosts submitted, in each direction.
+    unsigned long outTransferCount() const { return outTransfers; }
+    unsigned long inTransferCount() const { return inTransfers; }
+
 private:
     struct Urb {
         UMockdevIoctlClient* client; // the opened device it belongs to, referenced
@@ -60,5 +64,7 @@ private:
     std::mutex mutex;
     std::deque<Urb> urbs;       // submitted and not yet reaped, in the order of submission
     std::vector<Urb> abandoned; // of programs that died in mid-transfer, kept on purpose
+    unsigned long outTransfers = 0;
+    unsigned long inTransfers = 0;
     void forget(UMockdevIoctlClient* client);
 };

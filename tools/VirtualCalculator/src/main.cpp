@@ -106,6 +106,10 @@ int run(const Options& options) {
         return exitOwnFailure;
     }
     emulator.hostGone();
+    if (calculator != nullptr) {
+        report.note("the host made " + std::to_string(emulator.outTransferCount()) + " OUT and " +
+                    std::to_string(emulator.inTransferCount()) + " IN transfers");
+    }
     if (report.failures() > 0) {
         return exitOwnFailure;
     }
