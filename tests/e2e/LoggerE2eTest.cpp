@@ -2,6 +2,7 @@
 
 #include "E2eSupport.h"
 
+#include <csignal>
 #include <gtest/gtest.h>
 
 namespace {
@@ -65,6 +66,20 @@ TEST_F(LoggerE2eTest, SilentCalculatorEndsTheLogAfterOneTimeout) {
     EXPECT_EQ(run.out.compare(begin + connected.size(), 8, "[ERROR]:"), 0) << run.out;
     EXPECT_TRUE(endsWith(run.out, receiveFailed)) << run.out;
     EXPECT_GT(run.seconds, 1.9);
+}
+
+// Stopped by a signal while it waits for more, with its output going to a pipe: what
+// arrived before is already out, not lost in the output buffer.
+TEST_F(LoggerE2eTest, BytesReceivedSurviveAnInterrupt) {
+    const std::string stream = "add-in says hello\n";
+    writeFile(directory / "stream.bin", stream);
+    const RunResult run = runCaptured(
+        {VIRTUAL_CALCULATOR, "--stream", "stream.bin", "--", TOLVANE_LOGGER}, directory.path(), 1);
+    EXPECT_TRUE(run.timedOut);
+    EXPECT_EQ(run.status, 128 + SIGTERM) << run.err;
+    const size_t begin = run.out.find(connected);
+    ASSERT_NE(begin, std::string::npos) << run.out;
+    EXPECT_EQ(run.out.substr(begin + connected.size()), stream);
 }
 
 TEST(LoggerWithoutCalculatorE2eTest, CannotConnect) {
