@@ -37,7 +37,7 @@ echo "Uploading $KIB KiB ($PARTS parts) to the virtual calculator, $RUNS runs"
 printf '%-5s %10s %12s %14s %14s %12s\n' run seconds parts/s "OUT per part" "IN per part" "peak KiB"
 for run in $(seq 1 "$RUNS"); do
     rm -rf storage
-    "$CALCULATOR" --storage storage --report report.txt -- \
+    "$CALCULATOR" --storage storage --count-transfers --report report.txt -- \
         /usr/bin/time -f '%e %M' -o time.txt "$UPLOADER" -q -f BENCH.BIN >/dev/null
     cmp -s BENCH.BIN storage/fls0/BENCH.BIN || { echo "run $run: the stored file differs" >&2; exit 1; }
     read -r seconds peak < time.txt

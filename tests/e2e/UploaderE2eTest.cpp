@@ -108,6 +108,15 @@ INSTANTIATE_TEST_SUITE_P(Sizes, UploadSizeTest,
                          ::testing::Values(1, 255, 256, 257, 300, 512, 300 * 1024 + 17),
                          [](const auto& info) { return "Of" + std::to_string(info.param); });
 
+// One OUT and one IN transfer per part; besides them the zero byte, the connect request,
+// the file request and the disconnect signal go out, and two answers come back.
+TEST_F(UploaderE2eTest, EachPartCostsOneTransferEachWay) {
+    writeFile(directory / "T.BIN", patternBytes(10 * 256 + 1));
+    const RunResult run = upload({"--count-transfers"}, {"-f", "T.BIN"});
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_TRUE(contains(run.err, "the host made 15 OUT and 13 IN transfers")) << run.err;
+}
+
 TEST_F(UploaderE2eTest, FolderAndDeviceChooseWhereTheFileGoes) {
     writeFile(directory / "A.TXT", "in a folder\n");
     expectUploaded(upload({}, {"-f", "A.TXT", "-F", "NOTES"}), "fls0/NOTES/A.TXT", "in a folder\n");

@@ -77,6 +77,10 @@ ParsedOptions parseOptions(int argc, char** argv) {
             parsed.outcome = ParsedOptions::Help;
             return parsed;
         }
+        if (option == "--count-transfers") {
+            options.countTransfers = true;
+            continue;
+        }
         if (option == "--no-device") {
             options.noDevice = true;
             continue;
@@ -124,6 +128,7 @@ void printUsage() {
           "                     bytes on the IN endpoint, then falls silent\n"
           "  --chunk N          at most N bytes per IN transfer with --stream (default 64)\n"
           "  --no-device        attach no calculator at all\n"
+          "  --count-transfers  note at the end how many bulk transfers the host made\n"
           "  -h, --help         show this text\n"
           "\n"
           "Faults, each aimed at WHERE = connect, request, part:K (K from 1) or disconnect;\n"

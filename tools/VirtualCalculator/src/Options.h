@@ -13,6 +13,7 @@ struct Options {
     std::string stream;                // non-empty: play a talking calculator
     size_t chunk = 64;
     bool noDevice = false;
+    bool countTransfers = false;
     std::vector<Fault> faults;
     std::vector<std::string> command;
 };

@@ -106,7 +106,7 @@ int run(const Options& options) {
         return exitOwnFailure;
     }
     emulator.hostGone();
-    if (calculator != nullptr) {
+    if (options.countTransfers) {
         report.note("the host made " + std::to_string(emulator.outTransferCount()) + " OUT and " +
                     std::to_string(emulator.inTransferCount()) + " IN transfers");
     }
