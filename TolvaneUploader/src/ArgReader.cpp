@@ -14,14 +14,15 @@ struct NameOption {
     size_t maxLength;
     const char* tooLongWarning;
     const char* missingValueError;
+    bool printsPosition; // the position line that only -f prints when its value is missing
 };
 
 constexpr NameOption fileOption = {"-f", 12, "File name might be too long (12 max) !",
-                                   "-f without argument!"};
+                                   "-f without argument!", true};
 constexpr NameOption folderOption = {"-F", 8, "Folder name might be too long (8 max) !",
-                                     "-F without argument!"};
+                                     "-F without argument!", false};
 constexpr NameOption deviceOption = {"-d", 4, "Device name might be too long (4 max) !",
-                                     "-d without argument!"};
+                                     "-d without argument!", false};
 
 bool is(const char* argument, const char* option) {
     return strcmp(argument, option) == 0;
@@ -40,7 +41,7 @@ bool rejectLine(const char* error) {
 // Stores the value that follows a name option; true when there is none.
 bool takeName(int argc, char** argv, int i, const NameOption& option, const char** name) {
     if (!hasValue(argc, i)) {
-        if (&option == &fileOption) {
+        if (option.printsPosition) {
             printf("%d %d\n", i, argc);
         }
         return rejectLine(option.missingValueError);

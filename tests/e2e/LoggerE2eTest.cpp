@@ -10,19 +10,6 @@ namespace {
 const std::string connected = "[INFO]: Socket connected !\n";
 const std::string receiveFailed = "[ERROR]: Failed to receive the log !\n";
 
-bool endsWith(const std::string& text, const std::string& end) {
-    return text.size() >= end.size() &&
-           text.compare(text.size() - end.size(), end.size(), end) == 0;
-}
-
-size_t count(const std::string& text, const std::string& part) {
-    size_t found = 0;
-    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) {
-        ++found;
-    }
-    return found;
-}
-
 class LoggerE2eTest : public ::testing::TestWithParam<int> {
 protected:
     RunResult logStream(const std::string& stream, const std::vector<std::string>& options) {

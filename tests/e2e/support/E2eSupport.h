@@ -48,5 +48,10 @@ bool fileExists(const std::string& path);
 // Every regular file below `directory`, as paths relative to it, sorted.
 std::vector<std::string> filesBelow(const std::string& directory);
 
+bool endsWith(const std::string& text, const std::string& end);
+bool contains(const std::string& text, const std::string& part);
+// How often `part` occurs in `text`, overlaps included.
+size_t count(const std::string& text, const std::string& part);
+
 // `size` bytes holding every byte value, those that travel escaped included.
 std::string patternBytes(size_t size, unsigned seed = 1);
