@@ -26,6 +26,10 @@ libusb_device_handle* CalcConnector::connect(UsbContext* usbContext) {
     libusb_device_handle* deviceHandle = openDevice(usbContext, device);
     // An open handle keeps the device alive by itself; the search's reference can go.
     libusb_unref_device(device);
+    if (deviceHandle != nullptr && claimInterface(deviceHandle)) {
+        libusb_close(deviceHandle);
+        deviceHandle = nullptr;
+    }
     if (deviceHandle == nullptr) {
         Log::error("Calc is detected but impossible to connect !");
         return nullptr;
@@ -48,6 +52,24 @@ libusb_device_handle* CalcConnector::openDevice(UsbContext* /*usbContext*/, libu
         Log::error("Unknown error while opening the socket to the calculator !");
     }
     return nullptr;
+}
+
+bool CalcConnector::claimInterface(libusb_device_handle* deviceHandle) {
+    // Where drivers cannot be queried or detached there is nothing to detach.
+    if (libusb_kernel_driver_active(deviceHandle, calcInterface) == 1 &&
+        libusb_detach_kernel_driver(deviceHandle, calcInterface) != 0) {
+        Log::warning("Can't detach the kernel driver from the calculator !");
+    }
+    const int result = libusb_claim_interface(deviceHandle, calcInterface);
+    if (result == 0) {
+        return false;
+    }
+    if (result == LIBUSB_ERROR_BUSY) {
+        Log::error("The calculator is in use by another program !");
+    } else {
+        Log::error("Can't claim the calculator's USB interface !");
+    }
+    return true;
 }
 
 libusb_device* CalcConnector::findCalcDevice(UsbContext* usbContext, unsigned short idVendor,

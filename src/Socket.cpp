@@ -1,13 +1,20 @@
 #include "Socket.h"
 
+#include "CalcConnector.h"
 #include "Log.h"
 
 Socket::Socket() : isConnected(false) {}
 
 Socket::~Socket() {
     if (isConnected) {
-        libusb_close(deviceHandle);
+        close();
     }
+}
+
+// A handle that was never claimed answers the release with an error, which changes nothing.
+void Socket::close() {
+    libusb_release_interface(deviceHandle, CalcConnector::calcInterface);
+    libusb_close(deviceHandle);
 }
 
 bool Socket::setDeviceHandle(libusb_device_handle* newDeviceHandle) {
@@ -16,7 +23,7 @@ bool Socket::setDeviceHandle(libusb_device_handle* newDeviceHandle) {
     }
     // A replaced handle would otherwise stay open for the life of the process.
     if (isConnected && deviceHandle != newDeviceHandle) {
-        libusb_close(deviceHandle);
+        close();
     }
     deviceHandle = newDeviceHandle;
     isConnected = true;

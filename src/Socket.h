@@ -29,6 +29,8 @@ public:
     bool bulkTransfereBuffer(Buffer* bufferToUse, unsigned char endpoint);
 
 private:
+    void close();
+
     libusb_device_handle* deviceHandle = nullptr;
     bool isConnected;
 };

@@ -92,7 +92,7 @@ int main(int argc, char** argv) {
         return 2;
     }
     libusb_device_handle* handle = libusb_open_device_with_vid_pid(context, vendorId, productId);
-    if (handle == nullptr) {
+    if (handle == nullptr || libusb_claim_interface(handle, 0) != 0) {
         printf("no device\n");
         return 2;
     }
@@ -104,6 +104,7 @@ int main(int argc, char** argv) {
             status = 3;
         }
     }
+    libusb_release_interface(handle, 0);
     libusb_close(handle);
     libusb_exit(context);
     return status;

@@ -92,12 +92,15 @@ INSTANTIATE_TEST_SUITE_P(Sizes, UploadSizeTest,
                          [](const auto& info) { return "Of" + std::to_string(info.param); });
 
 // One OUT and one IN transfer per part; besides them the zero byte, the connect request,
-// the file request and the disconnect signal go out, and two answers come back.
+// the file request and the disconnect signal go out, and two answers come back. The
+// interface is claimed once and released before the device is closed.
 TEST_F(UploaderE2eTest, EachPartCostsOneTransferEachWay) {
     writeFile(directory / "T.BIN", patternBytes(10 * 256 + 1));
     const RunResult run = upload({"--count-transfers"}, {"-f", "T.BIN"});
     EXPECT_EQ(run.status, 0) << run.err;
     EXPECT_TRUE(contains(run.err, "the host made 15 OUT and 13 IN transfers")) << run.err;
+    EXPECT_TRUE(contains(run.err, "the host claimed the interface 1 times and released it 1 times"))
+        << run.err;
 }
 
 TEST_F(UploaderE2eTest, FolderAndDeviceChooseWhereTheFileGoes) {

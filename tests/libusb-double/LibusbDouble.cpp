@@ -21,6 +21,7 @@ struct libusb_device {
 struct libusb_device_handle {
     libusb_device* device;
     bool closed;
+    bool claimed;
 };
 
 namespace LibusbDouble {
@@ -32,6 +33,8 @@ struct State {
     int initResult = 0;
     int deviceListResult = 0;
     int openResult = 0;
+    int claimResult = 0;
+    bool kernelDriverActive = false;
     std::deque<libusb_device> devices;
     std::vector<std::unique_ptr<libusb_device_handle>> handles;
     std::deque<OutStep> outSteps;
@@ -45,6 +48,10 @@ struct State {
     int openedDevice = -1;
     int openCount = 0;
     int closeCount = 0;
+    int claimCount = 0;
+    int releaseCount = 0;
+    int detachCount = 0;
+    int closedWhileClaimed = 0;
     bool misuse = false;
 };
 
@@ -118,6 +125,14 @@ void setOpenResult(int result) {
     state().openResult = result;
 }
 
+void setClaimResult(int result) {
+    state().claimResult = result;
+}
+
+void setKernelDriverActive(bool active) {
+    state().kernelDriverActive = active;
+}
+
 void queueOut(OutStep step) {
     state().outSteps.push_back(step);
 }
@@ -177,6 +192,19 @@ int openHandleCount() {
     return static_cast<int>(std::count_if(
         state().handles.begin(), state().handles.end(),
         [](const std::unique_ptr<libusb_device_handle>& handle) { return !handle->closed; }));
+}
+
+int claimCount() {
+    return state().claimCount;
+}
+int releaseCount() {
+    return state().releaseCount;
+}
+int detachCount() {
+    return state().detachCount;
+}
+int closedWhileClaimed() {
+    return state().closedWhileClaimed;
 }
 
 int deviceReferences(int device) {
@@ -264,6 +292,7 @@ int libusb_open(libusb_device* dev, libusb_device_handle** dev_handle) {
     state().handles.push_back(std::make_unique<libusb_device_handle>());
     state().handles.back()->device = dev;
     state().handles.back()->closed = false;
+    state().handles.back()->claimed = false;
     state().openedDevice = dev->index;
     *dev_handle = state().handles.back().get();
     return 0;
@@ -276,7 +305,43 @@ void libusb_close(libusb_device_handle* dev_handle) {
         return;
     }
     dev_handle->closed = true;
+    state().closedWhileClaimed += dev_handle->claimed ? 1 : 0;
     --dev_handle->device->references;
+}
+
+int libusb_kernel_driver_active(libusb_device_handle* /*dev_handle*/, int interface_number) {
+    return interface_number == 0 && state().kernelDriverActive ? 1 : 0;
+}
+
+int libusb_detach_kernel_driver(libusb_device_handle* /*dev_handle*/, int interface_number) {
+    if (interface_number != 0 || !state().kernelDriverActive) {
+        return LIBUSB_ERROR_NOT_FOUND;
+    }
+    ++state().detachCount;
+    state().kernelDriverActive = false;
+    return 0;
+}
+
+int libusb_claim_interface(libusb_device_handle* dev_handle, int interface_number) {
+    if (interface_number != 0) {
+        return LIBUSB_ERROR_NOT_FOUND;
+    }
+    // Linux refuses a claim while a kernel driver holds the interface.
+    if (state().claimResult != 0 || state().kernelDriverActive) {
+        return state().claimResult != 0 ? state().claimResult : LIBUSB_ERROR_BUSY;
+    }
+    ++state().claimCount;
+    dev_handle->claimed = true;
+    return 0;
+}
+
+int libusb_release_interface(libusb_device_handle* dev_handle, int interface_number) {
+    if (interface_number != 0 || !dev_handle->claimed) {
+        return LIBUSB_ERROR_NOT_FOUND;
+    }
+    ++state().releaseCount;
+    dev_handle->claimed = false;
+    return 0;
 }
 
 int libusb_bulk_transfer(libusb_device_handle* dev_handle, unsigned char endpoint,
@@ -285,6 +350,9 @@ int libusb_bulk_transfer(libusb_device_handle* dev_handle, unsigned char endpoin
     if (dev_handle == nullptr || dev_handle->closed) {
         state().misuse = true;
         return LIBUSB_ERROR_NO_DEVICE;
+    }
+    if (!dev_handle->claimed) {
+        state().misuse = true;
     }
     if ((endpoint & directionIn) != 0) {
         return transferIn(endpoint, data, length, actual_length, timeout);

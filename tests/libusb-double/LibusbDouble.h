@@ -43,6 +43,8 @@ void setInitResult(int result);
 void setDeviceListResult(int negativeError);
 void addDevice(uint16_t idVendor, uint16_t idProduct, int descriptorResult = 0);
 void setOpenResult(int result);
+void setClaimResult(int result);
+void setKernelDriverActive(bool active);
 
 // Unscripted OUT transfers take every byte; unscripted IN transfers time out empty.
 void queueOut(OutStep step);
@@ -60,8 +62,13 @@ int freeListCount();
 int openedDevice(); // index of the last device opened, -1 if none
 int openCount();
 int closeCount();
-int openHandleCount();            // handles opened and not yet closed
+int openHandleCount(); // handles opened and not yet closed
+int claimCount();      // successful claims of interface 0
+int releaseCount();
+int detachCount();
+int closedWhileClaimed();         // handles closed with their interface still claimed
 int deviceReferences(int device); // references beyond the bus's own
-bool misuseSeen();                // a freed device or closed handle was used
+// A freed device or closed handle was used, or a transfer went through an unclaimed interface.
+bool misuseSeen();
 
 } // namespace LibusbDouble

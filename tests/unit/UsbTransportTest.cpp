@@ -82,6 +82,50 @@ TEST_F(UsbTransportTest, ConnectOpensTheCalculatorAndLeavesNoStrayReference) {
     EXPECT_FALSE(LibusbDouble::misuseSeen());
 }
 
+// The interface is claimed after opening, a bound kernel driver detached first, and
+// released before the handle is closed.
+TEST_F(UsbTransportTest, TheInterfaceIsClaimedForTheSocketsLifeAndReleasedBeforeClosing) {
+    LibusbDouble::addDevice(calcVendor, calcProduct);
+    LibusbDouble::setKernelDriverActive(true);
+    {
+        Socket socket;
+        bool failed = true;
+        connect(socket, &failed);
+        ASSERT_FALSE(failed);
+        EXPECT_EQ(LibusbDouble::detachCount(), 1);
+        EXPECT_EQ(LibusbDouble::claimCount(), 1);
+        EXPECT_EQ(LibusbDouble::releaseCount(), 0);
+    }
+    EXPECT_EQ(LibusbDouble::releaseCount(), 1);
+    EXPECT_EQ(LibusbDouble::closedWhileClaimed(), 0);
+    EXPECT_EQ(LibusbDouble::openHandleCount(), 0);
+}
+
+TEST_F(UsbTransportTest, AnInterfaceThatCannotBeClaimedFailsTheConnectWithItsCause) {
+    const struct {
+        int claimResult;
+        const char* cause;
+    } cases[] = {
+        {LIBUSB_ERROR_BUSY, "[ERROR]: The calculator is in use by another program !\n"},
+        {LIBUSB_ERROR_IO, "[ERROR]: Can't claim the calculator's USB interface !\n"},
+    };
+    for (const auto& scenario : cases) {
+        LibusbDouble::reset();
+        LibusbDouble::addDevice(calcVendor, calcProduct);
+        LibusbDouble::setClaimResult(scenario.claimResult);
+        Socket socket;
+        bool failed = false;
+        EXPECT_EQ(connect(socket, &failed), std::string("[INFO]: Openning socket to calc...\n"
+                                                        "[INFO]: Openning socket to calc\n") +
+                                                scenario.cause +
+                                                "[ERROR]: Calc is detected but impossible to "
+                                                "connect !\n");
+        EXPECT_TRUE(failed);
+        EXPECT_EQ(LibusbDouble::openHandleCount(), 0);
+        EXPECT_EQ(LibusbDouble::deviceReferences(0), 0);
+    }
+}
+
 TEST_F(UsbTransportTest, TheFoundDeviceOutlivesTheFreedList) {
     LibusbDouble::addDevice(calcVendor, calcProduct);
     UsbContext context;

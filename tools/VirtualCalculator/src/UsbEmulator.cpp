@@ -6,6 +6,7 @@
 
 #include <linux/usbdevice_fs.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstddef>
 #include <cstring>
@@ -132,6 +133,8 @@ void UsbEmulator::forget(UMockdevIoctlClient* client) {
             ++urb;
         }
     }
+    // Closing the device gives up its claim, as the kernel does.
+    claimants.erase(std::remove(claimants.begin(), claimants.end(), client), claimants.end());
 }
 
 void UsbEmulator::handle(UMockdevIoctlClient* client) {
@@ -161,6 +164,8 @@ void UsbEmulator::handle(UMockdevIoctlClient* client) {
     }
     case USBDEVFS_CLAIMINTERFACE:
     case USBDEVFS_RELEASEINTERFACE:
+        claim(client, umockdev_ioctl_client_get_request(client) == USBDEVFS_CLAIMINTERFACE);
+        return;
     case USBDEVFS_SETINTERFACE:
     case USBDEVFS_SETCONFIGURATION:
     case USBDEVFS_CLEAR_HALT:
@@ -170,6 +175,35 @@ void UsbEmulator::handle(UMockdevIoctlClient* client) {
     default:
         complete(client, ENOTTY);
         return;
+    }
+}
+
+// The one interface, 0; the kernel refuses a second claimant and a release without a claim.
+void UsbEmulator::claim(UMockdevIoctlClient* client, bool claiming) {
+    UMockdevIoctlData* argument = umockdev_ioctl_client_get_arg(client);
+    UMockdevIoctlData* number = umockdev_ioctl_data_resolve(argument, 0, sizeof(unsigned), nullptr);
+    unsigned interface = 0;
+    if (number == nullptr) {
+        complete(client, EFAULT);
+        return;
+    }
+    memcpy(&interface, number->data, sizeof interface);
+    const auto holder = std::find(claimants.begin(), claimants.end(), client);
+    const bool held = holder != claimants.end();
+    if (interface != 0) {
+        complete(client, ENOENT);
+    } else if (claiming) {
+        if (!held) {
+            claimants.push_back(client);
+        }
+        ++claims;
+        complete(client, 0);
+    } else if (held) {
+        claimants.erase(holder);
+        ++releases;
+        complete(client, 0);
+    } else {
+        complete(client, EINVAL);
     }
 }
 
@@ -209,6 +243,9 @@ void UsbEmulator::submit(UMockdevIoctlClient* client) {
     if (buffer == nullptr) {
         complete(client, EFAULT);
         return;
+    }
+    if (std::find(claimants.begin(), claimants.end(), client) == claimants.end()) {
+        ++unclaimedTransfers;
     }
     // Held, so that no later client can be given this client's address while it has URBs.
     g_object_ref(client);

@@ -36,6 +36,10 @@ public:
     // Bulk transfers the hosts submitted, in each direction.
     unsigned long outTransferCount() const { return outTransfers; }
     unsigned long inTransferCount() const { return inTransfers; }
+    // Claims and releases of the interface, and bulk transfers submitted without a claim.
+    unsigned long claimCount() const { return claims; }
+    unsigned long releaseCount() const { return releases; }
+    unsigned long unclaimedTransferCount() const { return unclaimedTransfers; }
 
 private:
     struct Urb {
@@ -55,6 +59,7 @@ private:
     void discard(UMockdevIoctlClient* client);
     bool settle(Urb& urb);
     void complete(UMockdevIoctlClient* client, int error);
+    void claim(UMockdevIoctlClient* client, bool claiming);
     static void drop(Urb& urb);
 
     UsbPeer* peer;
@@ -66,5 +71,9 @@ private:
     std::vector<Urb> abandoned; // of programs that died in mid-transfer, kept on purpose
     unsigned long outTransfers = 0;
     unsigned long inTransfers = 0;
+    unsigned long claims = 0;
+    unsigned long releases = 0;
+    unsigned long unclaimedTransfers = 0;
+    std::vector<UMockdevIoctlClient*> claimants; // clients holding the interface
     void forget(UMockdevIoctlClient* client);
 };

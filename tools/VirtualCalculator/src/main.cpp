@@ -109,6 +109,12 @@ int run(const Options& options) {
     if (options.countTransfers) {
         report.note("the host made " + std::to_string(emulator.outTransferCount()) + " OUT and " +
                     std::to_string(emulator.inTransferCount()) + " IN transfers");
+        report.note("the host claimed the interface " + std::to_string(emulator.claimCount()) +
+                    " times and released it " + std::to_string(emulator.releaseCount()) + " times");
+    }
+    if (emulator.unclaimedTransferCount() > 0) {
+        report.violation(std::to_string(emulator.unclaimedTransferCount()) +
+                         " bulk transfers through an interface the host had not claimed");
     }
     if (report.failures() > 0) {
         return exitOwnFailure;
