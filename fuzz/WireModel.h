@@ -60,7 +60,22 @@ inline Bytes escape(const Bytes& data) {
     return out;
 }
 
-// False when the input ends on an escape byte with nothing left to restore.
+// How a calculator escapes: the escape byte itself travels as 0x5C 0x5C.
+inline Bytes escapeAsCalculator(const Bytes& data) {
+    Bytes out;
+    for (uint8_t byte : data) {
+        if (isEscaped(byte)) {
+            out.push_back(escapeByte);
+            out.push_back(byte == escapeByte ? escapeByte : static_cast<uint8_t>(byte + 0x20));
+        } else {
+            out.push_back(byte);
+        }
+    }
+    return out;
+}
+
+// False when the input ends on an escape byte with nothing left to restore. Both 0x5C 0x5C
+// and 0x5C 0x7C restore to 0x5C.
 inline bool restore(const uint8_t* data, size_t size, Bytes* out) {
     out->clear();
     for (size_t i = 0; i < size; ++i) {
@@ -69,7 +84,7 @@ inline bool restore(const uint8_t* data, size_t size, Bytes* out) {
             if (++i >= size) {
                 return false;
             }
-            byte = static_cast<uint8_t>(data[i] - 0x20);
+            byte = data[i] == escapeByte ? escapeByte : static_cast<uint8_t>(data[i] - 0x20);
         }
         out->push_back(byte);
     }

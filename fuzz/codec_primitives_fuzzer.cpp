@@ -83,6 +83,20 @@ void escapeThenRestore(Reader& reader) {
     check(original.size() == 0 || memcmp(restored.data(), original.data(), original.size()) == 0,
           "round trip changed the bytes");
 
+    // What a calculator sends restores to the same bytes.
+    const WireModel::Bytes fromCalculator = WireModel::escapeAsCalculator(
+        WireModel::Bytes(original.data(), original.data() + original.size()));
+    ExactBytes calculatorEscaped(fromCalculator.data(), fromCalculator.size());
+    Buffer calculatorInput(calculatorEscaped.data(), calculatorEscaped.intSize());
+    ExactBytes calculatorRestored(original.size());
+    Buffer calculatorOutput(calculatorRestored.data(), original.intSize());
+    check(!CasioEscaper::restoreBuffer(&calculatorInput, &calculatorOutput),
+          "restoring a calculator's escaping failed");
+    check(calculatorOutput.getSize() == original.intSize() &&
+              (original.size() == 0 ||
+               memcmp(calculatorRestored.data(), original.data(), original.size()) == 0),
+          "a calculator's escaping did not round trip");
+
     if (original.size() > 0) {
         ExactBytes shortArea(original.size() - 1);
         Buffer shortOutput(shortArea.data(), original.intSize() - 1);

@@ -94,6 +94,16 @@ bool CasioPacker::unpack(CasioPacketInfo* packetInfo, Buffer* input) {
     return false;
 }
 
+int CasioPacker::announcedSize(Buffer* received) {
+    if (received->getSize() <= flagOffset || decode(received, flagOffset, 1) == 0) {
+        return packetSizeWithoutData;
+    }
+    if (received->getSize() < dataOffset) {
+        return dataOffset;
+    }
+    return decode(received, sizeOffset, 4) + extendedDataOverhead;
+}
+
 bool CasioPacker::getExtendedData(Buffer* data, Buffer* input) {
     const int extendedDataSize = getExtendedDataSize(input);
     if (extendedDataSize == 0) {

@@ -25,6 +25,9 @@ public:
     static bool pack(CasioPacketInfo packetInfo, Buffer* output);
     // True when `input` is corrupted or the data does not fit `packetInfo->extendedData`.
     static bool unpack(CasioPacketInfo* packetInfo, Buffer* input);
+    // How many bytes the packet that starts `received` needs, as far as its header tells so
+    // far: 6 without extended data, 8 while its length digits are missing, else L + 10.
+    static int announcedSize(Buffer* received);
 
 private:
     static int insertExtendedData(Buffer* data, Buffer* workingBuffer);

@@ -24,6 +24,7 @@ bool CasioProtocolTools::connectProtocol(Socket* socket, int maxRetry) {
     Buffer packetBuffer(dataBuffer, connectPacketCapacity);
     Buffer emptyData(nullptr, 0);
 
+    socket->beginExchange();
     // A lone zero byte ahead of the first request; whether it went out does not matter.
     unsigned char gapFillingData[1] = {0x00};
     Buffer gapFillingBuffer(gapFillingData, 1);
@@ -57,6 +58,7 @@ bool CasioProtocolTools::disconnectProtocol(Socket* socket, int maxRetry) {
         return true;
     }
     // The calculator does not answer a disconnect signal; nothing is read.
+    socket->beginExchange();
     if (SocketTools::sendBufferOrTimeout(socket, &packetBuffer, maxRetry)) {
         Log::error("Failed to send the disconnect packet !");
         return true;
@@ -69,6 +71,11 @@ bool CasioProtocolTools::sendPacketAndGetAnswer(Socket* socket, Buffer* packet, 
     unsigned char answerPacketData[answerCapacity];
     Buffer answerPacketBuffer(answerPacketData, answerCapacity);
     int resendRequests = 0;
+    // A calculator that stopped answering is not sent packets it will not answer.
+    if (socket->calcIsSilent()) {
+        return true;
+    }
+    socket->beginExchange();
 
     int trycount = 0;
     while (trycount < timeout) {
@@ -79,9 +86,11 @@ bool CasioProtocolTools::sendPacketAndGetAnswer(Socket* socket, Buffer* packet, 
 
         Log::debug("Sending waiting for ack message ...");
         answerPacketBuffer.setSize(answerCapacity);
-        SocketTools::receiveBufferOrTimeout(socket, &answerPacketBuffer, receiveTries,
-                                            CasioPacker::packetSizeWithoutData);
-        if (answerPacketBuffer.getSize() == 0) {
+        if (receivePacket(socket, &answerPacketBuffer)) {
+            // Sending again cannot help a calculator that has stopped answering.
+            if (socket->shouldGiveUp()) {
+                return true;
+            }
             ++trycount;
             continue;
         }
@@ -95,6 +104,9 @@ bool CasioProtocolTools::sendPacketAndGetAnswer(Socket* socket, Buffer* packet, 
         if (isResendRequest(info)) {
             if (++resendRequests > maxResendRequests) {
                 Log::error("The calc keeps asking to send again !");
+                return true;
+            }
+            if (socket->shouldGiveUp()) {
                 return true;
             }
             continue;
@@ -126,4 +138,24 @@ bool CasioProtocolTools::sendAck(Socket* socket, int timeout) {
     // Six bytes always hold a packet without extended data.
     CasioPacker::pack(info, &ackPacket);
     return SocketTools::sendBufferOrTimeout(socket, &ackPacket, timeout);
+}
+
+bool CasioProtocolTools::receivePacket(Socket* socket, Buffer* packet) {
+    const int capacity = packet->getSize();
+    int received = 0;
+    int needed = CasioPacker::packetSizeWithoutData;
+    // The header tells more as it arrives: whether data follows, then how much.
+    while (received < needed) {
+        Buffer rest(packet->getData() + received, capacity - received);
+        SocketTools::receiveBufferOrTimeout(socket, &rest, receiveTries, needed - received);
+        received += rest.getSize();
+        Buffer head(packet->getData(), received);
+        const int announced = CasioPacker::announcedSize(&head);
+        if (received < needed || announced > capacity) {
+            break;
+        }
+        needed = announced;
+    }
+    packet->setSize(received);
+    return received == 0;
 }

@@ -4,7 +4,8 @@
 #include "CasioPacker.h"
 #include "Socket.h"
 
-// The packet exchanges of the link protocol. Every operation returns true on failure.
+// The packet exchanges of the link protocol. Every operation returns true on failure, and
+// gives up early once the calculator has been silent too long (see LinkLimits).
 class CasioProtocolTools {
 public:
     static constexpr unsigned char typeFileRequest = 0x01;
@@ -30,4 +31,7 @@ public:
                                        CasioPacketInfo* result);
     static bool sendPacketAndAck(Socket* socket, Buffer* packet, int timeout);
     static bool sendAck(Socket* socket, int timeout);
+    // Receives one packet whole: its header, then as many bytes as the header announces.
+    // On return the size of `packet` is the count received. True when nothing arrived.
+    static bool receivePacket(Socket* socket, Buffer* packet);
 };

@@ -1,6 +1,7 @@
 #include "Socket.h"
 
 #include "CalcConnector.h"
+#include "LinkClock.h"
 #include "Log.h"
 
 Socket::Socket() : isConnected(false) {}
@@ -27,13 +28,14 @@ bool Socket::setDeviceHandle(libusb_device_handle* newDeviceHandle) {
     }
     deviceHandle = newDeviceHandle;
     isConnected = true;
+    silentMs = 0;
+    silenceReported = false;
     return false;
 }
 
 SOCKET_RESULT Socket::sendBuffer(Buffer* bufferToSend) {
     if (bulkTransfereBuffer(bufferToSend, sendEndpoint)) {
         Log::error("receiveBuffer: Error sending bulk");
-        bufferToSend->setSize(0);
         return SOCKET_ERROR;
     }
     return SOCKET_OK;
@@ -42,7 +44,6 @@ SOCKET_RESULT Socket::sendBuffer(Buffer* bufferToSend) {
 SOCKET_RESULT Socket::receiveBuffer(Buffer* bufferToFill) {
     if (bulkTransfereBuffer(bufferToFill, receiveEndpoint)) {
         Log::error("receiveBuffer: Error receiving bulk");
-        bufferToFill->setSize(0);
         return SOCKET_ERROR;
     }
     return SOCKET_OK;
@@ -51,15 +52,69 @@ SOCKET_RESULT Socket::receiveBuffer(Buffer* bufferToFill) {
 bool Socket::bulkTransfereBuffer(Buffer* bufferToUse, unsigned char endpoint) {
     if (!isConnected) {
         Log::error("bulkTransfere: Not connected !");
+        bufferToUse->setSize(0);
         return true;
     }
     int processed = 0;
+    const long long start = LinkClock::milliseconds();
     int result = libusb_bulk_transfer(deviceHandle, endpoint, bufferToUse->getData(),
                                       bufferToUse->getSize(), &processed, transferTimeoutMs);
+    // A transfer that fails part way (a timeout, typically) still moved these bytes.
     bufferToUse->setSize(processed);
+    account(endpoint, processed, result != 0, LinkClock::milliseconds() - start);
     if (result != 0) {
         Log::error("bulkTransfereBuffer: Error in bulk transfere");
         return true;
     }
     return false;
+}
+
+// Only bytes from the calculator end a silence. Waiting in vain for an answer adds to it, and
+// so does waiting for a calculator that takes nothing we send.
+void Socket::account(unsigned char endpoint, int processed, bool failed, long long elapsedMs) {
+    if (endpoint == receiveEndpoint && processed > 0) {
+        silentMs = 0;
+        silenceReported = false;
+    } else if (endpoint == receiveEndpoint || (failed && processed == 0)) {
+        silentMs += elapsedMs;
+    }
+}
+
+void Socket::setPatience(LinkPatience newPatience) {
+    patience = newPatience;
+}
+
+void Socket::beginExchange() {
+    exchangeStartMs = LinkClock::milliseconds();
+    overdueReported = false;
+}
+
+bool Socket::calcIsSilent() const {
+    return silentMs >= patience.silenceMs;
+}
+
+bool Socket::exchangeOverdue() {
+    if (exchangeStartMs < 0 || LinkClock::milliseconds() - exchangeStartMs < patience.exchangeMs) {
+        return false;
+    }
+    if (!overdueReported) {
+        Log::error("The calc takes too long to answer !");
+        overdueReported = true;
+    }
+    return true;
+}
+
+bool Socket::calcStoppedAnswering() {
+    if (!calcIsSilent()) {
+        return false;
+    }
+    if (!silenceReported) {
+        Log::error("The calc does not answer !");
+        silenceReported = true;
+    }
+    return true;
+}
+
+bool Socket::shouldGiveUp() {
+    return calcStoppedAnswering() || exchangeOverdue();
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "Buffer.h"
+#include "LinkLimits.h"
 
 #include <cstdint>
 #include <libusb.h>
@@ -10,12 +11,14 @@ enum SOCKET_RESULT : uint32_t {
     SOCKET_ERROR = 1,
 };
 
-// A bulk channel over one opened device handle, which it owns and closes.
+// A bulk channel over one opened device handle, which it owns and closes. It also keeps the
+// time the calculator has been silent and the age of the current exchange, so that the loops
+// above it know when to stop waiting.
 class Socket {
 public:
     static constexpr unsigned char sendEndpoint = 0x01;
     static constexpr unsigned char receiveEndpoint = 0x82;
-    static constexpr unsigned int transferTimeoutMs = 2000;
+    static constexpr unsigned int transferTimeoutMs = LinkLimits::transferTimeoutMs;
 
     Socket();
     ~Socket();
@@ -24,13 +27,33 @@ public:
     Socket& operator=(const Socket&) = delete;
 
     bool setDeviceHandle(libusb_device_handle* newDeviceHandle);
+    // After a transfer the Buffer's size is the count of bytes that moved, also when the
+    // transfer failed part way.
     SOCKET_RESULT sendBuffer(Buffer* bufferToSend);
     SOCKET_RESULT receiveBuffer(Buffer* bufferToFill);
     bool bulkTransfereBuffer(Buffer* bufferToUse, unsigned char endpoint);
 
+    // How long to wait for the calculator from now on; LinkLimits::normal until changed.
+    void setPatience(LinkPatience newPatience);
+    // Starts the clock of one exchange: a packet sent and its answer, or a packet received
+    // and its acknowledgement.
+    void beginExchange();
+    // True once the calculator has been silent too long, or the exchange has lasted too long.
+    // Loops stop trying then; each cause is reported once.
+    bool shouldGiveUp();
+    bool calcIsSilent() const;
+
 private:
     void close();
+    void account(unsigned char endpoint, int processed, bool failed, long long elapsedMs);
+    bool calcStoppedAnswering();
+    bool exchangeOverdue();
 
     libusb_device_handle* deviceHandle = nullptr;
     bool isConnected;
+    LinkPatience patience = LinkLimits::normal;
+    long long silentMs = 0;
+    bool silenceReported = false;
+    long long exchangeStartMs = -1; // no exchange yet
+    bool overdueReported = false;
 };

@@ -5,11 +5,11 @@ bool SocketTools::sendBufferOrTimeout(Socket* socket, Buffer* buffer, int timeou
     int writeSize = 0;
     while (writeSize < buffer->getSize()) {
         Buffer appendBuffer(buffer->getData() + writeSize, buffer->getSize() - writeSize);
-        // A failed send leaves the view's size at 0, so its bytes are offered again.
         socket->sendBuffer(&appendBuffer);
         writeSize += appendBuffer.getSize();
         ++tryCount;
-        if (tryCount >= timeout && writeSize < buffer->getSize()) {
+        const bool outOfTries = tryCount >= timeout || socket->shouldGiveUp();
+        if (outOfTries && writeSize < buffer->getSize()) {
             return true;
         }
     }
@@ -18,7 +18,7 @@ bool SocketTools::sendBufferOrTimeout(Socket* socket, Buffer* buffer, int timeou
 
 bool SocketTools::receiveBufferOrTimeout(Socket* socket, Buffer* buffer, int timeout, int minimum) {
     int readSize = 0;
-    for (int tryCount = 0; tryCount < timeout; ++tryCount) {
+    for (int tryCount = 0; tryCount < timeout && !socket->shouldGiveUp(); ++tryCount) {
         Buffer appendBuffer(buffer->getData() + readSize, buffer->getSize() - readSize);
         socket->receiveBuffer(&appendBuffer);
         readSize += appendBuffer.getSize();

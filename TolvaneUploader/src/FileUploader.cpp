@@ -6,7 +6,6 @@
 #include "Log.h"
 #include "UploadProgress.h"
 
-#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 
@@ -44,7 +43,7 @@ bool judgeRequestAnswer(const CasioPacketInfo& answer) {
 }
 
 int countParts(int fileSize) {
-    return static_cast<int>(ceilf(static_cast<float>(fileSize) / 256.0f));
+    return (fileSize + FileUploader::partSize - 1) / FileUploader::partSize;
 }
 
 } // namespace

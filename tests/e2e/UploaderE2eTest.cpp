@@ -179,14 +179,31 @@ TEST_F(UploaderE2eTest, CalculatorSilentForTwoReceivesStillGetsTheFile) {
     EXPECT_GT(run.seconds, 3.9);
 }
 
-// Ten unanswered receives make the uploader send the part again; the calculator must take
-// that copy as the same part, not as a second one.
-TEST_F(UploaderE2eTest, PartSentAgainAfterTenTimeoutsIsTakenOnce) {
-    const std::string content = patternBytes(600);
-    writeFile(directory / "COPY.BIN", content);
-    const RunResult run = upload({"--silent", "part:2:10"}, {"-f", "COPY.BIN"});
-    expectUploaded(run, "fls0/COPY.BIN", content);
-    EXPECT_EQ(count(run.out, "[ERROR]: receiveBuffer: Error receiving bulk\n"), 10u) << run.out;
+// Ten seconds of silence end the upload, however many tries the exchanges had left: a
+// calculator that never answers, and one that falls silent in mid-file.
+TEST_F(UploaderE2eTest, ASilentCalculatorIsGivenUpWithinThirtySeconds) {
+    writeFile(directory / "MUTE.BIN", patternBytes(600));
+    const struct {
+        const char* silence;
+        std::string cascade;
+    } cases[] = {
+        {"connect", "[ERROR]: The calc does not answer !\n"
+                    "[ERROR]: Failed to send or get an answer from the calc !\n"
+                    "[ERROR]: Failed to send and ACK connection packet !\n"},
+        {"part:2", "[ERROR]: The calc does not answer !\n"
+                   "[ERROR]: Failed to send or get an answer from the calc !\n"
+                   "[ERROR]: Failed to send the part packet !\n" +
+                       uploadFailed},
+    };
+    for (const auto& scenario : cases) {
+        const RunResult run = upload({"--silent", scenario.silence}, {"-f", "MUTE.BIN"});
+        EXPECT_EQ(run.status, 1) << scenario.silence << run.out;
+        EXPECT_TRUE(contains(run.out, scenario.cascade)) << scenario.silence << run.out;
+        EXPECT_EQ(count(run.out, "The calc does not answer !"), 1u) << run.out;
+        EXPECT_LT(run.seconds, 30) << scenario.silence;
+        EXPECT_TRUE(violationsIn(run.err).empty()) << run.err;
+        EXPECT_EQ(storedFiles(), std::vector<std::string>{});
+    }
 }
 
 TEST_F(UploaderE2eTest, DamagedAnswersFailTheUpload) {
@@ -234,8 +251,8 @@ TEST_F(UploaderE2eTest, AScriptUploadsSeveralFilesInOneRun) {
     EXPECT_EQ(stored("crd0/TWO"), "second");
 }
 
-// A calculator that answers a file part with fewer than the 6 bytes of a packet. The
-// uploader waits out its other receive tries first (18 s), so only the extremes run here;
+// A calculator that answers a file part with fewer than the 6 bytes of a packet, then falls
+// silent. The uploader waits out ten seconds of silence first, so only the extremes run here;
 // the codec's unit tests and fuzzer cover every length.
 class ShortAnswerTest : public UploaderE2eTest, public ::testing::WithParamInterface<int> {};
 

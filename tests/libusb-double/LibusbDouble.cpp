@@ -52,6 +52,7 @@ struct State {
     int releaseCount = 0;
     int detachCount = 0;
     int closedWhileClaimed = 0;
+    long long clockMs = 0;
     bool misuse = false;
 };
 
@@ -66,6 +67,11 @@ void useDevice(libusb_device* device) {
     }
 }
 
+// A transfer takes its step's delay, and a timed-out one its whole timeout on top.
+void spendTime(int result, int delayMs, unsigned int timeout) {
+    state().clockMs += delayMs + (result == LIBUSB_ERROR_TIMEOUT ? timeout : 0);
+}
+
 int transferOut(unsigned char endpoint, unsigned char* data, int length, int* actualLength,
                 unsigned int timeout) {
     OutStep step;
@@ -77,6 +83,7 @@ int transferOut(unsigned char endpoint, unsigned char* data, int length, int* ac
     *actualLength = moved;
     Bytes bytes(data, data + moved);
     state().transfers.push_back({endpoint, length, bytes, step.result, timeout});
+    spendTime(step.result, step.delayMs, timeout);
     if (state().responder) {
         state().responder(bytes);
     }
@@ -85,7 +92,7 @@ int transferOut(unsigned char endpoint, unsigned char* data, int length, int* ac
 
 int transferIn(unsigned char endpoint, unsigned char* data, int length, int* actualLength,
                unsigned int timeout) {
-    InStep step{{}, LIBUSB_ERROR_TIMEOUT};
+    InStep step{{}, LIBUSB_ERROR_TIMEOUT, 0};
     if (!state().inSteps.empty()) {
         step = state().inSteps.front();
         state().inSteps.pop_front();
@@ -95,6 +102,7 @@ int transferIn(unsigned char endpoint, unsigned char* data, int length, int* act
     *actualLength = moved;
     state().transfers.push_back(
         {endpoint, length, Bytes(data, data + moved), step.result, timeout});
+    spendTime(step.result, step.delayMs, timeout);
     return step.result;
 }
 
@@ -106,6 +114,12 @@ void reset() {
 
 void clearTransfers() {
     state().transfers.clear();
+}
+
+void clearScript() {
+    state().outSteps.clear();
+    state().inSteps.clear();
+    state().responder = nullptr;
 }
 
 void setInitResult(int result) {
@@ -143,6 +157,14 @@ void queueIn(InStep step) {
 
 void setResponder(Responder responder) {
     state().responder = std::move(responder);
+}
+
+long long now() {
+    return state().clockMs;
+}
+
+void advanceClock(long long milliseconds) {
+    state().clockMs += milliseconds;
 }
 
 const std::vector<Transfer>& transfers() {

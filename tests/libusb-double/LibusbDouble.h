@@ -1,8 +1,10 @@
 #pragma once
 
-// A scripted stand-in for the few libusb-1.0 functions the library calls. Test
-// executables link it instead of libusb-1.0; each test scripts the bus, the open
-// result and every bulk transfer, and afterwards reads back what crossed the wire.
+// A scripted stand-in for the few libusb-1.0 functions the library calls, and for the clock
+// the library measures waiting with. Test executables link it instead of libusb-1.0; each
+// test scripts the bus, the open result and every bulk transfer, and afterwards reads back
+// what crossed the wire. Time is virtual: it passes only when a transfer takes time (a
+// timeout costs the full timeout, a step may say how long it takes) or a test advances it.
 
 #include <cstdint>
 #include <functional>
@@ -17,11 +19,13 @@ constexpr int moveAll = -1;
 struct OutStep {
     int bytesMoved = moveAll; // how many of the offered bytes the device takes
     int result = 0;
+    int delayMs = 0; // besides the full timeout that a timed-out transfer costs
 };
 
 struct InStep {
     Bytes bytes;
     int result = 0;
+    int delayMs = 0;
 };
 
 struct Transfer {
@@ -38,6 +42,8 @@ using Responder = std::function<void(const Bytes& sent)>;
 void reset();
 // Forgets the recorded transfers, keeping the bus and its open handles.
 void clearTransfers();
+// Forgets the transfer steps still scripted, and the responder.
+void clearScript();
 
 void setInitResult(int result);
 void setDeviceListResult(int negativeError);
@@ -50,6 +56,10 @@ void setKernelDriverActive(bool active);
 void queueOut(OutStep step);
 void queueIn(InStep step);
 void setResponder(Responder responder);
+
+// Virtual milliseconds since the last reset.
+long long now();
+void advanceClock(long long milliseconds);
 
 const std::vector<Transfer>& transfers();
 Bytes bytesSent(); // every OUT byte that moved, in order

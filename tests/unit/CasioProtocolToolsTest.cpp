@@ -12,6 +12,10 @@
 namespace {
 
 using LibusbDouble::Bytes;
+
+bool endsWith(const std::string& text, const std::string& end) {
+    return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
+}
 using WireBytes::ack;
 using WireBytes::concat;
 using WireBytes::packet;
@@ -82,11 +86,30 @@ TEST_F(ProtocolTest, ConnectMakesExactlyMaxRetryAttempts) {
     EXPECT_EQ(LibusbDouble::bytesSent(), Bytes({0x00}));
 }
 
-TEST_F(ProtocolTest, ASilentCalculatorIsAskedAHundredTimesPerAttempt) {
-    Log::setLoglevel(-1);
-    EXPECT_TRUE(CasioProtocolTools::connectProtocol(&socket, 2));
-    EXPECT_EQ(timesSent(connectRequest), 200);
-    EXPECT_EQ(LibusbDouble::inTransferCount(), 2000);
+// Ten seconds of silence, not a hundred tries per attempt: later attempts fail at once,
+// without sending what would not be answered.
+TEST_F(ProtocolTest, ASilentCalculatorEndsEveryConnectAttemptWithinTenSeconds) {
+    Log::setLoglevel(LOGLEVEL_INFO);
+    StdoutCapture capture;
+    EXPECT_TRUE(CasioProtocolTools::connectProtocol(&socket, 5));
+    const std::string attempt = "[INFO]: Sending connection packet ...\n";
+    const std::string failedAttempt =
+        "[ERROR]: Failed to send or get an answer from the calc !\n"
+        "[ERROR]: Failed to send and ACK connection packet !\n";
+    std::string receives;
+    for (int i = 0; i < 5; ++i) {
+        receives += "[ERROR]: bulkTransfereBuffer: Error in bulk transfere\n"
+                    "[ERROR]: receiveBuffer: Error receiving bulk\n";
+    }
+    std::string expected =
+        attempt + receives + "[ERROR]: The calc does not answer !\n" + failedAttempt;
+    for (int i = 1; i < 5; ++i) {
+        expected += attempt + failedAttempt;
+    }
+    EXPECT_EQ(capture.finish(), expected);
+    EXPECT_EQ(LibusbDouble::now(), 10000);
+    EXPECT_EQ(LibusbDouble::inTransferCount(), 5);
+    EXPECT_EQ(timesSent(connectRequest), 1);
 }
 
 TEST_F(ProtocolTest, ConnectGoesOnWhenTheZeroByteCannotBeSent) {
@@ -144,9 +167,10 @@ TEST_F(ProtocolTest, EndlessResendRequestsAreBounded) {
     EXPECT_EQ(timesSent(connectRequest), CasioProtocolTools::maxResendRequests + 1);
 }
 
+// Receives that bring nothing at once (zero-length packets) are no silence.
 TEST_F(ProtocolTest, AnEmptyReceiveSendsThePacketAgainWithTheFullArea) {
     for (int i = 0; i < 10; ++i) {
-        LibusbDouble::queueIn({{}, LIBUSB_ERROR_TIMEOUT});
+        LibusbDouble::queueIn({{}, 0});
     }
     LibusbDouble::queueIn({ack(), 0});
     Log::setLoglevel(-1);
@@ -155,12 +179,58 @@ TEST_F(ProtocolTest, AnEmptyReceiveSendsThePacketAgainWithTheFullArea) {
     EXPECT_EQ(LibusbDouble::transfers().back().offered, 4096);
 }
 
-TEST_F(ProtocolTest, NoAnswerWithinTheTimeoutFails) {
+// However many passes the caller allows, the packet is not sent again into a silence.
+TEST_F(ProtocolTest, NoAnswerWithinTenSecondsFails) {
     Log::setLoglevel(-1);
     CasioPacketInfo answer{};
-    EXPECT_TRUE(exchange(connectRequest, 1, &answer));
+    EXPECT_TRUE(exchange(connectRequest, 100, &answer));
     EXPECT_EQ(timesSent(connectRequest), 1);
-    EXPECT_EQ(LibusbDouble::inTransferCount(), 10);
+    EXPECT_EQ(LibusbDouble::inTransferCount(), 5);
+}
+
+// A calculator that keeps answering, but never usefully, is given thirty seconds in all.
+TEST_F(ProtocolTest, NoExchangeLastsLongerThanThirtySeconds) {
+    const Bytes resend = WireBytes::resendRequest();
+    const struct {
+        const char* name;
+        size_t pieceSize;
+    } cases[] = {
+        {"slow requests to send again", resend.size()},
+        {"requests to send again a byte at a time", 1},
+    };
+    for (const auto& scenario : cases) {
+        LibusbDouble::clearScript();
+        for (int i = 0; i < 200; ++i) {
+            const size_t piece = i * scenario.pieceSize % resend.size();
+            LibusbDouble::queueIn({Bytes(resend.begin() + piece,
+                                         resend.begin() + piece + scenario.pieceSize),
+                                   0, 1900});
+        }
+        Log::setLoglevel(LOGLEVEL_ERROR);
+        const long long start = LibusbDouble::now();
+        StdoutCapture capture;
+        EXPECT_TRUE(exchangeAndAck(connectRequest, 5)) << scenario.name;
+        EXPECT_LE(LibusbDouble::now() - start, 30000 + 2000) << scenario.name;
+        // What did arrive of the last answer is judged as usual.
+        const std::string printed = capture.finish();
+        EXPECT_EQ(printed.rfind("[ERROR]: The calc takes too long to answer !\n", 0), 0u)
+            << printed;
+        EXPECT_TRUE(endsWith(printed, "[ERROR]: Failed to send or get an answer from the calc !\n"))
+            << printed;
+    }
+}
+
+// The header says how long the packet is, so a packet in pieces is read whole.
+TEST_F(ProtocolTest, AnAnswerSplitAfterItsHeaderIsReadWhole) {
+    const Bytes answer = WireBytes::framed(0x06, 0x02, Bytes(164, 0xFF));
+    for (size_t split : {6, 7, 8, 100}) {
+        LibusbDouble::queueIn({Bytes(answer.begin(), answer.begin() + split), 0});
+        LibusbDouble::queueIn({Bytes(answer.begin() + split, answer.end()), 0});
+        CasioPacketInfo info{};
+        ASSERT_FALSE(exchange(connectRequest, 1, &info)) << split;
+        EXPECT_EQ(info.subtype, 0x02);
+        EXPECT_EQ(info.extendedData->getSize(), 164) << split;
+    }
 }
 
 TEST_F(ProtocolTest, APacketThatCannotBeSentIsNotTriedAgain) {

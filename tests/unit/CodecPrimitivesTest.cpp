@@ -148,9 +148,26 @@ TEST(CasioEscaper, EmptyInputSucceedsEvenWithoutCapacity) {
     }
 }
 
+// Both ways of sending 0x5C (ours, 5C 7C, and a calculator's, 5C 5C) and every other escape.
+TEST(CasioEscaper, RestoresEveryEscapeACalculatorOrWeSend) {
+    const struct {
+        Bytes escaped;
+        Bytes restored;
+    } cases[] = {
+        {{0x5C, 0x5C}, {0x5C}},
+        {{0x5C, 0x7C}, {0x5C}},
+        {{0x5C, 0x20}, {0x00}},
+        {{0x5C, 0x3E}, {0x1E}},
+        {{'A', 0x5C, 0x5C, 0x5C, 0x5C, 'B', 0x5C, 0x21}, {'A', 0x5C, 0x5C, 'B', 0x01}},
+    };
+    for (const auto& scenario : cases) {
+        const Transformed result = restore(scenario.escaped, 8);
+        EXPECT_FALSE(result.failed);
+        EXPECT_EQ(result.bytes, scenario.restored);
+    }
+}
+
 TEST(CasioEscaper, RestoresWhatItEscaped) {
-    EXPECT_EQ(restore({0x5C, 0x7C}, 4).bytes, Bytes({0x5C}));
-    EXPECT_EQ(restore({0x5C, 0x20}, 4).bytes, Bytes({0x00}));
     for (int value = 0; value < 256; ++value) {
         const Bytes single = {static_cast<uint8_t>(value)};
         const Transformed escaped = escape(single, 2);

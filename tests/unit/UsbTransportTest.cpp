@@ -252,19 +252,21 @@ TEST_F(SocketTest, TransfersUseTheBulkEndpointsAndTheTwoSecondTimeout) {
     EXPECT_EQ(transfers[1].timeout, 2000u);
 }
 
-TEST_F(SocketTest, AFailedTransferCountsNothingEvenIfBytesMoved) {
+// A timed-out transfer may have moved some bytes: they count, sent or received.
+TEST_F(SocketTest, AFailedTransferStillCountsTheBytesThatMoved) {
     LibusbDouble::queueOut({3, LIBUSB_ERROR_TIMEOUT});
     Bytes packet = text("hello");
     Buffer out(packet.data(), 5);
     StdoutCapture capture;
     EXPECT_EQ(socket.sendBuffer(&out), SOCKET_ERROR);
-    EXPECT_EQ(out.getSize(), 0);
+    EXPECT_EQ(out.getSize(), 3);
 
-    LibusbDouble::queueIn({text("ab"), LIBUSB_ERROR_TIMEOUT});
+    LibusbDouble::queueIn({text("abc"), LIBUSB_ERROR_TIMEOUT});
     unsigned char area[64];
     Buffer in(area, 64);
     EXPECT_EQ(socket.receiveBuffer(&in), SOCKET_ERROR);
-    EXPECT_EQ(in.getSize(), 0);
+    ASSERT_EQ(in.getSize(), 3);
+    EXPECT_EQ(Bytes(area, area + 3), text("abc"));
     EXPECT_EQ(capture.finish(), "[ERROR]: bulkTransfereBuffer: Error in bulk transfere\n"
                                 "[ERROR]: receiveBuffer: Error sending bulk\n"
                                 "[ERROR]: bulkTransfereBuffer: Error in bulk transfere\n"
@@ -337,12 +339,19 @@ TEST_F(SocketToolsTest, SendContinuesPartialSendsFromTheFirstUnsentByte) {
     EXPECT_EQ(LibusbDouble::bytesSent(), text("abcdef"));
 }
 
-TEST_F(SocketToolsTest, SendOffersAgainWhatAFailedTryMoved) {
-    LibusbDouble::queueOut({4, LIBUSB_ERROR_TIMEOUT});
+// The calculator must never see the first bytes of a packet twice.
+TEST_F(SocketToolsTest, AFailedSendIsContinuedAfterTheBytesItMoved) {
+    Bytes packet(300);
+    for (size_t i = 0; i < packet.size(); ++i) {
+        packet[i] = static_cast<uint8_t>(i);
+    }
+    LibusbDouble::queueOut({100, LIBUSB_ERROR_TIMEOUT});
     Log::setLoglevel(-1);
-    EXPECT_FALSE(send(text("abcdef"), 10));
+    EXPECT_FALSE(send(packet, 10));
     ASSERT_EQ(LibusbDouble::transfers().size(), 2u);
-    EXPECT_EQ(LibusbDouble::transfers()[1].offered, 6);
+    EXPECT_EQ(LibusbDouble::transfers()[1].offered, 200);
+    EXPECT_EQ(LibusbDouble::transfers()[1].moved, Bytes(packet.begin() + 100, packet.end()));
+    EXPECT_EQ(LibusbDouble::bytesSent(), packet);
 }
 
 TEST_F(SocketToolsTest, SendGivesUpWhenTheTriesAreUsed) {
@@ -390,18 +399,76 @@ TEST_F(SocketToolsTest, ReceiveKeepsWhatArrivedWhenTheMinimumIsNotReached) {
     EXPECT_EQ(LibusbDouble::inTransferCount(), 3);
 }
 
-TEST_F(SocketToolsTest, ASilentCalculatorCostsEveryTry) {
-    StdoutCapture capture;
+TEST_F(SocketToolsTest, BytesOfAFailedReceiveAreKeptAndJoined) {
+    LibusbDouble::queueIn({text("abc"), LIBUSB_ERROR_TIMEOUT});
+    LibusbDouble::queueIn({text("def"), 0});
+    Log::setLoglevel(-1);
+    Bytes received;
+    EXPECT_FALSE(receive(10, 6, &received));
+    EXPECT_EQ(received, text("abcdef"));
+}
+
+// Ten seconds without a byte from the calculator end the tries, whatever their count, and
+// are reported once; bytes from the calculator, and only they, start the count afresh.
+TEST_F(SocketToolsTest, TenSecondsOfSilenceEndTheTries) {
+    const LibusbDouble::InStep silent{{}, LIBUSB_ERROR_TIMEOUT, 0};
+    const struct {
+        const char* name;
+        std::vector<LibusbDouble::InStep> steps;
+        int minimum;
+        bool failed;
+        int transfers;
+    } cases[] = {
+        {"nothing at all", {}, 6, true, 5},
+        {"a byte after four timeouts", {silent, silent, silent, silent, {text("a"), 0}}, 2, true,
+         10},
+        {"a slow answer", {silent, silent, silent, silent, {text("abcdef"), 0}}, 6, false, 5},
+        {"slow pieces", {silent, silent, silent, {text("abc"), 0}, silent, silent, silent,
+                         silent, {text("def"), 0}}, 6, false, 9},
+    };
+    for (const auto& scenario : cases) {
+        LibusbDouble::reset();
+        LibusbDouble::addDevice(calcVendor, calcProduct);
+        Socket fresh;
+        bool unconnected = true;
+        connect(fresh, &unconnected);
+        for (const auto& step : scenario.steps) {
+            LibusbDouble::queueIn(step);
+        }
+        Log::setLoglevel(LOGLEVEL_ERROR);
+        StdoutCapture capture;
+        unsigned char area[64];
+        Buffer buffer(area, sizeof area);
+        EXPECT_EQ(SocketTools::receiveBufferOrTimeout(&fresh, &buffer, 20, scenario.minimum),
+                  scenario.failed)
+            << scenario.name;
+        EXPECT_EQ(LibusbDouble::inTransferCount(), scenario.transfers) << scenario.name;
+        const std::string printed = capture.finish();
+        const std::string silence = "[ERROR]: The calc does not answer !\n";
+        EXPECT_EQ(printed.find(silence) != std::string::npos, scenario.failed) << scenario.name;
+        EXPECT_EQ(printed.find(silence), printed.rfind(silence)) << "reported once";
+        EXPECT_EQ(fresh.calcIsSilent(), scenario.failed) << scenario.name;
+    }
+}
+
+// Sending again does not help a calculator that has stopped answering, nor does a calculator
+// that takes nothing count as answering.
+TEST_F(SocketToolsTest, ASilentCalculatorGetsOneLastSendAndNoMoreReceives) {
+    Log::setLoglevel(-1);
+    for (int i = 0; i < 5; ++i) {
+        LibusbDouble::queueOut({0, LIBUSB_ERROR_TIMEOUT});
+    }
+    EXPECT_TRUE(send(text("abcdef"), 10));
+    EXPECT_EQ(LibusbDouble::outTransferCount(), 5);
+    EXPECT_EQ(LibusbDouble::now(), 10000);
+    EXPECT_TRUE(socket.calcIsSilent());
+
+    LibusbDouble::clearTransfers();
+    EXPECT_FALSE(send(text("abcdef"), 10));
+    EXPECT_EQ(LibusbDouble::outTransferCount(), 1);
     Bytes received;
     EXPECT_TRUE(receive(10, 6, &received));
-    const std::string printed = capture.finish();
-    EXPECT_TRUE(received.empty());
-    EXPECT_EQ(LibusbDouble::inTransferCount(), 10);
-    size_t lines = 0;
-    for (char c : printed) {
-        lines += c == '\n';
-    }
-    EXPECT_EQ(lines, 20u);
+    EXPECT_EQ(LibusbDouble::inTransferCount(), 0);
 }
 
 } // namespace
