@@ -47,8 +47,9 @@ bool CasioEscaper::restoreBuffer(Buffer* input, Buffer* output) {
                 return true;
             }
             // A calculator sends 0x5C as 0x5C 0x5C; we send it as 0x5C 0x7C.
-            byte = in[readPos] == escapeByte ? escapeByte
-                                             : static_cast<unsigned char>(in[readPos] - escapeOffset);
+            byte = in[readPos] == escapeByte
+                       ? escapeByte
+                       : static_cast<unsigned char>(in[readPos] - escapeOffset);
         }
         if (writePos >= capacity) {
             return true;

@@ -25,7 +25,7 @@ int decode(Buffer* input, int offset, int digits) {
 }
 
 void printSizes(int dataSize, int workingBufferSize) {
-    printf("data size %d, working buffer size %d\n", dataSize, workingBufferSize);
+    Log::direct("data size %d, working buffer size %d\n", dataSize, workingBufferSize);
 }
 
 } // namespace
@@ -131,7 +131,7 @@ bool CasioPacker::checkCorruption(Buffer* input) {
     // Too short to hold a header and a checksum: nothing in it can be trusted or read.
     if (packetSize < packetSizeWithoutData) {
         Log::warning("Wrong checksum !");
-        printf("packetsize %d\n", packetSize);
+        Log::direct("packetsize %d\n", packetSize);
         return true;
     }
 
@@ -140,9 +140,9 @@ bool CasioPacker::checkCorruption(Buffer* input) {
     const int receivedChecksum = decode(input, packetSize - checksumDigits, checksumDigits);
     if (receivedChecksum != computedChecksum) {
         Log::warning("Wrong checksum !");
-        printf("packetsize %d\n", packetSize);
-        printf("%d vs %d\n", receivedChecksum, computedChecksum);
-        printf("Type%d Subtype%d\n", input->getData()[0], decode(input, subtypeOffset, 2));
+        Log::direct("packetsize %d\n", packetSize);
+        Log::direct("%d vs %d\n", receivedChecksum, computedChecksum);
+        Log::direct("Type%d Subtype%d\n", input->getData()[0], decode(input, subtypeOffset, 2));
         return true;
     }
 
@@ -152,7 +152,7 @@ bool CasioPacker::checkCorruption(Buffer* input) {
     const bool beyondReceived = announced && extendedDataSize + extendedDataOverhead > packetSize;
     if (extendedDataSize < 0 || extendedDataSize > maxReceivedExtendedDataSize || beyondReceived) {
         Log::warning("Bad extended data size !");
-        printf("%d\n", extendedDataSize);
+        Log::direct("%d\n", extendedDataSize);
         return true;
     }
     return false;

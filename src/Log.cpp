@@ -1,8 +1,11 @@
 #include "Log.h"
 
-#include <cstdio>
+#include <climits>
+#include <cstdarg>
 
 int Log::loglevel = LOGLEVEL_ERROR;
+int Log::directLevel = INT_MIN;
+FILE* Log::output = nullptr; // standard output; stdout is no constant to start from
 
 void Log::setLoglevel(int newLoglevel) {
     loglevel = newLoglevel;
@@ -12,26 +15,48 @@ int Log::getLoglevel() {
     return loglevel;
 }
 
+void Log::setOutput(FILE* stream) {
+    output = stream;
+}
+
+FILE* Log::getOutput() {
+    return output != nullptr ? output : stdout;
+}
+
+void Log::setDirectLevel(int level) {
+    directLevel = level;
+}
+
 void Log::debug(const char* messageToLog) {
     if (loglevel >= LOGLEVEL_DEBUG) {
-        printf("[DEBUG]: %s\n", messageToLog);
+        fprintf(getOutput(), "[DEBUG]: %s\n", messageToLog);
     }
 }
 
 void Log::info(const char* messageToLog) {
     if (loglevel >= LOGLEVEL_INFO) {
-        printf("[INFO]: %s\n", messageToLog);
+        fprintf(getOutput(), "[INFO]: %s\n", messageToLog);
     }
 }
 
 void Log::warning(const char* messageToLog) {
     if (loglevel >= LOGLEVEL_WARNING) {
-        printf("[WARNING]: %s\n", messageToLog);
+        fprintf(getOutput(), "[WARNING]: %s\n", messageToLog);
     }
 }
 
 void Log::error(const char* messageToLog) {
     if (loglevel >= LOGLEVEL_ERROR) {
-        printf("[ERROR]: %s\n", messageToLog);
+        fprintf(getOutput(), "[ERROR]: %s\n", messageToLog);
     }
+}
+
+void Log::direct(const char* format, ...) {
+    if (loglevel < directLevel) {
+        return;
+    }
+    va_list arguments;
+    va_start(arguments, format);
+    vfprintf(getOutput(), format, arguments);
+    va_end(arguments);
 }

@@ -14,7 +14,8 @@ namespace {
 using LibusbDouble::Bytes;
 
 bool endsWith(const std::string& text, const std::string& end) {
-    return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
+    return text.size() >= end.size() &&
+           text.compare(text.size() - end.size(), end.size(), end) == 0;
 }
 using WireBytes::ack;
 using WireBytes::concat;
@@ -93,9 +94,8 @@ TEST_F(ProtocolTest, ASilentCalculatorEndsEveryConnectAttemptWithinTenSeconds) {
     StdoutCapture capture;
     EXPECT_TRUE(CasioProtocolTools::connectProtocol(&socket, 5));
     const std::string attempt = "[INFO]: Sending connection packet ...\n";
-    const std::string failedAttempt =
-        "[ERROR]: Failed to send or get an answer from the calc !\n"
-        "[ERROR]: Failed to send and ACK connection packet !\n";
+    const std::string failedAttempt = "[ERROR]: Failed to send or get an answer from the calc !\n"
+                                      "[ERROR]: Failed to send and ACK connection packet !\n";
     std::string receives;
     for (int i = 0; i < 5; ++i) {
         receives += "[ERROR]: bulkTransfereBuffer: Error in bulk transfere\n"
@@ -202,9 +202,9 @@ TEST_F(ProtocolTest, NoExchangeLastsLongerThanThirtySeconds) {
         LibusbDouble::clearScript();
         for (int i = 0; i < 200; ++i) {
             const size_t piece = i * scenario.pieceSize % resend.size();
-            LibusbDouble::queueIn({Bytes(resend.begin() + piece,
-                                         resend.begin() + piece + scenario.pieceSize),
-                                   0, 1900});
+            LibusbDouble::queueIn(
+                {Bytes(resend.begin() + piece, resend.begin() + piece + scenario.pieceSize), 0,
+                 1900});
         }
         Log::setLoglevel(LOGLEVEL_ERROR);
         const long long start = LibusbDouble::now();

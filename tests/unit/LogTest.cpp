@@ -3,6 +3,7 @@
 #include "StdoutCapture.h"
 #include "TolvaneVersion.h"
 
+#include <climits>
 #include <gtest/gtest.h>
 
 namespace {
@@ -33,6 +34,31 @@ TEST(Log, MessageIsNeverUsedAsAFormat) {
     StdoutCapture capture;
     Log::error("100% %s %d");
     EXPECT_EQ(capture.finish(), "[ERROR]: 100% %s %d\n");
+}
+
+// A program may send every line elsewhere, and print the direct lines only from a level on.
+TEST(Log, TheStreamAndTheLevelOfDirectLinesAreSettings) {
+    FILE* elsewhere = tmpfile();
+    ASSERT_NE(elsewhere, nullptr);
+    Log::setOutput(elsewhere);
+    Log::setLoglevel(-1);
+    Log::direct("%d vs %d\n", 1, 2); // whatever the level, by default
+    Log::setLoglevel(LOGLEVEL_WARNING);
+    Log::setDirectLevel(LOGLEVEL_DEBUG);
+    StdoutCapture capture;
+    Log::warning("w");
+    Log::direct("hidden %d\n", 3);
+    Log::setLoglevel(LOGLEVEL_DEBUG);
+    Log::direct("shown %d\n", 4);
+    Log::setOutput(stdout);
+    Log::setDirectLevel(INT_MIN);
+    EXPECT_EQ(capture.finish(), "");
+
+    char written[64] = {};
+    rewind(elsewhere);
+    const size_t length = fread(written, 1, sizeof written - 1, elsewhere);
+    fclose(elsewhere);
+    EXPECT_EQ(std::string(written, length), "1 vs 2\n[WARNING]: w\nshown 4\n");
 }
 
 TEST(TolvaneVersion, BannerIsPrintedWhateverTheLevel) {

@@ -420,11 +420,25 @@ TEST_F(SocketToolsTest, TenSecondsOfSilenceEndTheTries) {
         int transfers;
     } cases[] = {
         {"nothing at all", {}, 6, true, 5},
-        {"a byte after four timeouts", {silent, silent, silent, silent, {text("a"), 0}}, 2, true,
+        {"a byte after four timeouts",
+         {silent, silent, silent, silent, {text("a"), 0}},
+         2,
+         true,
          10},
         {"a slow answer", {silent, silent, silent, silent, {text("abcdef"), 0}}, 6, false, 5},
-        {"slow pieces", {silent, silent, silent, {text("abc"), 0}, silent, silent, silent,
-                         silent, {text("def"), 0}}, 6, false, 9},
+        {"slow pieces",
+         {silent,
+          silent,
+          silent,
+          {text("abc"), 0},
+          silent,
+          silent,
+          silent,
+          silent,
+          {text("def"), 0}},
+         6,
+         false,
+         9},
     };
     for (const auto& scenario : cases) {
         LibusbDouble::reset();
