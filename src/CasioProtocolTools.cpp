@@ -140,6 +140,27 @@ bool CasioProtocolTools::sendAck(Socket* socket, int timeout) {
     return SocketTools::sendBufferOrTimeout(socket, &ackPacket, timeout);
 }
 
+bool CasioProtocolTools::sendBarePacket(Socket* socket, unsigned char type, unsigned char subtype) {
+    unsigned char packetData[CasioPacker::packetSizeWithoutData];
+    Buffer packet(packetData, CasioPacker::packetSizeWithoutData);
+    Buffer noData(nullptr, 0);
+    // Six bytes always hold a packet without extended data.
+    CasioPacker::pack({type, subtype, &noData}, &packet);
+    return SocketTools::sendBufferOrTimeout(socket, &packet, sendTries);
+}
+
+bool CasioProtocolTools::terminateProtocol(Socket* socket, unsigned char reason) {
+    unsigned char packetData[CasioPacker::packetSizeWithoutData];
+    Buffer packet(packetData, CasioPacker::packetSizeWithoutData);
+    Buffer noData(nullptr, 0);
+    CasioPacker::pack({typeDisconnect, reason, &noData}, &packet);
+    if (sendPacketAndAck(socket, &packet, 1)) {
+        Log::error("The calc did not acknowledge the end of the link !");
+        return true;
+    }
+    return false;
+}
+
 bool CasioProtocolTools::receivePacket(Socket* socket, Buffer* packet) {
     const int capacity = packet->getSize();
     int received = 0;

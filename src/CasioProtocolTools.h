@@ -8,13 +8,27 @@
 // gives up early once the calculator has been silent too long (see LinkLimits).
 class CasioProtocolTools {
 public:
-    static constexpr unsigned char typeFileRequest = 0x01;
-    static constexpr unsigned char typeFilePart = 0x02;
+    static constexpr unsigned char typeCommand = 0x01;
+    static constexpr unsigned char typeFileRequest = typeCommand;
+    static constexpr unsigned char typeData = 0x02;
+    static constexpr unsigned char typeFilePart = typeData;
+    static constexpr unsigned char typeRoleSwap = 0x03;
     static constexpr unsigned char typeConnect = 0x05;
     static constexpr unsigned char typeAck = 0x06;
     static constexpr unsigned char typeRefusal = 0x15;
     static constexpr unsigned char typeDisconnect = 0x18;
+
     static constexpr unsigned char subtypeResend = 0x01;
+    // Refusals and acknowledgements of storage commands.
+    static constexpr unsigned char subtypeExists = 0x02;
+    static constexpr unsigned char subtypeOverwriteRefused = 0x03;
+    static constexpr unsigned char subtypeGenericError = 0x04;
+    static constexpr unsigned char subtypeMemoryFull = 0x05;
+    static constexpr unsigned char subtypeOverwriteYes = 0x01;
+    static constexpr unsigned char subtypeWithInformation = 0x02;
+    // Why a link is terminated.
+    static constexpr unsigned char terminateNormal = 0x00;
+    static constexpr unsigned char terminateUserAsked = 0x01;
 
     static constexpr int sendTries = 10;
     static constexpr int receiveTries = 10;
@@ -31,6 +45,10 @@ public:
                                        CasioPacketInfo* result);
     static bool sendPacketAndAck(Socket* socket, Buffer* packet, int timeout);
     static bool sendAck(Socket* socket, int timeout);
+    // Sends a packet without extended data and expects nothing back.
+    static bool sendBarePacket(Socket* socket, unsigned char type, unsigned char subtype);
+    // Ends the link properly: the terminate packet, then its acknowledgement.
+    static bool terminateProtocol(Socket* socket, unsigned char reason);
     // Receives one packet whole: its header, then as many bytes as the header announces.
     // On return the size of `packet` is the count received. True when nothing arrived.
     static bool receivePacket(Socket* socket, Buffer* packet);

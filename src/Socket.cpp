@@ -2,6 +2,7 @@
 
 #include "CalcConnector.h"
 #include "LinkClock.h"
+#include "LinkInterrupt.h"
 #include "Log.h"
 
 Socket::Socket() : isConnected(false) {}
@@ -116,5 +117,5 @@ bool Socket::calcStoppedAnswering() {
 }
 
 bool Socket::shouldGiveUp() {
-    return calcStoppedAnswering() || exchangeOverdue();
+    return LinkInterrupt::requested() || calcStoppedAnswering() || exchangeOverdue();
 }

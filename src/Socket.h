@@ -38,8 +38,9 @@ public:
     // Starts the clock of one exchange: a packet sent and its answer, or a packet received
     // and its acknowledgement.
     void beginExchange();
-    // True once the calculator has been silent too long, or the exchange has lasted too long.
-    // Loops stop trying then; each cause is reported once.
+    // True once the calculator has been silent too long, the exchange has lasted too long, or
+    // the program asked the link to stop (LinkInterrupt). Loops stop trying then; the first
+    // two causes are reported once each.
     bool shouldGiveUp();
     bool calcIsSilent() const;
 

@@ -18,7 +18,11 @@ bool SocketTools::sendBufferOrTimeout(Socket* socket, Buffer* buffer, int timeou
 
 bool SocketTools::receiveBufferOrTimeout(Socket* socket, Buffer* buffer, int timeout, int minimum) {
     int readSize = 0;
-    for (int tryCount = 0; tryCount < timeout && !socket->shouldGiveUp(); ++tryCount) {
+    // The first try is made whatever the patience: an answer owed is read if it comes.
+    for (int tryCount = 0; tryCount < timeout; ++tryCount) {
+        if (tryCount > 0 && socket->shouldGiveUp()) {
+            break;
+        }
         Buffer appendBuffer(buffer->getData() + readSize, buffer->getSize() - readSize);
         socket->receiveBuffer(&appendBuffer);
         readSize += appendBuffer.getSize();

@@ -12,6 +12,6 @@ public:
     // bytes are left over. The first try is always made.
     static bool sendBufferOrTimeout(Socket* socket, Buffer* buffer, int timeout);
     // Receives until `minimum` bytes arrived; on return the size of `buffer` is the total
-    // received. True when fewer than `minimum` arrived.
+    // received. True when fewer than `minimum` arrived. The first try is always made.
     static bool receiveBufferOrTimeout(Socket* socket, Buffer* buffer, int timeout, int minimum);
 };

@@ -1,27 +1,17 @@
 #include "FileProtocol.h"
 
-#include "AsciiConverter.h"
 #include "CasioPacker.h"
 #include "CasioProtocolTools.h"
+#include "CasioStorage.h"
 #include "Log.h"
 
 #include <cstring>
 
 namespace {
 
-constexpr unsigned char fileSubtype = 0x45;
+constexpr unsigned char fileSubtype = CasioStorage::commandFile;
+// The data type the uploader has always sent; calculators take it.
 constexpr int fixedRequestValue = 5;
-
-// Writes `number` as `digits` hex digits at `position`, returning the next position.
-unsigned char* putNumber(unsigned char* position, int number, int digits) {
-    AsciiConverter::numberToAscii(number, position, digits);
-    return position + digits;
-}
-
-unsigned char* putName(unsigned char* position, const char* name, size_t length) {
-    memcpy(position, name, length);
-    return position + length;
-}
 
 bool namesFitTheRequest(size_t folderLength, size_t fileLength, size_t deviceLength) {
     const size_t maxName = FileProtocol::maxNameLength;
@@ -58,22 +48,15 @@ bool FileProtocol::buildSendRequestPacket(Buffer* output, int dataSize, const ch
         return true;
     }
 
+    CasioStorageCommand request = CasioCommandHeader::naming(foldername, filename, devicename);
+    request.overwriteMode = mode;
+    request.dataType = fixedRequestValue;
+    request.size = static_cast<uint32_t>(dataSize);
     unsigned char data[requestAreaSize];
-    unsigned char* position = data;
-    position = putNumber(position, mode, 2);
-    position = putNumber(position, fixedRequestValue, 2);
-    position = putNumber(position, dataSize, 8);
-    position = putNumber(position, static_cast<int>(folderLength), 2);
-    position = putNumber(position, static_cast<int>(fileLength), 2);
-    position = putNumber(position, 0, 2);
-    position = putNumber(position, 0, 2);
-    position = putNumber(position, static_cast<int>(deviceLength), 2);
-    position = putNumber(position, 0, 2);
-    position = putName(position, foldername, folderLength);
-    position = putName(position, filename, fileLength);
-    position = putName(position, devicename, deviceLength);
+    Buffer buffer(data, requestAreaSize);
+    // Names within 255 bytes always fit the request area.
+    CasioCommandHeader::build(request, &buffer);
 
-    Buffer buffer(data, static_cast<int>(position - data));
     CasioPacketInfo info = {CasioProtocolTools::typeFileRequest, fileSubtype, &buffer};
     if (CasioPacker::pack(info, output)) {
         Log::error("Failed to pack send file request !");
@@ -90,16 +73,16 @@ bool FileProtocol::buildFilePartPacket(Buffer* output, Buffer* data, int partId,
     }
     const int dataBeginning = partId * partSize;
 
-    unsigned char temporaryData[partAreaSize];
-    AsciiConverter::numberToAscii(partCount, temporaryData, 4);
-    AsciiConverter::numberToAscii(partId + 1, temporaryData + 4, 4);
     int dataSize = data->getSize() - dataBeginning;
     if (dataSize > partSize) {
         dataSize = partSize;
     }
-    memcpy(temporaryData + partHeaderSize, data->getData() + dataBeginning, dataSize);
-
-    Buffer temporaryBuffer(temporaryData, dataSize + partHeaderSize);
+    const CasioPart part = {partCount, partId + 1,
+                            Buffer(data->getData() + dataBeginning, dataSize)};
+    unsigned char temporaryData[partAreaSize];
+    Buffer temporaryBuffer(temporaryData, partAreaSize);
+    // A part within the area's size always fits it.
+    CasioDataPart::build(part, &temporaryBuffer);
     CasioPacketInfo info = {CasioProtocolTools::typeFilePart, fileSubtype, &temporaryBuffer};
     if (CasioPacker::pack(info, output)) {
         Log::error("Failed to pack file part !");

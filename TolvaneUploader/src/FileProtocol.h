@@ -1,6 +1,8 @@
 #pragma once
 
 #include "Buffer.h"
+#include "CasioCommandHeader.h"
+#include "CasioDataPart.h"
 
 // Builds the two packets of a file transfer: the file request that offers the file,
 // and the file parts that carry it. Both return true on failure.
@@ -12,14 +14,13 @@ public:
     // The request's name lengths have two hex digits. Three names of that length
     // always fit the request area after its header.
     static constexpr int requestAreaSize = 1024;
-    static constexpr int requestHeaderSize = 24;
-    static constexpr int maxNameLength = 0xFF;
+    static constexpr int requestHeaderSize = CasioCommandHeader::headerSize;
+    static constexpr int maxNameLength = CasioCommandHeader::maxFieldLength;
     static_assert(requestHeaderSize + 3 * maxNameLength <= requestAreaSize);
 
     static constexpr int partAreaSize = 2048;
-    static constexpr int partHeaderSize = 8;
-    // Part numbers and counts travel as four hex digits.
-    static constexpr int maxPartCount = 0xFFFF;
+    static constexpr int partHeaderSize = CasioDataPart::headerSize;
+    static constexpr int maxPartCount = CasioDataPart::maxCount;
 
     static bool buildSendRequestPacket(Buffer* output, int dataSize, const char* foldername,
                                        const char* filename, const char* devicename,

@@ -465,9 +465,10 @@ TEST_F(SocketToolsTest, TenSecondsOfSilenceEndTheTries) {
     }
 }
 
-// Sending again does not help a calculator that has stopped answering, nor does a calculator
-// that takes nothing count as answering.
-TEST_F(SocketToolsTest, ASilentCalculatorGetsOneLastSendAndNoMoreReceives) {
+// Trying again does not help a calculator that has stopped answering, nor does a calculator
+// that takes nothing count as answering. A last try each way is still made: an answer owed
+// may yet come.
+TEST_F(SocketToolsTest, ASilentCalculatorGetsOneLastTryEachWay) {
     Log::setLoglevel(-1);
     for (int i = 0; i < 5; ++i) {
         LibusbDouble::queueOut({0, LIBUSB_ERROR_TIMEOUT});
@@ -482,7 +483,7 @@ TEST_F(SocketToolsTest, ASilentCalculatorGetsOneLastSendAndNoMoreReceives) {
     EXPECT_EQ(LibusbDouble::outTransferCount(), 1);
     Bytes received;
     EXPECT_TRUE(receive(10, 6, &received));
-    EXPECT_EQ(LibusbDouble::inTransferCount(), 0);
+    EXPECT_EQ(LibusbDouble::inTransferCount(), 1);
 }
 
 } // namespace
