@@ -1,7 +1,12 @@
 #pragma once
 
-// The packet format written out a second time, independently of the library, so that the
-// fuzz targets can tell what the codec ought to have done with any input.
+// What the fuzz targets expect of the library. The bytes a packet is made of come from the
+// virtual calculator's wire module, written independently of the library; the reading
+// rules below model how the library's reader judges and restores what it receives, which
+// is more lenient than a calculator in places (any digit decodes, and 0x5C then any byte
+// restores).
+
+#include "Wire.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -11,16 +16,12 @@ namespace WireModel {
 
 using Bytes = std::vector<uint8_t>;
 
-constexpr uint8_t escapeByte = 0x5C;
+constexpr uint8_t escapeByte = wire::escapeByte;
 constexpr int headerSize = 8;           // type, subtype, flag, length
 constexpr int bareSize = 6;             // type, subtype, flag, checksum
 constexpr int maxReceivedLength = 1024; // escaped data accepted on receipt
 
-inline bool isEscaped(uint8_t byte) {
-    return byte <= 0x1E || byte == escapeByte;
-}
-
-// The calculator's lenient digit: never rejected, any byte gives its 8-bit difference.
+// The library's lenient digit: never rejected, any byte gives its 8-bit difference.
 inline uint32_t digit(uint8_t character) {
     return static_cast<uint8_t>(character <= '9' ? character - '0' : character - 'A' + 10);
 }
@@ -34,48 +35,25 @@ inline uint32_t number(const uint8_t* digits, int count) {
 }
 
 inline void appendHex(Bytes& out, uint32_t value, int digits) {
-    static const char hex[] = "0123456789ABCDEF";
-    for (int i = digits - 1; i >= 0; --i) {
-        out.push_back(static_cast<uint8_t>(hex[(value >> (4 * i)) & 0xF]));
-    }
+    wire::appendHex(out, value, digits);
+}
+
+// As the host library escapes: 0x00-0x1E, and 0x5C as 5C 7C.
+inline Bytes escape(const Bytes& data) {
+    return wire::escapeAsHost(data);
 }
 
 inline size_t escapedLength(const uint8_t* data, size_t size) {
-    size_t length = size;
-    for (size_t i = 0; i < size; ++i) {
-        length += isEscaped(data[i]) ? 1 : 0;
-    }
-    return length;
+    return escape(Bytes(data, data + size)).size();
 }
 
-inline Bytes escape(const Bytes& data) {
-    Bytes out;
-    for (uint8_t byte : data) {
-        if (isEscaped(byte)) {
-            out.push_back(escapeByte);
-            byte = static_cast<uint8_t>(byte + 0x20);
-        }
-        out.push_back(byte);
-    }
-    return out;
-}
-
-// How a calculator escapes: the escape byte itself travels as 0x5C 0x5C.
+// As a calculator escapes: 0x00-0x1F, and 0x5C as 5C 5C.
 inline Bytes escapeAsCalculator(const Bytes& data) {
-    Bytes out;
-    for (uint8_t byte : data) {
-        if (isEscaped(byte)) {
-            out.push_back(escapeByte);
-            out.push_back(byte == escapeByte ? escapeByte : static_cast<uint8_t>(byte + 0x20));
-        } else {
-            out.push_back(byte);
-        }
-    }
-    return out;
+    return wire::escapeAsCalculator(data);
 }
 
-// False when the input ends on an escape byte with nothing left to restore. Both 0x5C 0x5C
-// and 0x5C 0x7C restore to 0x5C.
+// The library's restore: 0x5C then 0x5C gives 0x5C, 0x5C then any other x gives x - 0x20.
+// False when the input ends on an escape byte with nothing left to restore.
 inline bool restore(const uint8_t* data, size_t size, Bytes* out) {
     out->clear();
     for (size_t i = 0; i < size; ++i) {
@@ -92,11 +70,7 @@ inline bool restore(const uint8_t* data, size_t size, Bytes* out) {
 }
 
 inline uint8_t checksum(const uint8_t* data, size_t size) {
-    uint8_t sum = 0;
-    for (size_t i = 1; i < size; ++i) {
-        sum = static_cast<uint8_t>(sum + data[i]);
-    }
-    return static_cast<uint8_t>(-sum);
+    return wire::checksum(Bytes(data, data + size), size);
 }
 
 // How a received packet must be judged before its data is restored.
@@ -132,18 +106,9 @@ inline Verdict judge(const uint8_t* packet, size_t size) {
     return verdict;
 }
 
-// A well-formed packet, as the calculator would send it.
+// A well-formed packet, framed as the host library frames it.
 inline Bytes frame(uint8_t type, uint8_t subtype, const Bytes& data) {
-    Bytes packet{type};
-    appendHex(packet, subtype, 2);
-    const Bytes escaped = escape(data);
-    packet.push_back(escaped.empty() ? '0' : '1');
-    if (!escaped.empty()) {
-        appendHex(packet, static_cast<uint32_t>(escaped.size()), 4);
-        packet.insert(packet.end(), escaped.begin(), escaped.end());
-    }
-    appendHex(packet, checksum(packet.data(), packet.size()), 2);
-    return packet;
+    return wire::frameAsHost(type, subtype, data);
 }
 
 } // namespace WireModel

@@ -28,6 +28,7 @@ namespace {
 constexpr int maxCapacity = 4096;
 constexpr size_t maxFuzzedName = 600; // well past the 255 bytes a name may have
 constexpr uint8_t fileSubtype = 0x45;
+constexpr uint32_t requestDataType = 0x05;
 constexpr uint8_t typeRequest = 0x01;
 constexpr uint8_t typePart = 0x02;
 constexpr int escapeArea = 2048;
@@ -52,8 +53,8 @@ Name takeName(Reader& reader) {
     return name;
 }
 
-void append(Bytes& out, const Name& name) {
-    out.insert(out.end(), name.text.get(), name.text.get() + name.length);
+std::string text(const Name& name) {
+    return std::string(name.text.get(), name.length);
 }
 
 // Given what the packet must carry, checks the outcome of building it into `output`.
@@ -112,18 +113,8 @@ void request(Reader& reader, int capacity) {
         checkPacket(failed, output, capacity, typeRequest, nullptr);
         return;
     }
-    Bytes carried;
-    WireModel::appendHex(carried, mode, 2);
-    WireModel::appendHex(carried, 5, 2);
-    WireModel::appendHex(carried, static_cast<uint32_t>(dataSize), 8);
-    WireModel::appendHex(carried, static_cast<uint32_t>(folder.length), 2);
-    WireModel::appendHex(carried, static_cast<uint32_t>(file.length), 2);
-    WireModel::appendHex(carried, 0, 4);
-    WireModel::appendHex(carried, static_cast<uint32_t>(device.length), 2);
-    WireModel::appendHex(carried, 0, 2);
-    append(carried, folder);
-    append(carried, file);
-    append(carried, device);
+    const Bytes carried = wire::commandData({mode, requestDataType, static_cast<uint32_t>(dataSize),
+                                             text(folder), text(file), text(device)});
     checkPacket(failed, output, capacity, typeRequest, &carried);
 }
 
@@ -158,12 +149,11 @@ void part(Reader& reader, int capacity) {
         check(output.getSize() == capacity, "a refused part changed the output size");
         return;
     }
-    Bytes carried;
-    WireModel::appendHex(carried, static_cast<uint32_t>(partCount), 4);
-    WireModel::appendHex(carried, static_cast<uint32_t>(partId) + 1, 4);
     const size_t length =
         std::min(static_cast<size_t>(partSize), imageSize - static_cast<size_t>(beginning));
-    carried.insert(carried.end(), image.data() + beginning, image.data() + beginning + length);
+    const Bytes carried =
+        wire::partData(static_cast<uint32_t>(partCount), static_cast<uint32_t>(partId) + 1,
+                       Bytes(image.data() + beginning, image.data() + beginning + length));
     checkPacket(failed, output, capacity, typePart, &carried);
 }
 

@@ -2,6 +2,7 @@
 // prints, how it exits, and what ends up in the calculator's storage.
 
 #include "E2eSupport.h"
+#include "Wire.h"
 
 #include <cstdio>
 #include <gtest/gtest.h>
@@ -12,25 +13,18 @@ namespace {
 const std::string uploaded = "[INFO]: File uploaded !\n";
 const std::string uploadFailed = "[ERROR]: Failed to upload the file !\n";
 
-std::string hexOf(const std::string& bytes) {
+// An answer for --answer: a packet of type 06 whose header is given, with a checksum that
+// holds.
+std::string answerHex(const std::string& header) {
+    Bytes packet{wire::typeAck};
+    packet.insert(packet.end(), header.begin(), header.end());
     std::string hex;
-    for (unsigned char byte : bytes) {
+    for (uint8_t byte : wire::withChecksum(packet)) {
         char pair[3];
         snprintf(pair, sizeof pair, "%02X", byte);
         hex += pair;
     }
     return hex;
-}
-
-// The two digits that make the bytes after a packet's type byte sum to zero.
-std::string checksumDigits(const std::string& afterType) {
-    unsigned char sum = 0;
-    for (unsigned char byte : afterType) {
-        sum = static_cast<unsigned char>(sum + byte);
-    }
-    char digits[3];
-    snprintf(digits, sizeof digits, "%02X", static_cast<unsigned char>(0 - sum));
-    return digits;
 }
 
 // A sanitized build reports memory and undefined-behaviour errors on standard error.
@@ -214,7 +208,7 @@ TEST_F(UploaderE2eTest, DamagedAnswersFailTheUpload) {
 
     // An answer announcing 1024 bytes of extended data and carrying none.
     const std::string header = "0010400";
-    const std::string hostile = "request:06" + hexOf(header) + hexOf(checksumDigits(header));
+    const std::string hostile = "request:" + answerHex(header);
     run = upload({"--answer", hostile}, {"-f", "D.BIN"});
     expectFailed(run, "[ERROR]: Failed the file send request !\n" + uploadFailed);
     EXPECT_LT(run.status, 128) << "a hostile answer must not crash the uploader";
@@ -274,7 +268,7 @@ TEST_F(UploaderE2eTest, HostileAnswersToAPartFailTheUploadCleanly) {
     writeFile(directory / "H.BIN", patternBytes(600));
     // Announces 16 bytes of extended data, carries 2, and its checksum matches.
     const std::string header = "0010010AB";
-    const std::string beyond = "part:2:06" + hexOf(header) + hexOf(checksumDigits(header));
+    const std::string beyond = "part:2:" + answerHex(header);
     RunResult run = upload({"--answer", beyond}, {"-f", "H.BIN"});
     expectFailed(run, "[WARNING]: Bad extended data size !\n16\n[WARNING]: Corrupted packet !\n");
     EXPECT_EQ(storedFiles(), std::vector<std::string>{});

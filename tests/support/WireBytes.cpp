@@ -1,5 +1,7 @@
 #include "WireBytes.h"
 
+#include "Wire.h"
+
 namespace WireBytes {
 
 Bytes text(const std::string& characters) {
@@ -24,53 +26,20 @@ Bytes allByteValues() {
     return bytes;
 }
 
-namespace {
-
-void appendHex(Bytes& bytes, unsigned value, int digits) {
-    const char* hex = "0123456789ABCDEF";
-    for (int i = digits - 1; i >= 0; --i) {
-        bytes.push_back(static_cast<uint8_t>(hex[(value >> (4 * i)) & 0xF]));
-    }
-}
-
-} // namespace
-
 Bytes escaped(const Bytes& data) {
-    Bytes bytes;
-    for (uint8_t byte : data) {
-        if (byte <= 0x1E || byte == 0x5C) {
-            bytes.push_back(0x5C);
-            bytes.push_back(static_cast<uint8_t>(byte + 0x20));
-        } else {
-            bytes.push_back(byte);
-        }
-    }
-    return bytes;
+    return wire::escapeAsHost(data);
 }
 
 Bytes framed(unsigned char type, unsigned char subtype, const Bytes& data) {
-    Bytes packet(1, type);
-    appendHex(packet, subtype, 2);
-    const Bytes escapedData = escaped(data);
-    packet.push_back(escapedData.empty() ? '0' : '1');
-    if (!escapedData.empty()) {
-        appendHex(packet, static_cast<unsigned>(escapedData.size()), 4);
-        packet.insert(packet.end(), escapedData.begin(), escapedData.end());
-    }
-    unsigned sum = 0;
-    for (size_t i = 1; i < packet.size(); ++i) {
-        sum += packet[i];
-    }
-    appendHex(packet, (256 - sum % 256) % 256, 2);
-    return packet;
+    return wire::frameAsHost(type, subtype, data);
 }
 
 Bytes ack() {
-    return packet(0x06, "00070");
+    return wire::acknowledgement();
 }
 
 Bytes resendRequest() {
-    return packet(0x15, "0106F");
+    return wire::refusal(wire::refusedResend);
 }
 
 void answerEveryPacketWith(const Bytes& answer) {

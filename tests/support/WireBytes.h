@@ -16,8 +16,9 @@ Bytes packet(unsigned char type, const std::string& digits);
 Bytes concat(const Bytes& first, const Bytes& second);
 Bytes allByteValues();
 
-// The wire format written out independently of the library, as an oracle:
-// escapes 0x00-0x1E and 0x5C, and frames a packet with its flag, length and checksum.
+// The wire format as the host sends it, from the virtual calculator's wire module, which
+// is written independently of the library: an oracle. Escapes 0x00-0x1E, and 0x5C as
+// 5C 7C, and frames a packet with its flag, length and checksum.
 Bytes escaped(const Bytes& data);
 Bytes framed(unsigned char type, unsigned char subtype, const Bytes& data);
 

@@ -1,7 +1,7 @@
 #include "CasioPacker.h"
-#include "CasioChecksum.h"
 #include "Log.h"
 #include "StdoutCapture.h"
+#include "Wire.h"
 #include "WireBytes.h"
 
 #include <algorithm>
@@ -41,12 +41,7 @@ Bytes packed(unsigned char type, unsigned char subtype, Bytes data) {
 
 // Appends the two checksum digits a valid packet ends with.
 Bytes withChecksum(Bytes packet) {
-    Buffer buffer(packet.data(), static_cast<int>(packet.size()));
-    const unsigned checksum = CasioChecksum::compute(&buffer);
-    const char digits[] = "0123456789ABCDEF";
-    packet.push_back(static_cast<uint8_t>(digits[checksum >> 4]));
-    packet.push_back(static_cast<uint8_t>(digits[checksum & 0xF]));
-    return packet;
+    return wire::withChecksum(std::move(packet));
 }
 
 struct Unpacked {

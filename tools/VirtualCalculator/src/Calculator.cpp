@@ -33,13 +33,13 @@ std::string typeName(uint8_t type) {
 
 std::optional<FaultPlace> placeOf(const Packet& packet) {
     switch (packet.type) {
-    case wire::typeConnect:
+    case wire::typeCheck:
         return FaultPlace{FaultPlace::Connect, 0};
-    case wire::typeFileRequest:
+    case wire::typeCommand:
         return FaultPlace{FaultPlace::Request, 0};
-    case wire::typeDisconnect:
+    case wire::typeTerminate:
         return FaultPlace{FaultPlace::Disconnect, 0};
-    case wire::typeFilePart:
+    case wire::typeData:
         if (const std::optional<unsigned> part = wire::readHex(packet.data, 4, 4)) {
             return FaultPlace{FaultPlace::Part, *part};
         }
@@ -157,13 +157,13 @@ void Calculator::handle(const Packet& packet, const Bytes& raw) {
 
 std::optional<Bytes> Calculator::process(const Packet& packet) {
     switch (packet.type) {
-    case wire::typeConnect:
+    case wire::typeCheck:
         return connect(packet);
-    case wire::typeFileRequest:
+    case wire::typeCommand:
         return fileRequest(packet);
-    case wire::typeFilePart:
+    case wire::typeData:
         return filePart(packet);
-    case wire::typeDisconnect:
+    case wire::typeTerminate:
         return disconnect(packet);
     case wire::typeAck:
         return refuse("an acknowledgement from the host, which nothing asked for");
@@ -182,7 +182,7 @@ std::optional<Bytes> Calculator::connect(const Packet& packet) {
 }
 
 std::optional<Bytes> Calculator::fileRequest(const Packet& packet) {
-    if (packet.subtype != wire::subtypeFile) {
+    if (packet.subtype != wire::commandFile) {
         return refuse("file request with unknown subtype " + wire::hexDump({packet.subtype}));
     }
     if (phase != Phase::Connected) {
@@ -294,7 +294,7 @@ Bytes Calculator::judge(Upload offered) {
 }
 
 std::optional<Bytes> Calculator::filePart(const Packet& packet) {
-    if (packet.subtype != wire::subtypeFile) {
+    if (packet.subtype != wire::commandFile) {
         return refuse("file part with unknown subtype " + wire::hexDump({packet.subtype}));
     }
     if (!upload) {

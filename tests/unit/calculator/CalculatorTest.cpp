@@ -1,5 +1,5 @@
-// The virtual calculator's judgement, driven directly through its USB-facing interface:
-// what it answers, stores and reports for each thing a host may send.
+// The virtual calculator's judgement, driven in process through its USB-facing interface,
+// without USB: what it answers, stores and reports for each thing a host may send.
 
 #include "Calculator.h"
 #include "E2eSupport.h"
@@ -24,26 +24,12 @@ Bytes operator+(Bytes left, const Bytes& right) {
     return left;
 }
 
-// Computed here, not by the code under test.
-Bytes withChecksum(Bytes packet) {
-    uint8_t sum = 0;
-    for (size_t i = 1; i < packet.size(); ++i) {
-        sum = static_cast<uint8_t>(sum + packet[i]);
-    }
-    char digits[3];
-    snprintf(digits, sizeof digits, "%02X", static_cast<uint8_t>(0 - sum));
-    return packet + bytes(digits);
+Bytes withChecksum(const Bytes& packet) {
+    return wire::withChecksum(packet);
 }
 
-// A packet whose extended data goes on the wire exactly as given, escaped or not.
 Bytes rawPacket(uint8_t type, const std::string& subtype, const Bytes& wireData) {
-    Bytes packet = Bytes{type} + bytes(subtype);
-    if (wireData.empty()) {
-        return withChecksum(packet + bytes("0"));
-    }
-    char length[32];
-    snprintf(length, sizeof length, "%04zX", wireData.size());
-    return withChecksum(packet + bytes("1") + bytes(length) + wireData);
+    return wire::frameRaw(type, static_cast<uint8_t>(std::stoul(subtype, nullptr, 16)), wireData);
 }
 
 const Bytes connectRequest{0x05, '0', '0', '0', '7', '0'};
@@ -56,41 +42,58 @@ Bytes refusal(const std::string& subtype) {
 
 std::string requestData(unsigned mode, unsigned long size, const std::string& folder,
                         const std::string& file, const std::string& device) {
-    char header[64];
-    snprintf(header, sizeof header, "%02X05%08lX%02zX%02zX0000%02zX00", mode, size, folder.size(),
-             file.size(), device.size());
-    return header + folder + file + device;
+    const Bytes data =
+        wire::commandData({mode, 0x05, static_cast<uint32_t>(size), folder, file, device});
+    return std::string(data.begin(), data.end());
 }
 
 Bytes fileRequest(unsigned mode, unsigned long size, const std::string& folder,
                   const std::string& file, const std::string& device = "fls0") {
-    return wire::frame(0x01, 0x45, bytes(requestData(mode, size, folder, file, device)));
+    return wire::frameAsHost(0x01, 0x45, bytes(requestData(mode, size, folder, file, device)));
 }
 
 Bytes filePart(unsigned count, unsigned number, const std::string& content) {
-    char header[32];
-    snprintf(header, sizeof header, "%04X%04X", count, number);
-    return wire::frame(0x02, 0x45, bytes(header + content));
+    return wire::frameAsHost(0x02, 0x45, wire::partData(count, number, bytes(content)));
 }
 
 TEST(WireTest, FramesPacketsByteForByte) {
     EXPECT_EQ(wire::acknowledgement(), acknowledgement);
-    EXPECT_EQ(wire::refusal(0x01), refusal("01"));
-    EXPECT_EQ(wire::frame(0x01, 0x45, bytes("AB")), Bytes{0x01} + bytes("4510002AB21"));
-    const Bytes escaped{0x5C, 0x20, 0x5C, 0x7C, 0x1F};
-    EXPECT_EQ(wire::frame(0x02, 0x45, Bytes{0x00, 0x5C, 0x1F}),
-              Bytes{0x02} + bytes("4510005") + escaped + bytes("2E"));
+    EXPECT_EQ(wire::refusal(0x01), (Bytes{0x15, '0', '1', '0', '6', 'F'}));
+    EXPECT_EQ(wire::frameAsHost(0x01, 0x45, bytes("AB")), Bytes{0x01} + bytes("4510002AB21"));
+    // The two sides differ on 0x5C and 0x1F only.
+    const Bytes data{0x00, 0x5C, 0x1F};
+    const Bytes fromHost{0x5C, 0x20, 0x5C, 0x7C, 0x1F};
+    const Bytes fromCalculator{0x5C, 0x20, 0x5C, 0x5C, 0x5C, 0x3F};
+    EXPECT_EQ(wire::frameAsHost(0x02, 0x45, data),
+              Bytes{0x02} + bytes("4510005") + fromHost + bytes("2E"));
+    EXPECT_EQ(wire::frameAsCalculator(0x02, 0x45, data),
+              Bytes{0x02} + bytes("4510006") + fromCalculator + bytes("D1"));
 }
 
-TEST(WireTest, RestoresEveryByteAndRejectsBrokenEscapes) {
+TEST(WireTest, LaysOutCommandDataAndReadsItBack) {
+    const wire::CommandData command{0x02, 0x05, 0x12345678, "F", "AB", "fls0"};
+    const Bytes data = wire::commandData(command);
+    EXPECT_EQ(data, bytes("020512345678010200000400FABfls0"));
+    std::string problem;
+    const std::optional<wire::ParsedCommandData> parsed = wire::parseCommandData(data, problem);
+    ASSERT_TRUE(parsed) << problem;
+    EXPECT_EQ(parsed->fields.size, 0x12345678u);
+    EXPECT_EQ(parsed->fields.name + "|" + parsed->fields.folder + "|" + parsed->fields.device,
+              "AB|F|fls0");
+    EXPECT_EQ(parsed->unusedFields, "");
+    EXPECT_EQ(wire::partData(2, 1, bytes("x")), bytes("00020001x"));
+}
+
+TEST(WireTest, RestoresWhatEitherSideSendsAndRejectsBrokenEscapes) {
     Bytes all;
     for (int value = 0; value < 256; ++value) {
         all.push_back(static_cast<uint8_t>(value));
     }
-    const Bytes escaped = wire::escape(all);
-    EXPECT_EQ(escaped.size(), 288u);
     std::string problem;
-    EXPECT_EQ(wire::restore(escaped, problem), all);
+    EXPECT_EQ(wire::escapeAsHost(all).size(), 288u);
+    EXPECT_EQ(wire::restore(wire::escapeAsHost(all), problem), all);
+    EXPECT_EQ(wire::escapeAsCalculator(all).size(), 289u);
+    EXPECT_EQ(wire::restore(wire::escapeAsCalculator(all), problem), all);
 
     EXPECT_FALSE(wire::restore(bytes("AB\\"), problem));
     EXPECT_NE(problem.find("lone escape"), std::string::npos);
@@ -98,7 +101,8 @@ TEST(WireTest, RestoresEveryByteAndRejectsBrokenEscapes) {
     EXPECT_NE(problem.find("followed by 0x41"), std::string::npos);
     EXPECT_FALSE(wire::restore(Bytes{0x41, 0x0A}, problem));
     EXPECT_NE(problem.find("unescaped"), std::string::npos);
-    EXPECT_EQ(wire::restore(Bytes{0x1F, 0x5C, 0x3E}, problem), (Bytes{0x1F, 0x1E}));
+    EXPECT_EQ(wire::restore(Bytes{0x1F, 0x5C, 0x3E, 0x5C, 0x5C, 0x5C, 0x7C}, problem),
+              (Bytes{0x1F, 0x1E, 0x5C, 0x5C}));
 }
 
 TEST(PacketReaderTest, JoinsSplitPacketsAndSeparatesJoinedOnes) {
@@ -295,7 +299,12 @@ const ViolationCase violationCases[] = {
      {replaced(rawPacket(0x05, "01", {}), 5, 'f')},
      "malformed checksum",
      true},
-    {"MalformedSubtype", Stage::Connected, {rawPacket(0x05, "0G", {})}, "malformed subtype", true},
+    {"MalformedSubtype",
+     Stage::Connected,
+     {withChecksum(bytes("\x05"
+                         "0G0"))},
+     "malformed subtype",
+     true},
     {"MalformedFlag",
      Stage::Connected,
      {withChecksum(bytes("\x05"
@@ -335,14 +344,14 @@ const ViolationCase violationCases[] = {
     {"ConnectWithData", Stage::Idle, {rawPacket(0x05, "00", bytes("X"))}, "connect request", true},
     {"RequestSubtype",
      Stage::Connected,
-     {wire::frame(0x01, 0x46, bytes(requestData(0, 1, "", "A", "fls0")))},
+     {wire::frameAsHost(0x01, 0x46, bytes(requestData(0, 1, "", "A", "fls0")))},
      "unknown subtype",
      true},
     {"RequestBeforeConnect", Stage::Idle, {fileRequest(0, 1, "", "A")}, "before any", true},
     {"RequestMode", Stage::Connected, {fileRequest(1, 1, "", "A")}, "overwrite mode 01", true},
     {"RequestNamesLength",
      Stage::Connected,
-     {wire::frame(0x01, 0x45, bytes(requestData(0, 1, "", "AB", "fls0") + "!"))},
+     {wire::frameAsHost(0x01, 0x45, bytes(requestData(0, 1, "", "AB", "fls0") + "!"))},
      "names take 6 bytes, the request carries 7",
      true},
     {"RequestWhilePartsDue",
