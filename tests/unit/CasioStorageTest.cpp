@@ -1,0 +1,491 @@
+// The storage commands over the libusb double, against a calculator scripted with the
+// virtual calculator's wire module: what the host puts on the wire, what reaches the caller,
+// and how every answer that makes no sense ends.
+
+#include "CasioStorage.h"
+#include "CalcConnector.h"
+#include "CasioCalcTurn.h"
+#include "CasioCommandHeader.h"
+#include "CasioProtocolTools.h"
+#include "LibusbDouble.h"
+#include "LinkInterrupt.h"
+#include "Log.h"
+#include "StdoutCapture.h"
+#include "UsbContext.h"
+#include "Wire.h"
+
+#include <functional>
+#include <gtest/gtest.h>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace {
+
+using LibusbDouble::Bytes;
+
+// Every byte value, and the escape byte often.
+Bytes awkwardBytes(size_t size) {
+    Bytes bytes(size);
+    for (size_t i = 0; i < size; ++i) {
+        bytes[i] = i % 3 == 0 ? wire::escapeByte : static_cast<uint8_t>(i * 7);
+    }
+    return bytes;
+}
+
+Bytes calculatorCommand(uint8_t code, const wire::CommandData& data) {
+    return wire::frameAsCalculator(wire::typeCommand, code, wire::commandData(data));
+}
+
+Bytes calculatorPart(uint32_t count, uint32_t number, const Bytes& bytes) {
+    return wire::frameAsCalculator(wire::typeData, wire::commandFile,
+                                   wire::partData(count, number, bytes));
+}
+
+// The packets of a calculator's turn that sends `file` in parts of 256 bytes.
+std::vector<Bytes> fileTurn(const Bytes& file, const std::string& name = "A.BIN") {
+    std::vector<Bytes> turn = {calculatorCommand(
+        wire::commandFile, {0, 0, static_cast<uint32_t>(file.size()), "", name, "fls0"})};
+    const uint32_t count = static_cast<uint32_t>((file.size() + 255) / 256);
+    for (uint32_t part = 0; part < count; ++part) {
+        const size_t begin = part * 256;
+        const size_t end = std::min(file.size(), begin + 256);
+        turn.push_back(
+            calculatorPart(count, part + 1, Bytes(file.begin() + begin, file.begin() + end)));
+    }
+    return turn;
+}
+
+Bytes damaged(Bytes packet) {
+    packet.back() = packet.back() == '0' ? '1' : '0';
+    return packet;
+}
+
+// A calculator played over the double: it answers each command with `commandAnswer` and,
+// once the host hands it the link, sends the packets of `turn` one per acknowledgement,
+// sending a packet again when asked, then swaps the roles back.
+class ScriptedStorage {
+public:
+    ScriptedStorage(Bytes commandAnswer, std::vector<Bytes> turn)
+        : commandAnswer(std::move(commandAnswer)), turn(std::move(turn)) {
+        LibusbDouble::setResponder([this](const Bytes& sent) { answer(sent); });
+    }
+
+    // Packet `index` of the turn goes out damaged this many times before it goes out intact.
+    void damage(size_t index, int times) { damagedCopies[index] = times; }
+
+    int acknowledgements = 0;
+    int resendRequests = 0;
+
+private:
+    void answer(const Bytes& sent) {
+        if (sent.empty()) {
+            return;
+        }
+        switch (sent[0]) {
+        case wire::typeCommand:
+            reply(commandAnswer);
+            break;
+        case wire::typeRoleSwap:
+            sendNext();
+            break;
+        case wire::typeAck:
+            ++acknowledgements;
+            ++next;
+            sendNext();
+            break;
+        case wire::typeRefusal:
+            ++resendRequests;
+            sendNext();
+            break;
+        case wire::typeTerminate:
+            reply(wire::acknowledgement());
+            break;
+        default:
+            break;
+        }
+    }
+
+    void sendNext() {
+        if (next >= turn.size()) {
+            reply(wire::frame(wire::typeRoleSwap, 0x00));
+        } else if (damagedCopies[next] > 0) {
+            --damagedCopies[next];
+            reply(damaged(turn[next]));
+        } else {
+            reply(turn[next]);
+        }
+    }
+
+    static void reply(const Bytes& packet) { LibusbDouble::queueIn({packet, 0}); }
+
+    Bytes commandAnswer;
+    std::vector<Bytes> turn;
+    std::map<size_t, int> damagedCopies;
+    size_t next = 0;
+};
+
+// Keeps what arrives, and can be told to fail or to interrupt at a given call.
+class CollectingSink : public CasioFileSink {
+public:
+    void fileAnnounced(uint32_t size) override { announced = static_cast<long>(size); }
+    bool fileBytes(const Buffer& bytes) override {
+        ++calls;
+        if (calls == interruptAt) {
+            LinkInterrupt::request();
+        }
+        kept.insert(kept.end(), bytes.getData(), bytes.getData() + bytes.getSize());
+        return calls == failAt;
+    }
+
+    long announced = -1;
+    Bytes kept;
+    int calls = 0;
+    int failAt = 0;
+    int interruptAt = 0;
+};
+
+class CollectingLister : public CasioFileLister {
+public:
+    void fileListed(const CasioFileEntry& entry) override {
+        const auto text = [](const Buffer& view) {
+            return std::string(reinterpret_cast<const char*>(view.getData()), view.getSize());
+        };
+        const std::string folder = text(entry.folder);
+        lines.push_back(std::to_string(entry.size) + " " + (folder.empty() ? "" : folder + "/") +
+                        text(entry.name));
+    }
+
+    std::vector<std::string> lines;
+};
+
+class StorageTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        LibusbDouble::reset();
+        LinkInterrupt::clear();
+        LibusbDouble::addDevice(0x07CF, 0x6101);
+        Log::setLoglevel(-1);
+        context.initUsbContext();
+        ASSERT_FALSE(socket.setDeviceHandle(CalcConnector::connect(&context)));
+        LibusbDouble::clearTransfers();
+        Log::setLoglevel(LOGLEVEL_ERROR);
+    }
+    void TearDown() override { LinkInterrupt::clear(); }
+
+    bool fetch(ScriptedStorage&, CollectingSink* sink, int* refusal = nullptr) {
+        StdoutCapture capture;
+        const bool failed = CasioStorage::fetchFile(&socket, "", "A.BIN", "fls0", sink, refusal);
+        printed = capture.finish();
+        return failed;
+    }
+
+    UsbContext context;
+    Socket socket;
+    std::string printed;
+};
+
+TEST_F(StorageTest, AFetchedFileArrivesWholeAPartAtATimeAndEveryPacketIsAcknowledged) {
+    const Bytes file = awkwardBytes(600);
+    ScriptedStorage calculator(wire::acknowledgement(), fileTurn(file));
+    CollectingSink sink;
+    ASSERT_FALSE(fetch(calculator, &sink)) << printed;
+    EXPECT_EQ(sink.announced, 600);
+    EXPECT_EQ(sink.kept, file);
+    EXPECT_EQ(sink.calls, 3);
+
+    Bytes expected = wire::frameAsHost(wire::typeCommand, wire::commandSendMe,
+                                       wire::commandData({0, 0, 0, "", "A.BIN", "fls0"}));
+    const Bytes roleSwap = wire::frame(wire::typeRoleSwap, 0x00);
+    expected.insert(expected.end(), roleSwap.begin(), roleSwap.end());
+    for (int i = 0; i < 4; ++i) {
+        const Bytes ack = wire::acknowledgement();
+        expected.insert(expected.end(), ack.begin(), ack.end());
+    }
+    EXPECT_EQ(LibusbDouble::bytesSent(), expected);
+}
+
+TEST_F(StorageTest, AnEmptyFileArrivesWithoutParts) {
+    ScriptedStorage calculator(wire::acknowledgement(), fileTurn({}));
+    CollectingSink sink;
+    EXPECT_FALSE(fetch(calculator, &sink)) << printed;
+    EXPECT_EQ(sink.announced, 0);
+    EXPECT_EQ(sink.calls, 0);
+}
+
+// Whatever is wrong with the file, the turn is seen to its end, so that the link can go on.
+TEST_F(StorageTest, AFileThatDoesNotArriveWholeAndInOrderFailsAfterTheTurn) {
+    const Bytes file = awkwardBytes(600);
+    const std::vector<Bytes> whole = fileTurn(file);
+    const auto part = [&](uint32_t count, uint32_t number, size_t size) {
+        return calculatorPart(count, number, Bytes(file.begin(), file.begin() + size));
+    };
+    const struct {
+        const char* name;
+        std::vector<Bytes> turn;
+        std::string error;
+    } cases[] = {
+        {"parts out of order", {whole[0], whole[1], whole[3], whole[2]}, "out of order"},
+        {"a part beyond the count",
+         {whole[0], whole[1], whole[2], whole[3], part(3, 4, 1)},
+         "more parts than it announced"},
+        {"a part with another count",
+         {whole[0], whole[1], part(4, 2, 256)},
+         "more parts than it announced"},
+        {"a part missing", {whole[0], whole[1], whole[2]}, "less of the file"},
+        {"more bytes than announced",
+         {whole[0], whole[1], whole[2], part(3, 3, 100)},
+         "more of the file"},
+        {"no announcement", {whole[1], whole[2], whole[3]}, "unexpected packet"},
+        {"another command", {calculatorCommand(wire::commandEntry, {})}, "unexpected packet"},
+    };
+    for (const auto& scenario : cases) {
+        LibusbDouble::clearTransfers();
+        ScriptedStorage calculator(wire::acknowledgement(), scenario.turn);
+        CollectingSink sink;
+        EXPECT_TRUE(fetch(calculator, &sink)) << scenario.name;
+        EXPECT_NE(printed.find(scenario.error), std::string::npos) << scenario.name << printed;
+        EXPECT_EQ(calculator.acknowledgements, static_cast<int>(scenario.turn.size()))
+            << scenario.name;
+        // Nothing past the problem reaches the sink.
+        EXPECT_TRUE(sink.kept.size() <= file.size() &&
+                    std::equal(sink.kept.begin(), sink.kept.end(), file.begin()))
+            << scenario.name;
+    }
+}
+
+TEST_F(StorageTest, ADamagedPacketIsAskedForAgainABoundedNumberOfTimes) {
+    const Bytes file = awkwardBytes(600);
+    {
+        ScriptedStorage calculator(wire::acknowledgement(), fileTurn(file));
+        calculator.damage(2, 1);
+        CollectingSink sink;
+        EXPECT_FALSE(fetch(calculator, &sink)) << printed;
+        EXPECT_EQ(calculator.resendRequests, 1);
+        EXPECT_EQ(sink.kept, file);
+    }
+    LibusbDouble::clearScript();
+    ScriptedStorage calculator(wire::acknowledgement(), fileTurn(file));
+    calculator.damage(2, 100);
+    CollectingSink sink;
+    EXPECT_TRUE(fetch(calculator, &sink));
+    EXPECT_EQ(calculator.resendRequests, CasioCalcTurn::maxResendRequests);
+    EXPECT_NE(printed.find("keeps sending damaged packets"), std::string::npos) << printed;
+}
+
+TEST_F(StorageTest, ARefusedCommandHandsBackTheRefusalAndNoTurnFollows) {
+    ScriptedStorage calculator(wire::refusal(wire::refusedError), fileTurn(awkwardBytes(10)));
+    CollectingSink sink;
+    int refusal = 0;
+    EXPECT_TRUE(fetch(calculator, &sink, &refusal));
+    EXPECT_EQ(refusal, CasioProtocolTools::subtypeGenericError);
+    EXPECT_EQ(sink.announced, -1);
+    EXPECT_EQ(LibusbDouble::outTransferCount(), 1) << "no role swap after a refusal";
+
+    ScriptedStorage accepting(wire::acknowledgement(), fileTurn(awkwardBytes(10)));
+    EXPECT_FALSE(fetch(accepting, &sink, &refusal));
+    EXPECT_EQ(refusal, CasioStorage::notRefused);
+}
+
+// The sink sees nothing more once it could not keep bytes, or once the program is
+// interrupted; an interrupted turn is left for the program to terminate.
+TEST_F(StorageTest, ASinkThatFailsOrAnInterruptStopsTheFile) {
+    const Bytes file = awkwardBytes(1000);
+    {
+        ScriptedStorage calculator(wire::acknowledgement(), fileTurn(file));
+        CollectingSink sink;
+        sink.failAt = 2;
+        EXPECT_TRUE(fetch(calculator, &sink));
+        EXPECT_EQ(sink.calls, 2);
+        EXPECT_EQ(calculator.acknowledgements, 5) << "the turn still ends";
+    }
+    LibusbDouble::clearScript();
+    ScriptedStorage calculator(wire::acknowledgement(), fileTurn(file));
+    CollectingSink sink;
+    sink.interruptAt = 2;
+    EXPECT_TRUE(fetch(calculator, &sink));
+    EXPECT_EQ(sink.calls, 2);
+    EXPECT_EQ(calculator.acknowledgements, 3);
+}
+
+TEST_F(StorageTest, ListingHandsOverEveryFileInOrderAndSkipsFolders) {
+    ScriptedStorage calculator(
+        wire::acknowledgement(),
+        {calculatorCommand(wire::commandEntry, {0, 0, 1234, "", "GAME.G1A", "fls0"}),
+         calculatorCommand(wire::commandEntry, {0, 0, 0, "NOTES", "", "fls0"}),
+         calculatorCommand(wire::commandEntry, {0, 0, 7, "NOTES", "A\\B.TXT", "fls0"})});
+    CollectingLister lister;
+    ASSERT_FALSE(CasioStorage::listFiles(&socket, "fls0", &lister));
+    EXPECT_EQ(lister.lines, (std::vector<std::string>{"1234 GAME.G1A", "7 NOTES/A\\B.TXT"}));
+    EXPECT_EQ(calculator.acknowledgements, 3);
+}
+
+TEST_F(StorageTest, FreeSpaceIsTheSizeOfTheCalculatorsAnswer) {
+    ScriptedStorage calculator(
+        wire::acknowledgement(),
+        {calculatorCommand(wire::commandFreeAnswer, {0, 0, 0xFEDCBA98, "", "", "crd0"})});
+    uint32_t freeBytes = 0;
+    ASSERT_FALSE(CasioStorage::freeSpace(&socket, "crd0", &freeBytes));
+    EXPECT_EQ(freeBytes, 0xFEDCBA98u);
+
+    LibusbDouble::clearScript();
+    ScriptedStorage silentAboutIt(wire::acknowledgement(), {});
+    StdoutCapture capture;
+    EXPECT_TRUE(CasioStorage::freeSpace(&socket, "crd0", &freeBytes));
+    EXPECT_NE(capture.finish().find("did not tell its free space"), std::string::npos);
+}
+
+TEST_F(StorageTest, DeviceInformationIsReadFromTheAcknowledgement) {
+    Bytes block(164, 0xFF);
+    const auto put = [&](size_t offset, const std::string& text) {
+        std::copy(text.begin(), text.end(), block.begin() + offset);
+    };
+    put(0, "Gy363007");
+    put(8, "SH7305");
+    put(32, "00004096");
+    put(40, "512");
+    put(64, "01.00.0000");
+    put(96, "02.05.2201");
+    put(128, "7.00");
+    put(132, std::string("LY755AX\0\0", 9));
+    put(148, "Ada  ");
+    ScriptedStorage calculator(wire::frameAsCalculator(wire::typeAck, wire::ackInfo, block), {});
+    CasioDeviceInfo info{};
+    ASSERT_FALSE(CasioStorage::readDeviceInfo(&socket, &info));
+    EXPECT_STREQ(info.hardwareId, "Gy363007");
+    EXPECT_STREQ(info.processor, "SH7305");
+    EXPECT_STREQ(info.osVersion, "02.05.2201");
+    EXPECT_STREQ(info.bootVersion, "01.00.0000");
+    EXPECT_STREQ(info.protocolVersion, "7.00");
+    EXPECT_STREQ(info.productId, "LY755AX");
+    EXPECT_STREQ(info.userName, "Ada");
+    EXPECT_EQ(info.flashKiB, 4096);
+    EXPECT_EQ(info.ramKiB, 512);
+    EXPECT_EQ(LibusbDouble::bytesSent(), wire::frame(wire::typeCommand, wire::commandInfo));
+}
+
+TEST_F(StorageTest, DeviceInformationBlocksAreReadByTheirLength) {
+    const auto blockWith = [](size_t size, const std::string& at148) {
+        Bytes block(size, 0xFF);
+        std::copy(at148.begin(), at148.end(), block.begin() + 148);
+        block[0] = 0x1B; // a terminal would act on it
+        return block;
+    };
+    const struct {
+        Bytes block;
+        bool failed;
+        const char* userName;
+    } cases[] = {
+        {blockWith(163, "Ada"), true, ""},
+        {blockWith(164, "Ada Lovelace Byr"), false, "Ada Lovelace Byr"},
+        {blockWith(188, "Ada Lovelace Byron 1"), false, "Ada Lovelace Byron 1"},
+    };
+    for (const auto& scenario : cases) {
+        Bytes block = scenario.block;
+        Buffer view(block.data(), static_cast<int>(block.size()));
+        CasioDeviceInfo info{};
+        EXPECT_EQ(CasioDeviceInfo::read(&view, &info), scenario.failed) << block.size();
+        if (!scenario.failed) {
+            EXPECT_STREQ(info.userName, scenario.userName);
+            EXPECT_STREQ(info.hardwareId, "?");
+            EXPECT_EQ(info.flashKiB, -1) << "0xFF padding is no number";
+        }
+    }
+}
+
+TEST_F(StorageTest, PlainCommandsAreAcknowledgedOrRefused) {
+    const std::function<bool(int*)> commands[] = {
+        [&](int* refusal) {
+            return CasioStorage::deleteFile(&socket, "F", "A.BIN", "fls0", refusal);
+        },
+        [&](int* refusal) { return CasioStorage::optimize(&socket, "fls0", refusal); },
+    };
+    const Bytes sent[] = {
+        wire::frameAsHost(wire::typeCommand, wire::commandDelete,
+                          wire::commandData({0, 0, 0, "F", "A.BIN", "fls0"})),
+        wire::frameAsHost(wire::typeCommand, wire::commandOptimize,
+                          wire::commandData({0, 0, 0, "", "", "fls0"})),
+    };
+    for (size_t i = 0; i < 2; ++i) {
+        LibusbDouble::clearTransfers();
+        LibusbDouble::clearScript();
+        ScriptedStorage acknowledging(wire::acknowledgement(), {});
+        int refusal = 0;
+        EXPECT_FALSE(commands[i](&refusal));
+        EXPECT_EQ(LibusbDouble::bytesSent(), sent[i]);
+
+        LibusbDouble::clearScript();
+        ScriptedStorage refusing(wire::refusal(wire::refusedError), {});
+        StdoutCapture capture;
+        EXPECT_TRUE(commands[i](&refusal));
+        capture.finish();
+        EXPECT_EQ(refusal, wire::refusedError);
+    }
+}
+
+// Compacting may keep a calculator quiet far beyond the usual ten seconds.
+TEST_F(StorageTest, OptimizingIsWaitedForLongerThanOtherCommands) {
+    const auto slowAcknowledgement = [] {
+        LibusbDouble::clearScript();
+        for (int i = 0; i < 30; ++i) {
+            LibusbDouble::queueIn({{}, LIBUSB_ERROR_TIMEOUT});
+        }
+        LibusbDouble::queueIn({wire::acknowledgement(), 0});
+    };
+    slowAcknowledgement();
+    StdoutCapture capture;
+    EXPECT_TRUE(CasioStorage::deleteFile(&socket, "", "A.BIN", "fls0"));
+    slowAcknowledgement();
+    EXPECT_FALSE(CasioStorage::optimize(&socket, "fls0"));
+    capture.finish();
+    EXPECT_FALSE(socket.calcIsSilent()) << "the usual patience is back";
+}
+
+TEST_F(StorageTest, TheLinkEndsWithATerminateThatIsAcknowledged) {
+    ScriptedStorage calculator(wire::acknowledgement(), {});
+    EXPECT_FALSE(
+        CasioProtocolTools::terminateProtocol(&socket, CasioProtocolTools::terminateNormal));
+    EXPECT_EQ(LibusbDouble::bytesSent(), wire::frame(wire::typeTerminate, 0x00));
+
+    LibusbDouble::clearScript();
+    StdoutCapture capture;
+    EXPECT_TRUE(
+        CasioProtocolTools::terminateProtocol(&socket, CasioProtocolTools::terminateUserAsked));
+    EXPECT_NE(capture.finish().find("did not acknowledge the end of the link"), std::string::npos);
+}
+
+TEST(CasioCommandHeader, BuildsTheLayoutTheCalculatorReadsAndReadsItBack) {
+    CasioStorageCommand command = CasioCommandHeader::naming("FOLDER", "GAME.G1A", "crd0");
+    command.overwriteMode = CasioCommandHeader::modeOverwrite;
+    command.size = 0x12345;
+    unsigned char area[CasioCommandHeader::maxDataSize];
+    Buffer data(area, sizeof area);
+    ASSERT_FALSE(CasioCommandHeader::build(command, &data));
+    const Bytes built(area, area + data.getSize());
+    EXPECT_EQ(built, wire::commandData({2, 0, 0x12345, "FOLDER", "GAME.G1A", "crd0"}));
+
+    CasioStorageCommand read{};
+    ASSERT_FALSE(CasioCommandHeader::read(&data, &read));
+    EXPECT_EQ(read.size, 0x12345u);
+    EXPECT_EQ(read.overwriteMode, 2);
+    const Buffer& name = read.fields[CasioCommandHeader::nameField];
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(name.getData()), name.getSize()), "GAME.G1A");
+
+    const std::string tooLong(256, 'N');
+    command = CasioCommandHeader::naming("", tooLong.c_str(), "fls0");
+    StdoutCapture capture;
+    EXPECT_TRUE(CasioCommandHeader::build(command, &data));
+    capture.finish();
+}
+
+TEST(CasioCommandHeader, RefusesDataShorterThanWhatItAnnounces) {
+    const Bytes good = wire::commandData({0, 0, 5, "F", "NAME", "fls0"});
+    for (size_t size : {size_t(0), size_t(23), size_t(24), good.size() - 1}) {
+        Bytes cut(good.begin(), good.begin() + size);
+        Buffer view(cut.data(), static_cast<int>(cut.size()));
+        CasioStorageCommand command{};
+        EXPECT_TRUE(CasioCommandHeader::read(&view, &command)) << size;
+    }
+}
+
+} // namespace
