@@ -126,11 +126,43 @@ def file_protocol_seeds():
     }
 
 
+def storage_seeds():
+    header, info_block, part = b"\x00", b"\x01", b"\x02"
+    fetch, listing, free, info = b"\x03", b"\x04", b"\x05", b"\x06"
+    ack, role_swap, silence = b"\x04", b"\x05", b"\x07"
+
+    def command(code, size, folder, name, device):
+        fields = b"".join(bytes([len(text)]) + text for text in (folder, name, device))
+        return b"\x02" + bytes([code]) + struct.pack(">I", size) + fields
+
+    def data_part(count, number, data):
+        return b"\x03" + struct.pack(">HH", count, number) + u16(len(data)) + data
+
+    def information(size):
+        block = b"Gy363007" + b"SH7305".ljust(16, b"\xff") + b"00004096" * 3
+        return b"\x01\x06\x02" + u16(size) + block.ljust(size, b"\xff")
+
+    return {
+        "header": header + b"000000000003000400000400" + b"NAME" + b"fls0",
+        "information-block": info_block + b"Gy363007".ljust(188, b"\xff"),
+        "part": part + b"00020001" + bytes(range(256)),
+        "fetch": fetch + ack + command(0x45, 300, b"", b"NAME", b"fls0")
+        + data_part(2, 1, b"\x5c" * 256) + data_part(2, 2, bytes(range(44))) + role_swap,
+        "fetch-empty": fetch + ack + command(0x45, 0, b"", b"NAME", b"fls0") + role_swap,
+        "list": listing + ack + command(0x4E, 12, b"", b"A.TXT", b"fls0")
+        + command(0x4E, 0, b"DIR", b"", b"fls0") + role_swap,
+        "free": free + ack + command(0x4C, 123456, b"", b"", b"fls0") + role_swap,
+        "information": info + information(164),
+        "silent-turn": fetch + ack + silence,
+    }
+
+
 def main():
     targets = {
         "casio_packer_unpack_fuzzer": unpack_seeds(),
         "codec_primitives_fuzzer": codec_seeds(),
         "protocol_exchange_fuzzer": protocol_seeds(),
+        "storage_commands_fuzzer": storage_seeds(),
         "arg_reader_fuzzer": arg_seeds(),
         "file_protocol_packets_fuzzer": file_protocol_seeds(),
     }

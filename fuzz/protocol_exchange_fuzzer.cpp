@@ -144,8 +144,9 @@ void persist(Persistence persistence, const InStep& last) {
     LibusbDouble::setResponder([step](const Bytes&) { LibusbDouble::queueIn(step); });
 }
 
-// Every pass sends at most `sendTries` times and receives at most `receiveTries` times;
-// requests to resend add passes, but no more than the library's bound.
+// Every pass sends at most `sendTries` times and receives a packet in at most three rounds of
+// `receiveTries` (its header, its length, its data); requests to resend add passes, but no
+// more than the library's bound.
 int maxPasses(int timeout) {
     return (timeout > 0 ? timeout : 0) + CasioProtocolTools::maxResendRequests + 1;
 }
@@ -155,7 +156,7 @@ void checkTransfers(Operation operation, int count) {
                                                    maxPasses(CasioProtocolTools::connectTimeout)
                                              : maxPasses(count);
     const long gapByteSends = operation == connect ? CasioProtocolTools::sendTries : 0;
-    check(LibusbDouble::inTransferCount() <= passes * CasioProtocolTools::receiveTries,
+    check(LibusbDouble::inTransferCount() <= passes * 3 * CasioProtocolTools::receiveTries,
           "more receives than the try counts allow");
     check(LibusbDouble::outTransferCount() <= passes * CasioProtocolTools::sendTries + gapByteSends,
           "more sends than the try counts allow");

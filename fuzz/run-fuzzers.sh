@@ -21,7 +21,7 @@ esac
 JOBS=${JOBS:-2}
 
 ALL_TARGETS=(casio_packer_unpack_fuzzer codec_primitives_fuzzer protocol_exchange_fuzzer
-             arg_reader_fuzzer file_protocol_packets_fuzzer)
+             storage_commands_fuzzer arg_reader_fuzzer file_protocol_packets_fuzzer)
 if [ $# -gt 0 ]; then
     TARGETS=("$@")
 else
@@ -33,6 +33,7 @@ declare -A MAX_LEN=(
     [casio_packer_unpack_fuzzer]=4200     # capacity + a 4096-byte answer
     [codec_primitives_fuzzer]=4200        # operation, capacity + 4096 bytes
     [protocol_exchange_fuzzer]=8192       # many answers, some longer than 4096 bytes
+    [storage_commands_fuzzer]=8192        # a calculator's turn of many packets
     [arg_reader_fuzzer]=1024              # a command line
     [file_protocol_packets_fuzzer]=4096   # three names of up to 600 bytes, or an image
 )
@@ -40,6 +41,7 @@ declare -A DICTIONARY=(
     [casio_packer_unpack_fuzzer]=packet.dict
     [codec_primitives_fuzzer]=codec_primitives.dict
     [protocol_exchange_fuzzer]=packet.dict
+    [storage_commands_fuzzer]=packet.dict
     [arg_reader_fuzzer]=arg_reader.dict
     [file_protocol_packets_fuzzer]=packet.dict
 )
