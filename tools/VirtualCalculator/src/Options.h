@@ -14,6 +14,11 @@ struct Options {
     size_t chunk = 64;
     bool noDevice = false;
     bool countTransfers = false;
+    bool longInfo = false;
+    bool listFolders = false;
+    long long optimizeDelayMs = 0;
+    bool extraPart = false;
+    std::optional<long long> announcedSize;
     std::vector<Fault> faults;
     std::vector<std::string> command;
 };

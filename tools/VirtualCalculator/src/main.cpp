@@ -77,8 +77,16 @@ std::unique_ptr<UsbPeer> makeCalculator(const Options& options, Report& report,
     if (options.storage.empty()) {
         report.note("storage in " + root);
     }
-    return std::make_unique<Calculator>(*storage, report, options.capacity,
-                                        FaultPlan(options.faults));
+    Calculator::Settings settings;
+    settings.capacity = options.capacity.value_or(Calculator::defaultCapacity);
+    settings.longInfo = options.longInfo;
+    settings.listFolders = options.listFolders;
+    settings.optimizeDelay = std::chrono::milliseconds(options.optimizeDelayMs);
+    settings.fileFlaws = {options.announcedSize ? std::optional<uint32_t>(
+                                                      static_cast<uint32_t>(*options.announcedSize))
+                                                : std::nullopt,
+                          options.extraPart};
+    return std::make_unique<Calculator>(*storage, report, settings, FaultPlan(options.faults));
 }
 
 int run(const Options& options) {
