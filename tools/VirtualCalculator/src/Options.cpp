@@ -44,6 +44,16 @@ bool applyValue(Options& options, const std::string& option, const std::string& 
         }
         return number && *number <= 0xFFFFFFFFLL;
     }
+    if (option == "--stream-plan") {
+        std::optional<std::vector<StreamStep>> plan = parseStreamPlan(value);
+        options.streamPlan = plan ? *plan : std::vector<StreamStep>{};
+        return plan.has_value();
+    }
+    if (option == "--plug-after") {
+        const std::optional<std::vector<StreamStep>> pause = parseStreamPlan("pause:" + value);
+        options.plugAfterMs = pause ? pause->front().duration.count() : 0;
+        return pause.has_value();
+    }
     if (option == "--chunk") {
         const std::optional<long long> chunk = parseNonNegative(value);
         options.chunk = chunk ? static_cast<size_t>(*chunk) : 0;
@@ -59,7 +69,8 @@ bool applyValue(Options& options, const std::string& option, const std::string& 
 bool takesValue(const std::string& option) {
     return option == "--storage" || option == "--capacity" || option == "--report" ||
            option == "--stream" || option == "--chunk" || option == "--optimize-delay" ||
-           option == "--announce-size" || isFaultOption(option);
+           option == "--announce-size" || option == "--stream-plan" || option == "--plug-after" ||
+           isFaultOption(option);
 }
 
 // Options without a value; false for any other.
@@ -84,6 +95,9 @@ std::string conflicts(const Options& options) {
                                    options.extraPart || options.announcedSize;
     if (!options.stream.empty() && storageCalculator) {
         return "--stream goes with none of the storage calculator's options or faults";
+    }
+    if (options.stream.empty() && !options.streamPlan.empty()) {
+        return "--stream-plan needs --stream";
     }
     return "";
 }
@@ -156,6 +170,12 @@ void printUsage() {
           "  --stream FILE        a calculator that only talks: once opened, it sends FILE's\n"
           "                       bytes on the IN endpoint, then falls silent\n"
           "  --chunk N            at most N bytes per IN transfer with --stream (default 64)\n"
+          "  --stream-plan STEPS  with --stream, a script of comma-separated steps: N (send the\n"
+          "                       next N bytes), pause:S (silent S seconds), unplug:S (leave\n"
+          "                       the bus, come back after S seconds as a freshly plugged\n"
+          "                       device); the rest of the stream follows the last step\n"
+          "  --plug-after S       an empty bus for the first S seconds, then the calculator\n"
+          "                       is plugged in\n"
           "  --no-device          attach no calculator at all\n"
           "  --count-transfers    note at the end how many bulk transfers the host made, and\n"
           "                       how often it claimed and released the interface\n"
