@@ -5,14 +5,21 @@
 //   out:HEX      one bulk OUT transfer to endpoint 0x01
 //   in:N         one bulk IN transfer from endpoint 0x82, offering N bytes
 //   timeout:MS   timeout of the transfers that follow (default 2000)
+//   find:S       close the device and libusb, then, as a host waiting for a calculator
+//                does, make a fresh libusb context and look for the device again, every
+//                100 ms for up to S seconds; as the first step, the device is not opened
+//                before it
 // One line per transfer on standard output: "out N" with the count sent, "in HEX" with the
-// bytes received, or "out error NAME" / "in error NAME" with libusb's error name.
+// bytes received, or "out error NAME" / "in error NAME" with libusb's error name; "found"
+// or "not found" for find.
 // Exit status 0 when every step ran, 2 without a device, 3 for a bad step.
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <libusb.h>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -61,21 +68,71 @@ void transferIn(libusb_device_handle* handle, int capacity, unsigned timeout) {
     printf("\n");
 }
 
+struct Device {
+    libusb_context* context = nullptr;
+    libusb_device_handle* handle = nullptr;
+};
+
+void close(Device& device) {
+    if (device.handle != nullptr) {
+        libusb_release_interface(device.handle, 0);
+        libusb_close(device.handle);
+        device.handle = nullptr;
+    }
+    if (device.context != nullptr) {
+        libusb_exit(device.context);
+        device.context = nullptr;
+    }
+}
+
+// A fresh context each time, so that devices plugged in since are enumerated.
+bool open(Device& device) {
+    if (libusb_init(&device.context) != 0) {
+        device.context = nullptr;
+        return false;
+    }
+    device.handle = libusb_open_device_with_vid_pid(device.context, vendorId, productId);
+    if (device.handle == nullptr || libusb_claim_interface(device.handle, 0) != 0) {
+        close(device);
+        return false;
+    }
+    return true;
+}
+
+bool find(Device& device, double seconds) {
+    close(device);
+    const auto deadline = std::chrono::steady_clock::now() +
+                          std::chrono::milliseconds(static_cast<long long>(seconds * 1000));
+    while (!open(device)) {
+        if (std::chrono::steady_clock::now() >= deadline) {
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    return true;
+}
+
 // False for a step that is not understood.
-bool runStep(libusb_device_handle* handle, const std::string& step, unsigned& timeout) {
+bool runStep(Device& device, const std::string& step, unsigned& timeout) {
+    libusb_device_handle* handle = device.handle;
     const size_t colon = step.find(':');
     const std::string verb = step.substr(0, colon);
     const std::string value = colon == std::string::npos ? "" : step.substr(colon + 1);
-    if (verb == "out") {
+    const bool transfer = verb == "out" || (verb == "in" && !value.empty());
+    if (verb == "find" && !value.empty()) {
+        printf(find(device, atof(value.c_str())) ? "found\n" : "not found\n");
+    } else if (verb == "timeout" && !value.empty()) {
+        timeout = static_cast<unsigned>(atoi(value.c_str()));
+    } else if (transfer && handle == nullptr) {
+        printf("no device open\n");
+    } else if (verb == "out") {
         std::vector<unsigned char> bytes;
         if (!parseHex(value, bytes)) {
             return false;
         }
         transferOut(handle, bytes, timeout);
-    } else if (verb == "in" && !value.empty()) {
+    } else if (transfer) {
         transferIn(handle, atoi(value.c_str()), timeout);
-    } else if (verb == "timeout" && !value.empty()) {
-        timeout = static_cast<unsigned>(atoi(value.c_str()));
     } else {
         return false;
     }
@@ -86,26 +143,20 @@ bool runStep(libusb_device_handle* handle, const std::string& step, unsigned& ti
 } // namespace
 
 int main(int argc, char** argv) {
-    libusb_context* context = nullptr;
-    if (libusb_init(&context) != 0) {
-        printf("no libusb\n");
-        return 2;
-    }
-    libusb_device_handle* handle = libusb_open_device_with_vid_pid(context, vendorId, productId);
-    if (handle == nullptr || libusb_claim_interface(handle, 0) != 0) {
+    Device device;
+    const bool findFirst = argc > 1 && std::string(argv[1]).rfind("find:", 0) == 0;
+    if (!findFirst && !open(device)) {
         printf("no device\n");
         return 2;
     }
     unsigned timeout = 2000;
     int status = 0;
     for (int i = 1; i < argc && status == 0; ++i) {
-        if (!runStep(handle, argv[i], timeout)) {
+        if (!runStep(device, argv[i], timeout)) {
             fprintf(stderr, "RawHost: bad step %s\n", argv[i]);
             status = 3;
         }
     }
-    libusb_release_interface(handle, 0);
-    libusb_close(handle);
-    libusb_exit(context);
+    close(device);
     return status;
 }

@@ -5,6 +5,7 @@
 #include "Wire.h"
 
 #include <cstdio>
+#include <filesystem>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -46,6 +47,8 @@ protected:
     }
 
     std::string stored(const std::string& path) { return readFile(directory / "storage/" + path); }
+    // The calculator has an SD card only when its directory exists.
+    void makeCard() { std::filesystem::create_directories(directory / "storage/crd0"); }
     std::vector<std::string> storedFiles() { return filesBelow(directory / "storage"); }
 
     // A successful upload: stored whole, and nothing the calculator had to object to.
@@ -98,6 +101,7 @@ TEST_F(UploaderE2eTest, EachPartCostsOneTransferEachWay) {
 }
 
 TEST_F(UploaderE2eTest, FolderAndDeviceChooseWhereTheFileGoes) {
+    makeCard();
     writeFile(directory / "A.TXT", "in a folder\n");
     expectUploaded(upload({}, {"-f", "A.TXT", "-F", "NOTES"}), "fls0/NOTES/A.TXT", "in a folder\n");
     writeFile(directory / "B.TXT", "on the card\n");
@@ -234,6 +238,7 @@ TEST_F(UploaderE2eTest, NameWithADirectoryIsRefusedByTheCalculator) {
 
 // Each program opens the device anew and starts its own session with the calculator.
 TEST_F(UploaderE2eTest, AScriptUploadsSeveralFilesInOneRun) {
+    makeCard();
     writeFile(directory / "ONE", "first");
     writeFile(directory / "TWO", "second");
     const std::string uploader = TOLVANE_UPLOADER;

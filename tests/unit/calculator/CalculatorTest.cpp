@@ -148,11 +148,17 @@ protected:
         start({});
     }
 
-    void start(std::vector<Fault> faults, std::optional<long long> capacity = std::nullopt) {
+    void start(std::vector<Fault> faults, Calculator::Settings settings = {}) {
         calculator.reset();
         report = std::make_unique<Report>(directory / "report");
         calculator =
-            std::make_unique<Calculator>(storage, *report, capacity, FaultPlan(std::move(faults)));
+            std::make_unique<Calculator>(storage, *report, settings, FaultPlan(std::move(faults)));
+    }
+
+    static Calculator::Settings withCapacity(long long capacity) {
+        Calculator::Settings settings;
+        settings.capacity = capacity;
+        return settings;
     }
 
     // One OUT transfer and one IN transfer, as the host makes them; empty for no answer.
@@ -195,11 +201,12 @@ protected:
 };
 
 TEST_F(CalculatorTest, StoresFilesWhereTheRequestSays) {
+    std::filesystem::create_directory(directory / "storage/crd0");
     connect();
     const std::string content = patternBytes(257);
     upload(content, "", "ABC.TXT");
     upload("x", "PROG", "ONE.G1M", "crd0");
-    EXPECT_EQ(exchange(disconnectSignal), Bytes{});
+    EXPECT_EQ(exchange(disconnectSignal), acknowledgement);
     calculator->hostGone();
 
     EXPECT_EQ(stored("fls0/ABC.TXT"), content);
@@ -226,15 +233,15 @@ TEST_F(CalculatorTest, JudgesRequestsAgainstWhatIsStored) {
 TEST_F(CalculatorTest, RefusesWhatWouldNotFitTheCapacity) {
     writeFile(directory / "storage/fls0/A", std::string(600, 'a'));
     writeFile(directory / "storage/crd0/B", std::string(900, 'b'));
-    start({}, 1000);
+    start({}, withCapacity(1000));
     connect();
     EXPECT_EQ(exchange(fileRequest(0, 401, "", "C")), refusal("05"));
     // What a file replaces is freed, and each device counts on its own.
     EXPECT_EQ(exchange(fileRequest(2, 1000, "", "A")), acknowledgement);
-    start({}, 1000);
+    start({}, withCapacity(1000));
     connect();
     EXPECT_EQ(exchange(fileRequest(0, 100, "", "C", "crd0")), acknowledgement);
-    start({}, 1000);
+    start({}, withCapacity(1000));
     connect();
     EXPECT_EQ(exchange(fileRequest(0, 101, "", "C", "crd0")), refusal("05"));
     EXPECT_TRUE(violations().empty()) << reportText();
@@ -344,15 +351,15 @@ const ViolationCase violationCases[] = {
     {"ConnectWithData", Stage::Idle, {rawPacket(0x05, "00", bytes("X"))}, "connect request", true},
     {"RequestSubtype",
      Stage::Connected,
-     {wire::frameAsHost(0x01, 0x46, bytes(requestData(0, 1, "", "A", "fls0")))},
-     "unknown subtype",
+     {wire::frameAsHost(0x01, 0x4F, bytes(requestData(0, 1, "", "A", "fls0")))},
+     "unknown command 4F",
      true},
     {"RequestBeforeConnect", Stage::Idle, {fileRequest(0, 1, "", "A")}, "before any", true},
-    {"RequestMode", Stage::Connected, {fileRequest(1, 1, "", "A")}, "overwrite mode 01", true},
+    {"RequestMode", Stage::Connected, {fileRequest(3, 1, "", "A")}, "overwrite mode 03", true},
     {"RequestNamesLength",
      Stage::Connected,
      {wire::frameAsHost(0x01, 0x45, bytes(requestData(0, 1, "", "AB", "fls0") + "!"))},
-     "names take 6 bytes, the request carries 7",
+     "fields take 6 bytes, it carries 7",
      true},
     {"RequestWhilePartsDue",
      Stage::Requested,
@@ -371,7 +378,7 @@ const ViolationCase violationCases[] = {
      {filePart(2, 1, std::string(255, 'x'))},
      "carries 255 bytes instead of 256",
      true},
-    {"AfterDisconnect", Stage::Disconnected, {connectRequest}, "after the disconnect", false},
+    {"AfterDisconnect", Stage::Disconnected, {connectRequest}, "after the terminate", false},
     {"AnswerStillOwed", Stage::Connected, {connectRequest, connectRequest}, "still unread", false},
 };
 
@@ -385,7 +392,7 @@ protected:
         if (stage == Stage::Requested) {
             ASSERT_EQ(exchange(fileRequest(0, 300, "", "REQ")), acknowledgement);
         } else if (stage == Stage::Disconnected) {
-            ASSERT_EQ(exchange(disconnectSignal), Bytes{});
+            ASSERT_EQ(exchange(disconnectSignal), acknowledgement);
         }
     }
 };

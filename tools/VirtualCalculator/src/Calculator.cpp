@@ -1,34 +1,30 @@
 #include "Calculator.h"
 
+#include "DeviceInfo.h"
+
 #include <algorithm>
 
 namespace {
 
-// Refusal subtypes: the host knows 01 (send it again), 02 (file exists) and 05 (memory
-// full); the others only tell it that the packet was not taken.
-constexpr uint8_t refusedPlain = 0x00;
-constexpr uint8_t refusedResend = 0x01;
-constexpr uint8_t refusedExists = 0x02;
-constexpr uint8_t refusedName = 0x03;
-constexpr uint8_t refusedDevice = 0x04;
-constexpr uint8_t refusedFull = 0x05;
+using Clock = std::chrono::steady_clock;
 
 constexpr uint8_t gapByte = 0x00;
-constexpr size_t requestHeaderSize = 24;
-constexpr size_t partHeaderSize = 8;
-constexpr unsigned long partSize = 256;
-constexpr unsigned long mostParts = 0xFFFF;
-constexpr unsigned modeRefuseExisting = 0x00;
-constexpr unsigned modeOverwrite = 0x02;
-constexpr unsigned requestMarker = 0x05;
+constexpr unsigned modeAsk = 0x00;
+constexpr unsigned modeStop = 0x01;
+constexpr unsigned modeReplace = 0x02;
+constexpr unsigned plainDataType = 0x00;
+constexpr unsigned uploaderDataType = 0x05; // what the uploader has always sent with 45
+constexpr uint8_t lastTerminateSubtype = 0x03;
+// Commands a calculator knows and this one does not play: refused, not a violation.
+constexpr uint8_t unplayedCommands[] = {0x40, 0x41, 0x47, 0x48};
 
-std::string text(const Bytes& bytes, size_t offset, size_t length) {
-    return std::string(bytes.begin() + static_cast<long>(offset),
-                       bytes.begin() + static_cast<long>(offset + length));
+std::string hexByte(uint8_t byte) {
+    return wire::hexDump({byte});
 }
 
-std::string typeName(uint8_t type) {
-    return "type " + wire::hexDump({type});
+std::string shownPath(const std::string& device, const std::string& folder,
+                      const std::string& file) {
+    return device + "/" + (folder.empty() ? "" : folder + "/") + file;
 }
 
 std::optional<FaultPlace> placeOf(const Packet& packet) {
@@ -36,7 +32,10 @@ std::optional<FaultPlace> placeOf(const Packet& packet) {
     case wire::typeCheck:
         return FaultPlace{FaultPlace::Connect, 0};
     case wire::typeCommand:
-        return FaultPlace{FaultPlace::Request, 0};
+        if (packet.subtype == wire::commandFile) {
+            return FaultPlace{FaultPlace::Request, 0};
+        }
+        return FaultPlace{FaultPlace::Command, packet.subtype};
     case wire::typeTerminate:
         return FaultPlace{FaultPlace::Disconnect, 0};
     case wire::typeData:
@@ -54,14 +53,19 @@ bool spoilsAnswer(const Fault& fault) {
            fault.kind == Fault::Answer;
 }
 
-Bytes spoiledAnswer(const Fault& fault) {
-    Bytes ack = wire::acknowledgement();
+Bytes withWrongChecksum(Bytes packet) {
+    packet.back() = packet.back() == '0' ? '1' : '0';
+    return packet;
+}
+
+Bytes spoiledAnswer(const Fault& fault, const std::optional<Bytes>& genuine) {
+    const Bytes answer = genuine ? *genuine : wire::acknowledgement();
     switch (fault.kind) {
     case Fault::Corrupt:
-        ack.back() = ack.back() == '0' ? '1' : '0';
-        return ack;
+        return withWrongChecksum(answer);
     case Fault::Short:
-        return Bytes(ack.begin(), ack.begin() + static_cast<long>(fault.shortLength));
+        return Bytes(answer.begin(), answer.begin() + static_cast<long>(std::min(fault.shortLength,
+                                                                                 answer.size())));
     default:
         return fault.answer;
     }
@@ -69,19 +73,26 @@ Bytes spoiledAnswer(const Fault& fault) {
 
 std::string faultName(const Fault& fault) {
     static const char* const names[] = {"resend",  "silent", "unplug", "refuse",
-                                        "corrupt", "short",  "answer"};
+                                        "corrupt", "short",  "answer", "misnumber"};
     return names[fault.kind];
+}
+
+bool isPlainAck(const Packet& packet) {
+    return packet.type == wire::typeAck && packet.subtype == wire::ackPlain && packet.data.empty();
+}
+
+bool isResendRequest(const Packet& packet) {
+    return packet.type == wire::typeRefusal && packet.subtype == wire::refusedResend;
 }
 
 } // namespace
 
-Calculator::Calculator(const Storage& storage, Report& report, std::optional<long long> capacity,
-                       FaultPlan faults)
-    : storage(storage), report(report), capacity(capacity), faults(std::move(faults)) {}
+Calculator::Calculator(const Storage& storage, Report& report, Settings settings, FaultPlan faults)
+    : storage(storage), report(report), settings(std::move(settings)), faults(std::move(faults)) {}
 
 void Calculator::received(const Bytes& bytes) {
-    if (phase == Phase::Disconnected) {
-        report.violation("bytes after the disconnect signal: " + wire::hexDump(bytes));
+    if (phase == Phase::Terminated) {
+        report.violation("bytes after the terminate: " + wire::hexDump(bytes));
         return;
     }
     Bytes transfer = bytes;
@@ -104,7 +115,9 @@ void Calculator::onFrame(const Frame& frame) {
         }
         return;
     }
-    if (owed && !hostGaveUp) {
+    // A host may end the link without reading what it no longer wants.
+    const bool terminating = frame.packet && frame.packet->type == wire::typeTerminate;
+    if (owed && !hostGaveUp && !terminating) {
         report.violation("a packet came while the answer to the one before was still unread: " +
                          wire::hexDump(frame.raw));
     }
@@ -135,7 +148,8 @@ void Calculator::handle(const Packet& packet, const Bytes& raw) {
         case Fault::Resend:
         case Fault::Refuse:
             // Not taken: a copy sent again is a new packet.
-            owe(wire::refusal(fault->kind == Fault::Resend ? refusedResend : fault->refusalSubtype),
+            owe(wire::refusal(fault->kind == Fault::Resend ? wire::refusedResend
+                                                           : fault->refusalSubtype),
                 false);
             return;
         case Fault::Silent:
@@ -147,120 +161,318 @@ void Calculator::handle(const Packet& packet, const Bytes& raw) {
     }
     last.answer = process(packet);
     last.processed = true;
+    if (last.answer) {
+        lastSentIntact = last.answer;
+    }
     if (fault && spoilsAnswer(*fault)) {
-        owe(spoiledAnswer(*fault), false);
+        owe(spoiledAnswer(*fault, last.answer), false);
         last.answerSpoiled = true;
+    } else if (flawedSend) {
+        owe(*flawedSend, true);
     } else if (last.answer) {
         owe(*last.answer, true);
     }
+    flawedSend.reset();
 }
 
 std::optional<Bytes> Calculator::process(const Packet& packet) {
+    if (packet.type == wire::typeTerminate) {
+        return terminate(packet);
+    }
+    if (phase == Phase::Idle && packet.type != wire::typeCheck) {
+        return refuse("packet " + hexByte(packet.type) + " " + hexByte(packet.subtype) +
+                      " before any acknowledged connect request");
+    }
+    if (isResendRequest(packet)) {
+        return resendLast();
+    }
+    return turn && turn->started() ? duringTurn(packet) : hostActive(packet);
+}
+
+std::optional<Bytes> Calculator::hostActive(const Packet& packet) {
+    if (overwriteAsked) {
+        if ((packet.type == wire::typeAck && packet.subtype == wire::ackOverwrite) ||
+            (packet.type == wire::typeRefusal && packet.subtype == wire::refusedOverwrite)) {
+            return overwriteAnswer(packet);
+        }
+        // The host may leave the question unanswered and go on (the old uploader terminates).
+        report.note("the host did not answer whether to replace " + overwriteAsked->shown);
+        overwriteAsked.reset();
+    }
+    if (turn && packet.type != wire::typeRoleSwap) {
+        return refuse("packet " + hexByte(packet.type) + " " + hexByte(packet.subtype) +
+                      " where the role swap was due, to receive " + turn->subject());
+    }
     switch (packet.type) {
     case wire::typeCheck:
-        return connect(packet);
+        return check(packet);
     case wire::typeCommand:
-        return fileRequest(packet);
+        return command(packet);
     case wire::typeData:
         return filePart(packet);
-    case wire::typeTerminate:
-        return disconnect(packet);
+    case wire::typeRoleSwap:
+        return roleSwap();
     case wire::typeAck:
         return refuse("an acknowledgement from the host, which nothing asked for");
     default:
-        return refuse("unknown packet " + typeName(packet.type));
+        return refuse("unknown packet type " + hexByte(packet.type));
     }
 }
 
-std::optional<Bytes> Calculator::connect(const Packet& packet) {
-    if (packet.subtype != 0x00 || !packet.data.empty()) {
-        return refuse("connect request with subtype " + wire::hexDump({packet.subtype}) + " and " +
+// While the calculator is the active side the host only acknowledges, asks again (handled
+// before) or terminates (handled before).
+std::optional<Bytes> Calculator::duringTurn(const Packet& packet) {
+    const CalculatorTurn::Outgoing* current = turn->current();
+    if (isPlainAck(packet)) {
+        if (!currentFlaw.empty()) {
+            report.violation("the host acknowledged " + current->what + ", sent with " +
+                             currentFlaw);
+        } else if (current->beyondAnnounced) {
+            report.violation("the host acknowledged " + current->what +
+                             ", beyond the announced count");
+        }
+        turn->acknowledged();
+        return sendCurrent();
+    }
+    if (packet.type == wire::typeRefusal && (!currentFlaw.empty() || current->beyondAnnounced)) {
+        report.note("the host refused " + current->what +
+                    (currentFlaw.empty() ? "" : ", sent with " + currentFlaw));
+        if (current->beyondAnnounced) {
+            turn->acknowledged();
+            return sendCurrent();
+        }
+        currentFlaw.clear();
+        return current->packet();
+    }
+    if (packet.type == wire::typeRoleSwap) {
+        report.violation("a role swap from the host while the calculator is the active side, "
+                         "sending " +
+                         current->what);
+        return std::nullopt;
+    }
+    const std::string what =
+        packet.type == wire::typeCommand
+            ? "command " + hexByte(packet.subtype) + " while the calculator is the active side"
+            : "packet " + hexByte(packet.type) + " " + hexByte(packet.subtype) +
+                  " instead of an acknowledgement";
+    return refuse(what + ", sending " + current->what);
+}
+
+std::optional<Bytes> Calculator::check(const Packet& packet) {
+    if ((packet.subtype != wire::checkOpen && packet.subtype != wire::checkKeepAlive) ||
+        !packet.data.empty()) {
+        return refuse("connect request with subtype " + hexByte(packet.subtype) + " and " +
                       std::to_string(packet.data.size()) + " bytes of extended data");
+    }
+    if (packet.subtype == wire::checkKeepAlive && phase != Phase::Connected) {
+        return refuse("keep-alive before any acknowledged connect request");
     }
     phase = Phase::Connected;
     return wire::acknowledgement();
 }
 
-std::optional<Bytes> Calculator::fileRequest(const Packet& packet) {
-    if (packet.subtype != wire::commandFile) {
-        return refuse("file request with unknown subtype " + wire::hexDump({packet.subtype}));
+std::optional<Bytes> Calculator::resendLast() {
+    if (!lastSentIntact) {
+        return refuse("a request to send again before the calculator sent anything");
     }
-    if (phase != Phase::Connected) {
-        return refuse("file request before any acknowledged connect request");
-    }
-    if (upload) {
-        return refuse("file request while part " + std::to_string(upload->nextPart) + " of " +
-                      std::to_string(upload->partCount) + " of " + upload->path + " is due");
-    }
-    std::string problem;
-    std::optional<Upload> offered = parseRequest(packet.data, problem);
-    if (!offered) {
-        return refuse(problem);
-    }
-    return judge(std::move(*offered));
+    currentFlaw.clear();
+    return lastSentIntact;
 }
 
-std::optional<Calculator::Upload> Calculator::parseRequest(const Bytes& data,
-                                                           std::string& problem) const {
-    if (data.size() < requestHeaderSize) {
-        problem = "file request of " + std::to_string(data.size()) +
-                  " bytes, shorter than its 24-byte header";
+std::optional<Bytes> Calculator::roleSwap() {
+    if (!turn) {
+        report.note("a role swap with nothing to send: the calculator hands the role back");
+        return wire::frame(wire::typeRoleSwap, 0x00);
+    }
+    turn->start();
+    return sendCurrent();
+}
+
+Bytes Calculator::sendCurrent() {
+    currentFlaw.clear();
+    const CalculatorTurn::Outgoing* current = turn->current();
+    if (current == nullptr) {
+        report.note("sent " + turn->subject() + ": " + std::to_string(turn->size()) +
+                    " packets, all acknowledged");
+        turn.reset();
+        return wire::frame(wire::typeRoleSwap, 0x00);
+    }
+    const Bytes intact = current->packet();
+    const std::optional<Fault> fault = current->place ? faults.take(*current->place) : std::nullopt;
+    if (!fault) {
+        return intact;
+    }
+    report.note("fault " + faultName(*fault) + " at " + current->place->describe());
+    switch (fault->kind) {
+    case Fault::Corrupt:
+        currentFlaw = "a wrong checksum";
+        flawedSend = withWrongChecksum(intact);
+        break;
+    case Fault::Misnumber: {
+        const unsigned wrong = current->place->number + 1;
+        currentFlaw = "the part number " + std::to_string(wrong);
+        Bytes data = current->data;
+        Bytes digits;
+        wire::appendHex(digits, wrong, 4);
+        std::copy(digits.begin(), digits.end(), data.begin() + 4);
+        flawedSend = wire::frameAsCalculator(current->type, current->subtype, data);
+        break;
+    }
+    case Fault::Silent:
+        silentTransfers = fault->silentTransfers == 0 ? -1 : long(fault->silentTransfers);
+        break;
+    case Fault::Unplug:
+        gone = true;
+        break;
+    default:
+        break;
+    }
+    return intact;
+}
+
+std::optional<Bytes> Calculator::terminate(const Packet& packet) {
+    if (packet.subtype > lastTerminateSubtype || !packet.data.empty()) {
+        report.violation("terminate with subtype " + hexByte(packet.subtype) + " and " +
+                         std::to_string(packet.data.size()) + " bytes of extended data");
+    }
+    if (upload) {
+        report.note("terminated after " + std::to_string(upload->nextPart - 1) + " of " +
+                    std::to_string(upload->partCount) + " parts of " + upload->path +
+                    ": nothing stored");
+        upload.reset();
+    }
+    if (turn) {
+        report.note("terminated while " +
+                    std::string(turn->started() ? "sending " : "about to send ") + turn->subject() +
+                    ", after " + std::to_string(turn->acknowledgedCount()) + " of " +
+                    std::to_string(turn->size()) + " packets");
+        turn.reset();
+    }
+    overwriteAsked.reset();
+    phase = Phase::Terminated;
+    return wire::acknowledgement();
+}
+
+std::optional<Bytes> Calculator::overwriteAnswer(const Packet& packet) {
+    Upload offered = std::move(*overwriteAsked);
+    overwriteAsked.reset();
+    if (packet.type == wire::typeRefusal) {
+        report.note("the host chose not to replace " + offered.shown);
+        return wire::acknowledgement();
+    }
+    return accept(std::move(offered), storage.sizeOf(offered.path));
+}
+
+std::optional<Bytes> Calculator::command(const Packet& packet) {
+    if (upload) {
+        return refuse("command " + hexByte(packet.subtype) + " while part " +
+                      std::to_string(upload->nextPart) + " of " +
+                      std::to_string(upload->partCount) + " of " + upload->path + " is due");
+    }
+    if (packet.subtype == wire::commandInfo) {
+        return deviceInfo(packet);
+    }
+    if (std::find(std::begin(unplayedCommands), std::end(unplayedCommands), packet.subtype) !=
+        std::end(unplayedCommands)) {
+        report.note("command " + hexByte(packet.subtype) + " is not played here: refused");
+        return wire::refusal(wire::refusedError);
+    }
+    using Handler = Bytes (Calculator::*)(const wire::CommandData&);
+    static const std::pair<uint8_t, Handler> handlers[] = {
+        {wire::commandFile, &Calculator::fileRequest},
+        {wire::commandSendMe, &Calculator::sendMe},
+        {wire::commandDelete, &Calculator::remove},
+        {wire::commandFree, &Calculator::freeSpace},
+        {wire::commandList, &Calculator::list},
+        {wire::commandOptimize, &Calculator::optimize}};
+    const auto handler =
+        std::find_if(std::begin(handlers), std::end(handlers),
+                     [&](const auto& entry) { return entry.first == packet.subtype; });
+    if (handler == std::end(handlers)) {
+        return refuse("unknown command " + hexByte(packet.subtype));
+    }
+    std::string problem;
+    const std::optional<wire::CommandData> data = commandData(packet, problem);
+    if (!data) {
+        return refuse(problem);
+    }
+    return (this->*handler->second)(*data);
+}
+
+// The layout every storage command shares, and the fields this command may carry.
+std::optional<wire::CommandData> Calculator::commandData(const Packet& packet,
+                                                         std::string& problem) const {
+    const std::string name = "command " + hexByte(packet.subtype);
+    std::optional<wire::ParsedCommandData> parsed = wire::parseCommandData(packet.data, problem);
+    if (!parsed) {
+        problem = name + ": " + problem;
         return std::nullopt;
     }
-    const auto field = [&](size_t offset, size_t digits) {
-        return wire::readHex(data, offset, digits);
-    };
-    const auto mode = field(0, 2), marker = field(2, 2), size = field(4, 8);
-    const auto folderLength = field(12, 2), fileLength = field(14, 2), deviceLength = field(20, 2);
-    const auto unused1 = field(16, 2), unused2 = field(18, 2), unused3 = field(22, 2);
-    const Bytes header(data.begin(), data.begin() + static_cast<long>(requestHeaderSize));
-    if (!mode || !marker || !size || !folderLength || !fileLength || !deviceLength || !unused1 ||
-        !unused2 || !unused3) {
-        problem = "malformed hex digits in the file request header: " + wire::hexDump(header, 24);
-    } else if (*mode != modeRefuseExisting && *mode != modeOverwrite) {
-        problem = "file request with overwrite mode " + text(data, 0, 2) + ", neither 00 nor 02";
-    } else if (*marker != requestMarker) {
-        problem = "file request with " + text(data, 2, 2) + " where 05 belongs";
-    } else if (*unused1 != 0 || *unused2 != 0 || *unused3 != 0) {
-        problem = "file request with lengths for the unused name fields: " +
-                  text(data, 12, requestHeaderSize - 12);
-    } else if (requestHeaderSize + *folderLength + *fileLength + *deviceLength != data.size()) {
-        problem = "file request names take " +
-                  std::to_string(*folderLength + *fileLength + *deviceLength) +
-                  " bytes, the request carries " + std::to_string(data.size() - requestHeaderSize) +
-                  " after its header";
+    const wire::CommandData& data = parsed->fields;
+    const bool upload = packet.subtype == wire::commandFile;
+    const bool namesFile =
+        upload || packet.subtype == wire::commandSendMe || packet.subtype == wire::commandDelete;
+    if (data.mode > modeReplace) {
+        problem = name + " with overwrite mode " + hexByte(uint8_t(data.mode)) + ", not 00 to 02";
+    } else if (data.dataType != plainDataType && !(upload && data.dataType == uploaderDataType)) {
+        problem = name + " with data type " + hexByte(uint8_t(data.dataType));
+    } else if (!parsed->unusedFields.empty()) {
+        problem = name + " with text in the unused fields 3, 4 or 6: " + parsed->unusedFields;
+    } else if (!namesFile && !(data.folder + data.name).empty()) {
+        problem = name + " names a folder or file, which it does not take: " +
+                  shownPath(data.device, data.folder, data.name);
     }
     if (!problem.empty()) {
         return std::nullopt;
     }
+    return data;
+}
+
+Bytes Calculator::deviceInfo(const Packet& packet) {
+    if (!packet.data.empty()) {
+        return refuse("device information command with " + std::to_string(packet.data.size()) +
+                      " bytes of extended data");
+    }
+    return wire::frameAsCalculator(wire::typeAck, wire::ackInfo,
+                                   DeviceInfo::block(settings.capacity, settings.longInfo));
+}
+
+bool Calculator::deviceThere(const std::string& device, const std::string& what) {
+    if (storage.hasDevice(device)) {
+        return true;
+    }
+    report.note("refused " + what + ": no storage device \"" + device + "\"");
+    return false;
+}
+
+Bytes Calculator::fileRequest(const wire::CommandData& data) {
     Upload offered;
-    offered.mode = *mode;
-    offered.size = *size;
-    offered.partCount = (*size + partSize - 1) / partSize;
-    offered.folder = text(data, requestHeaderSize, *folderLength);
-    offered.file = text(data, requestHeaderSize + *folderLength, *fileLength);
-    offered.device = text(data, requestHeaderSize + *folderLength + *fileLength, *deviceLength);
-    return offered;
+    offered.mode = data.mode;
+    offered.size = data.size;
+    offered.partCount = (data.size + wire::partSize - 1) / wire::partSize;
+    offered.folder = data.folder;
+    offered.file = data.name;
+    offered.device = data.device;
+    offered.shown = shownPath(data.device, data.folder, data.name);
+    return judge(std::move(offered));
 }
 
 // Refusals here are answers, not violations: the host asked properly for something the
 // calculator cannot do.
 Bytes Calculator::judge(Upload offered) {
-    const std::string shown =
-        offered.device + "/" + (offered.folder.empty() ? "" : offered.folder + "/") + offered.file;
-    if (!Storage::isDevice(offered.device)) {
-        report.note("refused " + shown + ": no storage device \"" + offered.device + "\"");
-        return wire::refusal(refusedDevice);
+    const std::string& shown = offered.shown;
+    if (!deviceThere(offered.device, shown)) {
+        return wire::refusal(wire::refusedError);
     }
     if (!Storage::isPlainName(offered.file) ||
         (!offered.folder.empty() && !Storage::isPlainName(offered.folder))) {
         report.note("refused \"" + shown + "\": not a plain folder and file name");
-        return wire::refusal(refusedName);
+        return wire::refusal(wire::refusedOverwrite);
     }
-    if (offered.partCount > mostParts) {
+    if (offered.partCount > wire::mostParts) {
         report.note("refused " + shown + ": " + std::to_string(offered.size) +
                     " bytes need more than 65535 parts");
-        return wire::refusal(refusedFull);
+        return wire::refusal(wire::refusedFull);
     }
     offered.path = storage.pathOf(offered.device, offered.folder, offered.file);
     const Storage::Entry existing = storage.lookup(offered.path);
@@ -269,33 +481,116 @@ Bytes Calculator::judge(Upload offered) {
     if (existing == Storage::Entry::Directory || existing == Storage::Entry::Other ||
         (folder != Storage::Entry::Directory && folder != Storage::Entry::Missing)) {
         report.note("refused " + shown + ": something other than a file or folder is in the way");
-        return wire::refusal(refusedName);
+        return wire::refusal(wire::refusedOverwrite);
     }
-    if (existing == Storage::Entry::File && offered.mode == modeRefuseExisting) {
-        report.note("refused " + shown + ": it exists and the request does not overwrite");
-        return wire::refusal(refusedExists);
+    if (existing == Storage::Entry::File && (offered.mode == modeAsk || offered.mode == modeStop)) {
+        report.note("refused " + shown + ": it exists; asking whether to replace it");
+        overwriteAsked = std::move(offered);
+        return wire::refusal(wire::refusedExists);
     }
     const long long replaced = existing == Storage::Entry::File ? storage.sizeOf(offered.path) : 0;
+    return accept(std::move(offered), replaced);
+}
+
+Bytes Calculator::accept(Upload offered, long long replaced) {
     const long long total =
         storage.used(offered.device) - replaced + static_cast<long long>(offered.size);
-    if (capacity && total > *capacity) {
-        report.note("refused " + shown + ": " + std::to_string(total) + " bytes would not fit in " +
-                    std::to_string(*capacity));
-        return wire::refusal(refusedFull);
+    if (total > settings.capacity) {
+        report.note("refused " + offered.shown + ": " + std::to_string(total) +
+                    " bytes would not fit in " + std::to_string(settings.capacity));
+        return wire::refusal(wire::refusedFull);
     }
     if (offered.size == 0) {
-        report.note("accepted " + shown + " with 0 bytes: no part follows, nothing to store");
+        report.note("accepted " + offered.shown +
+                    " with 0 bytes: no part follows, nothing to store");
         return wire::acknowledgement();
     }
-    report.note("accepted " + shown + ": " + std::to_string(offered.size) + " bytes in " +
+    report.note("accepted " + offered.shown + ": " + std::to_string(offered.size) + " bytes in " +
                 std::to_string(offered.partCount) + " parts");
     upload = std::move(offered);
     return wire::acknowledgement();
 }
 
+std::optional<std::string> Calculator::existingFile(const wire::CommandData& data,
+                                                    const std::string& what) {
+    const std::string shown = shownPath(data.device, data.folder, data.name);
+    if (!deviceThere(data.device, what + " " + shown)) {
+        return std::nullopt;
+    }
+    const bool plain = Storage::isPlainName(data.name) &&
+                       (data.folder.empty() || Storage::isPlainName(data.folder));
+    const std::string path = storage.pathOf(data.device, data.folder, data.name);
+    if (!plain || storage.lookup(path) != Storage::Entry::File) {
+        report.note("refused " + what + " " + shown + ": no such file");
+        return std::nullopt;
+    }
+    return path;
+}
+
+Bytes Calculator::sendMe(const wire::CommandData& data) {
+    const std::optional<std::string> path = existingFile(data, "to send");
+    if (!path) {
+        return wire::refusal(wire::refusedError);
+    }
+    const std::optional<Bytes> content = storage.read(*path);
+    if (!content) {
+        report.failure("could not read " + *path);
+        return wire::refusal(wire::refusedError);
+    }
+    if (content->size() > wire::mostParts * wire::partSize) {
+        report.note("refused to send " + *path + ": " + std::to_string(content->size()) +
+                    " bytes need more than 65535 parts");
+        return wire::refusal(wire::refusedError);
+    }
+    const CalculatorTurn::FileFlaws flaws =
+        flawsUsed ? CalculatorTurn::FileFlaws{} : settings.fileFlaws;
+    flawsUsed = true;
+    turn = CalculatorTurn::file(data.device, data.folder, data.name, *content, flaws);
+    report.note("will send " + turn->subject() + " (" + std::to_string(content->size()) +
+                " bytes) after the role swap");
+    return wire::acknowledgement();
+}
+
+Bytes Calculator::remove(const wire::CommandData& data) {
+    const std::optional<std::string> path = existingFile(data, "to delete");
+    if (!path) {
+        return wire::refusal(wire::refusedError);
+    }
+    if (!storage.remove(*path)) {
+        report.failure("could not delete " + *path);
+        return wire::refusal(wire::refusedError);
+    }
+    report.note("deleted " + *path);
+    return wire::acknowledgement();
+}
+
+Bytes Calculator::freeSpace(const wire::CommandData& data) {
+    if (!deviceThere(data.device, "the free space")) {
+        return wire::refusal(wire::refusedError);
+    }
+    turn = CalculatorTurn::freeSpace(data.device, settings.capacity - storage.used(data.device));
+    return wire::acknowledgement();
+}
+
+Bytes Calculator::list(const wire::CommandData& data) {
+    if (!deviceThere(data.device, "the listing")) {
+        return wire::refusal(wire::refusedError);
+    }
+    turn = CalculatorTurn::listing(data.device, storage.list(data.device), settings.listFolders);
+    return wire::acknowledgement();
+}
+
+Bytes Calculator::optimize(const wire::CommandData& data) {
+    if (!deviceThere(data.device, "the optimization")) {
+        return wire::refusal(wire::refusedError);
+    }
+    report.note("optimized " + data.device);
+    return wire::acknowledgement();
+}
+
 std::optional<Bytes> Calculator::filePart(const Packet& packet) {
     if (packet.subtype != wire::commandFile) {
-        return refuse("file part with unknown subtype " + wire::hexDump({packet.subtype}));
+        return refuse("file part with unknown subtype " + hexByte(packet.subtype));
     }
     if (!upload) {
         return refuse(lastStored.empty() ? "file part without an accepted file request"
@@ -305,7 +600,7 @@ std::optional<Bytes> Calculator::filePart(const Packet& packet) {
     if (!problem.empty()) {
         return refuse(problem);
     }
-    upload->data.insert(upload->data.end(), packet.data.begin() + partHeaderSize,
+    upload->data.insert(upload->data.end(), packet.data.begin() + wire::partHeaderSize,
                         packet.data.end());
     if (++upload->nextPart > upload->partCount) {
         storeUpload();
@@ -317,7 +612,7 @@ std::string Calculator::checkPart(const Bytes& data) const {
     const std::optional<unsigned> count = wire::readHex(data, 0, 4);
     const std::optional<unsigned> number = wire::readHex(data, 4, 4);
     if (!count || !number) {
-        return "file part with a malformed header: " + wire::hexDump(data, partHeaderSize);
+        return "file part with a malformed header: " + wire::hexDump(data, wire::partHeaderSize);
     }
     if (*count != upload->partCount) {
         return "file part says " + std::to_string(*count) + " parts, but " +
@@ -327,8 +622,9 @@ std::string Calculator::checkPart(const Bytes& data) const {
         return "part " + std::to_string(*number) + " came when part " +
                std::to_string(upload->nextPart) + " was due";
     }
-    const unsigned long expected = std::min(partSize, upload->size - upload->data.size());
-    const size_t carried = data.size() - partHeaderSize;
+    const unsigned long expected =
+        std::min<unsigned long>(wire::partSize, upload->size - upload->data.size());
+    const size_t carried = data.size() - wire::partHeaderSize;
     if (carried != expected) {
         return "part " + std::to_string(*number) + " carries " + std::to_string(carried) +
                " bytes instead of " + std::to_string(expected);
@@ -346,29 +642,15 @@ void Calculator::storeUpload() {
     upload.reset();
 }
 
-std::optional<Bytes> Calculator::disconnect(const Packet& packet) {
-    if (packet.subtype != 0x00 || !packet.data.empty()) {
-        report.violation("disconnect signal with subtype " + wire::hexDump({packet.subtype}) +
-                         " and " + std::to_string(packet.data.size()) + " bytes of extended data");
-    }
-    if (upload) {
-        report.note("disconnected after " + std::to_string(upload->nextPart - 1) + " of " +
-                    std::to_string(upload->partCount) + " parts of " + upload->path +
-                    ": nothing stored");
-        upload.reset();
-    }
-    phase = Phase::Disconnected;
-    return std::nullopt;
-}
-
 Bytes Calculator::refuse(const std::string& violation) {
     report.violation(violation);
-    return wire::refusal(refusedPlain);
+    return wire::refusal(wire::refusedPlain);
 }
 
 void Calculator::owe(Bytes answer, bool genuine) {
     owed = std::move(answer);
     owedGenuine = genuine;
+    owedFrom = Clock::now();
     hostGaveUp = false;
 }
 
@@ -382,11 +664,17 @@ void Calculator::inTransferStarted() {
                      (announced ? " of the " + std::to_string(*announced) + " announced" : "") +
                      ": " + wire::hexDump(reader.waiting()));
     reader.drop();
-    owe(wire::refusal(refusedPlain), true);
+    owe(wire::refusal(wire::refusedPlain), true);
 }
 
 std::optional<Bytes> Calculator::nextAnswer(size_t maxLength) {
     if (gone || !owed || silentTransfers != 0) {
+        return std::nullopt;
+    }
+    // Optimizing takes its time: the acknowledgement comes only then.
+    const bool optimizing = last.raw.size() > 2 && last.raw[0] == wire::typeCommand &&
+                            wire::readHex(last.raw, 1, 2) == wire::commandOptimize;
+    if (optimizing && Clock::now() < owedFrom + settings.optimizeDelay) {
         return std::nullopt;
     }
     const size_t length = std::min(maxLength, owed->size());
@@ -419,7 +707,11 @@ void Calculator::deviceOpened() {
     reader.drop();
     phase = Phase::Idle;
     upload.reset();
+    overwriteAsked.reset();
+    turn.reset();
+    currentFlaw.clear();
     last = LastPacket{};
+    lastSentIntact.reset();
     owed.reset();
     hostGaveUp = false;
 }
@@ -439,7 +731,20 @@ void Calculator::endSession() {
                     std::to_string(upload->partCount) + " parts of " + upload->path +
                     ": nothing stored");
     }
+    if (turn && !gone) {
+        const std::string left = "the host left without the terminate while " +
+                                 std::string(turn->started() ? "receiving " : "about to receive ") +
+                                 turn->subject() + ", after " +
+                                 std::to_string(turn->acknowledgedCount()) + " of " +
+                                 std::to_string(turn->size()) + " packets";
+        // A download must be finished or ended with the terminate.
+        if (turn->kind() == CalculatorTurn::Kind::File) {
+            report.violation(left + ": the data phase of 44 was left incomplete");
+        } else {
+            report.note(left);
+        }
+    }
     if (phase == Phase::Connected && !gone) {
-        report.note("the host left without the disconnect signal");
+        report.note("the host left without the terminate");
     }
 }

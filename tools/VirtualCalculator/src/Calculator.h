@@ -1,22 +1,38 @@
 #pragma once
 
+#include "CalculatorTurn.h"
 #include "Faults.h"
 #include "PacketReader.h"
 #include "Report.h"
 #include "Storage.h"
 #include "UsbPeer.h"
 
+#include <chrono>
 #include <optional>
 #include <string>
 
-// The calculator's side of the link protocol, strict about everything the host sends: it
-// acknowledges connect requests, judges file requests against its storage, takes the parts
-// in order, stores a file once its last part has arrived, and reports each rule the host
-// breaks as a violation. Faults make it misbehave on purpose at chosen packets.
+// The calculator's side of the link protocol, strict about everything the host sends. Once
+// the host has opened the link (05 00) it takes commands one after the other until the
+// terminate: device information, uploads (with the overwrite question), downloads,
+// listings, free space, deletion and optimization. For the commands that answer with
+// packets of their own it becomes the active side after the host's role swap, and then
+// accepts only acknowledgements, requests to send again, and the terminate. Each rule the
+// host breaks is reported as a violation; faults make it misbehave on purpose.
 class Calculator : public UsbPeer {
 public:
-    Calculator(const Storage& storage, Report& report, std::optional<long long> capacity,
-               FaultPlan faults);
+    // Room on each storage device unless told otherwise: above the largest file the
+    // protocol can carry (65535 parts of 256 bytes), so that it bounds no single upload.
+    static constexpr long long defaultCapacity = 16LL * 1024 * 1024;
+
+    struct Settings {
+        long long capacity = defaultCapacity; // bytes per storage device
+        bool longInfo = false;                // the 188-byte information block
+        bool listFolders = false;             // listings also show each folder, nameless
+        std::chrono::milliseconds optimizeDelay{0};
+        CalculatorTurn::FileFlaws fileFlaws; // for the first file sent
+    };
+
+    Calculator(const Storage& storage, Report& report, Settings settings, FaultPlan faults);
 
     void deviceOpened() override;
     void received(const Bytes& bytes) override;
@@ -27,13 +43,14 @@ public:
     void hostGone() override;
 
 private:
-    enum class Phase { Idle, Connected, Disconnected };
+    enum class Phase { Idle, Connected, Terminated };
 
     struct Upload {
         std::string device;
         std::string folder;
         std::string file;
         std::string path;
+        std::string shown;
         unsigned mode = 0;
         unsigned long size = 0;
         unsigned long partCount = 0;
@@ -55,14 +72,37 @@ private:
     bool isCopyOfLast(const Bytes& raw) const;
     void handle(const Packet& packet, const Bytes& raw);
     std::optional<Bytes> process(const Packet& packet);
-    std::optional<Bytes> connect(const Packet& packet);
-    std::optional<Bytes> fileRequest(const Packet& packet);
-    std::optional<Upload> parseRequest(const Bytes& data, std::string& problem) const;
+    std::optional<Bytes> hostActive(const Packet& packet);
+    std::optional<Bytes> duringTurn(const Packet& packet);
+
+    std::optional<Bytes> check(const Packet& packet);
+    std::optional<Bytes> resendLast();
+    std::optional<Bytes> roleSwap();
+    std::optional<Bytes> terminate(const Packet& packet);
+    std::optional<Bytes> overwriteAnswer(const Packet& packet);
+
+    std::optional<Bytes> command(const Packet& packet);
+    std::optional<wire::CommandData> commandData(const Packet& packet, std::string& problem) const;
+    Bytes deviceInfo(const Packet& packet);
+    Bytes fileRequest(const wire::CommandData& data);
     Bytes judge(Upload offered);
+    Bytes accept(Upload offered, long long replaced);
+    Bytes sendMe(const wire::CommandData& data);
+    Bytes remove(const wire::CommandData& data);
+    Bytes freeSpace(const wire::CommandData& data);
+    Bytes list(const wire::CommandData& data);
+    Bytes optimize(const wire::CommandData& data);
+    // The path of an existing file the command names; nothing, with a note, otherwise.
+    std::optional<std::string> existingFile(const wire::CommandData& data, const std::string& what);
+    bool deviceThere(const std::string& device, const std::string& what);
+
     std::optional<Bytes> filePart(const Packet& packet);
     std::string checkPart(const Bytes& data) const;
     void storeUpload();
-    std::optional<Bytes> disconnect(const Packet& packet);
+
+    // The turn's packet now due, as it goes out (faults included); the role swap after
+    // the last, which also ends the turn.
+    Bytes sendCurrent();
 
     // Reports the violation; the host gets a plain refusal.
     Bytes refuse(const std::string& violation);
@@ -70,7 +110,7 @@ private:
 
     const Storage& storage;
     Report& report;
-    std::optional<long long> capacity;
+    Settings settings;
     FaultPlan faults;
 
     // One session per opening of the device: a script may run several programs in turn.
@@ -78,11 +118,18 @@ private:
     PacketReader reader;
     Phase phase = Phase::Idle;
     std::optional<Upload> upload;
+    std::optional<Upload> overwriteAsked; // refused with 15 02, the host may still confirm
+    std::optional<CalculatorTurn> turn;   // accepted, or under way once started
+    std::string currentFlaw;              // how the turn's current packet went out wrong
+    bool flawsUsed = false;               // the file flaws strike once
     std::string lastStored;
     LastPacket last;
+    std::optional<Bytes> lastSentIntact; // for a host that asks for it again (15 01)
+    std::optional<Bytes> flawedSend;     // the current packet as it goes out, when spoiled
 
     std::optional<Bytes> owed; // answer bytes the host has yet to read
     bool owedGenuine = false;
+    std::chrono::steady_clock::time_point owedFrom; // a slow calculator answers late
     bool hostGaveUp = false;  // an IN transfer timed out while an answer was owed
     long silentTransfers = 0; // IN transfers still to leave unanswered; -1: all of them
     bool gone = false;

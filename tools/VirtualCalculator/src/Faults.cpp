@@ -5,8 +5,6 @@
 
 namespace {
 
-constexpr const char partPrefix[] = "part:";
-constexpr size_t partPrefixLength = sizeof partPrefix - 1;
 constexpr size_t longestShortAnswer = wire::shortPacketSize - 1;
 
 std::optional<unsigned long> parseCount(const std::string& text) {
@@ -29,28 +27,74 @@ std::optional<Bytes> parseHexBytes(const std::string& text) {
     return bytes;
 }
 
-// "WHERE[:VALUE]", where WHERE may itself be "part:K".
-std::optional<FaultPlace> splitPlace(const std::string& text, std::string& value) {
-    const bool isPart = text.compare(0, partPrefixLength, partPrefix) == 0;
-    const size_t colon = text.find(':', isPart ? partPrefixLength : 0);
-    const std::string place = text.substr(0, colon);
-    value = colon == std::string::npos ? "" : text.substr(colon + 1);
-    if (place == "connect") {
-        return FaultPlace{FaultPlace::Connect, 0};
+enum class Numbering { None, Decimal, Hex };
+
+struct PlaceName {
+    const char* name;
+    FaultPlace::Kind kind;
+    Numbering numbering;
+};
+
+constexpr PlaceName placeNames[] = {{"connect", FaultPlace::Connect, Numbering::None},
+                                    {"request", FaultPlace::Request, Numbering::None},
+                                    {"disconnect", FaultPlace::Disconnect, Numbering::None},
+                                    {"terminate", FaultPlace::Disconnect, Numbering::None},
+                                    {"header", FaultPlace::Header, Numbering::None},
+                                    {"part", FaultPlace::Part, Numbering::Decimal},
+                                    {"download", FaultPlace::Download, Numbering::Decimal},
+                                    {"entry", FaultPlace::Entry, Numbering::Decimal},
+                                    {"command", FaultPlace::Command, Numbering::Hex}};
+
+std::optional<unsigned> placeNumber(const std::string& text, Numbering numbering) {
+    if (numbering == Numbering::Hex) {
+        const std::optional<Bytes> code = text.size() == 2 ? parseHexBytes(text) : std::nullopt;
+        return code ? std::optional<unsigned>(code->front()) : std::nullopt;
     }
-    if (place == "request") {
-        return FaultPlace{FaultPlace::Request, 0};
-    }
-    if (place == "disconnect") {
-        return FaultPlace{FaultPlace::Disconnect, 0};
-    }
-    if (isPart) {
-        const std::optional<unsigned long> part = parseCount(place.substr(partPrefixLength));
-        if (part && *part >= 1 && *part <= 0xFFFF) {
-            return FaultPlace{FaultPlace::Part, static_cast<unsigned>(*part)};
-        }
+    const std::optional<unsigned long> number = parseCount(text);
+    if (number && *number >= 1 && *number <= 0xFFFF) {
+        return static_cast<unsigned>(*number);
     }
     return std::nullopt;
+}
+
+// "WHERE[:VALUE]", where WHERE may itself be "NAME:NUMBER".
+std::optional<FaultPlace> splitPlace(const std::string& text, std::string& value) {
+    const size_t colon = text.find(':');
+    const std::string name = text.substr(0, colon);
+    const auto known = std::find_if(std::begin(placeNames), std::end(placeNames),
+                                    [&](const PlaceName& entry) { return name == entry.name; });
+    if (known == std::end(placeNames)) {
+        return std::nullopt;
+    }
+    std::string rest = colon == std::string::npos ? "" : text.substr(colon + 1);
+    FaultPlace place{known->kind, 0};
+    if (known->numbering != Numbering::None) {
+        const size_t end = rest.find(':');
+        const std::optional<unsigned> number = placeNumber(rest.substr(0, end), known->numbering);
+        if (!number || colon == std::string::npos) {
+            return std::nullopt;
+        }
+        place.number = *number;
+        rest = end == std::string::npos ? "" : rest.substr(end + 1);
+    }
+    // The file request is command 45 by another name.
+    if (place.kind == FaultPlace::Command && place.number == wire::commandFile) {
+        place = FaultPlace{FaultPlace::Request, 0};
+    }
+    value = rest;
+    return place;
+}
+
+// What the calculator does wrong with a packet it sends itself: spoil it, hold it back,
+// vanish, or misnumber a data part.
+bool fitsPlace(Fault::Kind kind, const FaultPlace& place) {
+    if (kind == Fault::Misnumber) {
+        return place.kind == FaultPlace::Download;
+    }
+    if (place.sentByCalculator()) {
+        return kind == Fault::Corrupt || kind == Fault::Silent || kind == Fault::Unplug;
+    }
+    return true;
 }
 
 bool readValue(Fault& fault, const std::string& value) {
@@ -58,6 +102,7 @@ bool readValue(Fault& fault, const std::string& value) {
     case Fault::Resend:
     case Fault::Unplug:
     case Fault::Corrupt:
+    case Fault::Misnumber:
         return value.empty();
     case Fault::Silent: {
         const std::optional<unsigned long> count = value.empty() ? 0UL : parseCount(value);
@@ -89,10 +134,10 @@ struct FaultOption {
     Fault::Kind kind;
 };
 
-constexpr FaultOption faultOptions[] = {{"--resend", Fault::Resend},   {"--silent", Fault::Silent},
-                                        {"--unplug", Fault::Unplug},   {"--refuse", Fault::Refuse},
-                                        {"--corrupt", Fault::Corrupt}, {"--short", Fault::Short},
-                                        {"--answer", Fault::Answer}};
+constexpr FaultOption faultOptions[] = {
+    {"--resend", Fault::Resend}, {"--silent", Fault::Silent},      {"--unplug", Fault::Unplug},
+    {"--refuse", Fault::Refuse}, {"--corrupt", Fault::Corrupt},    {"--short", Fault::Short},
+    {"--answer", Fault::Answer}, {"--misnumber", Fault::Misnumber}};
 
 } // namespace
 
@@ -103,9 +148,17 @@ std::string FaultPlace::describe() const {
     case Request:
         return "the file request";
     case Part:
-        return "file part " + std::to_string(part);
+        return "file part " + std::to_string(number);
     case Disconnect:
-        return "the disconnect signal";
+        return "the terminate";
+    case Command:
+        return "command " + wire::hexDump({static_cast<uint8_t>(number)});
+    case Header:
+        return "the header of a file sent";
+    case Download:
+        return "data part " + std::to_string(number) + " of a file sent";
+    case Entry:
+        return "listing entry " + std::to_string(number);
     }
     return "";
 }
@@ -129,7 +182,7 @@ std::optional<Fault> parseFault(const std::string& option, const std::string& te
         return std::nullopt;
     }
     fault.place = *place;
-    if (!readValue(fault, value)) {
+    if (!fitsPlace(fault.kind, fault.place) || !readValue(fault, value)) {
         return std::nullopt;
     }
     return fault;

@@ -6,20 +6,32 @@
 #include <string>
 #include <vector>
 
-// Where a fault strikes: the connect request, the file request, file part K (from 1) or
-// the disconnect signal.
+// Where a fault strikes. At a packet the host sends: the connect request, the file request
+// (command 45), another command (by its code), file part K of an upload (from 1), the
+// terminate. At a packet the calculator sends in its turn: the header of a file it sends,
+// data part K of that file (from 1), entry K of a listing (from 1).
 struct FaultPlace {
-    enum Kind { Connect, Request, Part, Disconnect } kind = Connect;
-    unsigned part = 0;
+    enum Kind {
+        Connect,
+        Request,
+        Part,
+        Disconnect,
+        Command,
+        Header,
+        Download,
+        Entry
+    } kind = Connect;
+    unsigned number = 0; // the part or entry number, or the command code
 
     bool operator==(const FaultPlace& other) const {
-        return kind == other.kind && part == other.part;
+        return kind == other.kind && number == other.number;
     }
+    bool sentByCalculator() const { return kind == Header || kind == Download || kind == Entry; }
     std::string describe() const;
 };
 
 struct Fault {
-    enum Kind { Resend, Silent, Unplug, Refuse, Corrupt, Short, Answer } kind = Resend;
+    enum Kind { Resend, Silent, Unplug, Refuse, Corrupt, Short, Answer, Misnumber } kind = Resend;
     FaultPlace place;
     unsigned silentTransfers = 0; // 0: silent for good
     size_t shortLength = 0;

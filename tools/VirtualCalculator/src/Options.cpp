@@ -35,6 +35,25 @@ bool applyValue(Options& options, const std::string& option, const std::string& 
         options.capacity = parseNonNegative(value);
         return options.capacity.has_value();
     }
+    if (option == "--optimize-delay" || option == "--announce-size") {
+        const std::optional<long long> number = parseNonNegative(value);
+        if (option == "--optimize-delay") {
+            options.optimizeDelayMs = number.value_or(0);
+        } else {
+            options.announcedSize = number;
+        }
+        return number && *number <= 0xFFFFFFFFLL;
+    }
+    if (option == "--stream-plan") {
+        std::optional<std::vector<StreamStep>> plan = parseStreamPlan(value);
+        options.streamPlan = plan ? *plan : std::vector<StreamStep>{};
+        return plan.has_value();
+    }
+    if (option == "--plug-after") {
+        const std::optional<std::vector<StreamStep>> pause = parseStreamPlan("pause:" + value);
+        options.plugAfterMs = pause ? pause->front().duration.count() : 0;
+        return pause.has_value();
+    }
     if (option == "--chunk") {
         const std::optional<long long> chunk = parseNonNegative(value);
         options.chunk = chunk ? static_cast<size_t>(*chunk) : 0;
@@ -49,14 +68,36 @@ bool applyValue(Options& options, const std::string& option, const std::string& 
 
 bool takesValue(const std::string& option) {
     return option == "--storage" || option == "--capacity" || option == "--report" ||
-           option == "--stream" || option == "--chunk" || isFaultOption(option);
+           option == "--stream" || option == "--chunk" || option == "--optimize-delay" ||
+           option == "--announce-size" || option == "--stream-plan" || option == "--plug-after" ||
+           isFaultOption(option);
+}
+
+// Options without a value; false for any other.
+bool applyFlag(Options& options, const std::string& option) {
+    bool Options::*const flag = option == "--count-transfers" ? &Options::countTransfers
+                                : option == "--no-device"     ? &Options::noDevice
+                                : option == "--long-info"     ? &Options::longInfo
+                                : option == "--list-folders"  ? &Options::listFolders
+                                : option == "--extra-part"    ? &Options::extraPart
+                                                              : nullptr;
+    if (flag != nullptr) {
+        options.*flag = true;
+    }
+    return flag != nullptr;
 }
 
 // The talking calculator only talks: it has no storage to fill and no packets to spoil.
 std::string conflicts(const Options& options) {
-    if (!options.stream.empty() &&
-        (!options.storage.empty() || options.capacity || !options.faults.empty())) {
-        return "--stream does not go with --storage, --capacity or faults";
+    const bool storageCalculator = !options.storage.empty() || options.capacity ||
+                                   !options.faults.empty() || options.longInfo ||
+                                   options.listFolders || options.optimizeDelayMs > 0 ||
+                                   options.extraPart || options.announcedSize;
+    if (!options.stream.empty() && storageCalculator) {
+        return "--stream goes with none of the storage calculator's options or faults";
+    }
+    if (options.stream.empty() && !options.streamPlan.empty()) {
+        return "--stream-plan needs --stream";
     }
     return "";
 }
@@ -77,12 +118,7 @@ ParsedOptions parseOptions(int argc, char** argv) {
             parsed.outcome = ParsedOptions::Help;
             return parsed;
         }
-        if (option == "--count-transfers") {
-            options.countTransfers = true;
-            continue;
-        }
-        if (option == "--no-device") {
-            options.noDevice = true;
+        if (applyFlag(options, option)) {
             continue;
         }
         if (!takesValue(option)) {
@@ -112,37 +148,62 @@ void printUsage() {
           "\n"
           "Runs COMMAND with a virtual Casio calculator (USB 07cf:6101) attached: the program\n"
           "and its real libusb-1.0 see a device on the bus, emulated with umockdev. The\n"
-          "calculator takes uploads into a directory on the PC and checks every byte the\n"
-          "host sends. COMMAND keeps its own standard output and error; VirtualCalculator\n"
-          "writes only to standard error (or to the report file).\n"
+          "calculator keeps its storage in a directory on the PC, plays the storage commands\n"
+          "(device information, upload, download, listing, free space, delete, optimize) and\n"
+          "checks every byte the host sends. COMMAND keeps its own standard output and error;\n"
+          "VirtualCalculator writes only to standard error (or to the report file).\n"
           "\n"
           "Calculator:\n"
-          "  --storage DIR      the calculator's storage: DIR/fls0 (flash) and DIR/crd0 (SD\n"
-          "                     card), created if missing, with the calculator's folders\n"
-          "                     inside (default: a new temporary directory, named on\n"
-          "                     standard error and kept afterwards)\n"
-          "  --capacity BYTES   room on each storage device; a file request that would take\n"
-          "                     the device's stored total beyond it is refused (15/05)\n"
-          "  --report FILE      write notes and violations there instead of standard error\n"
-          "  --stream FILE      a calculator that only talks: once opened, it sends FILE's\n"
-          "                     bytes on the IN endpoint, then falls silent\n"
-          "  --chunk N          at most N bytes per IN transfer with --stream (default 64)\n"
-          "  --no-device        attach no calculator at all\n"
-          "  --count-transfers  note at the end how many bulk transfers the host made, and how\n"
-          "                     often it claimed and released the interface\n"
-          "  -h, --help         show this text\n"
+          "  --storage DIR        the calculator's storage: DIR/fls0 (flash, created if\n"
+          "                       missing) and DIR/crd0 (SD card, there only if that directory\n"
+          "                       exists), files in a device's root or one folder deep\n"
+          "                       (default: a new temporary directory, named on standard error\n"
+          "                       and kept afterwards)\n"
+          "  --capacity BYTES     room on each storage device (default 16777216): bounds uploads\n"
+          "                       (15/05 memory full) and sets the free space and the flash\n"
+          "                       capacity in the device information\n"
+          "  --long-info          answer the device information with the 188-byte block (user\n"
+          "                       name and organisation of 20 bytes) instead of 164 bytes\n"
+          "  --list-folders       listings also send an entry with an empty name per folder\n"
+          "  --optimize-delay MS  answer the optimize command only after MS milliseconds\n"
+          "  --report FILE        write notes and violations there instead of standard error\n"
+          "  --stream FILE        a calculator that only talks: once opened, it sends FILE's\n"
+          "                       bytes on the IN endpoint, then falls silent\n"
+          "  --chunk N            at most N bytes per IN transfer with --stream (default 64)\n"
+          "  --stream-plan STEPS  with --stream, a script of comma-separated steps: N (send the\n"
+          "                       next N bytes), pause:S (silent S seconds), unplug:S (leave\n"
+          "                       the bus, come back after S seconds as a freshly plugged\n"
+          "                       device); the rest of the stream follows the last step\n"
+          "  --plug-after S       an empty bus for the first S seconds, then the calculator\n"
+          "                       is plugged in\n"
+          "  --no-device          attach no calculator at all\n"
+          "  --count-transfers    note at the end how many bulk transfers the host made, and\n"
+          "                       how often it claimed and released the interface\n"
+          "  -h, --help           show this text\n"
           "\n"
-          "Faults, each aimed at WHERE = connect, request, part:K (K from 1) or disconnect;\n"
-          "each strikes once, at the first packet of its place, in the order given:\n"
+          "Faults at a packet the host sends, WHERE = connect, request (command 45),\n"
+          "command:CC (command CC, hex), part:K (upload part K, from 1) or terminate:\n"
           "  --resend WHERE         answer with a refusal 15/01 (send it again); the copy\n"
           "                         sent again is answered normally\n"
           "  --silent WHERE[:N]     leave the next N IN transfers unanswered (they time out),\n"
           "                         then answer; N absent or 0: never answer again\n"
           "  --unplug WHERE         vanish when it arrives: later transfers fail with ENODEV\n"
           "  --refuse WHERE[:SUB]   answer with the refusal 15/SUB (hex, default 00)\n"
-          "  --corrupt WHERE        answer with an acknowledgement whose checksum is wrong\n"
-          "  --short WHERE:N        answer with the first N (1-5) bytes of an acknowledgement\n"
+          "  --corrupt WHERE        answer with a wrong checksum\n"
+          "  --short WHERE:N        answer with the first N (1-5) bytes of the answer\n"
           "  --answer WHERE:HEX     answer with these raw bytes\n"
+          "Faults at a packet the calculator sends in its turn, WHERE = header (of a file it\n"
+          "sends), download:K (data part K of that file, from 1) or entry:K (listing entry K):\n"
+          "  --corrupt WHERE        send it once with a wrong checksum; 15/01 gets it intact\n"
+          "  --silent WHERE[:N]     hold it back for N IN transfers (as above)\n"
+          "  --unplug WHERE         vanish instead of sending it\n"
+          "  --misnumber download:K send part K once numbered K+1, as if out of order\n"
+          "  --extra-part           after the last part of a file sent, one part more than\n"
+          "                         the header announced\n"
+          "  --announce-size BYTES  the header of a file sent announces BYTES, whatever the\n"
+          "                         file's size\n"
+          "Each fault strikes once, at the first packet of its place, in the order given;\n"
+          "--extra-part and --announce-size strike the first file sent.\n"
           "\n"
           "Exit status: COMMAND's own status when the host kept to the protocol, 128+N when\n"
           "signal N ended it; 90 when the host broke the protocol (each violation is one\n"

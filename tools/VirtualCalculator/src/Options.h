@@ -1,6 +1,7 @@
 #pragma once
 
 #include "Faults.h"
+#include "StreamingCalculator.h"
 
 #include <optional>
 #include <string>
@@ -12,8 +13,15 @@ struct Options {
     std::string report;                // empty: standard error
     std::string stream;                // non-empty: play a talking calculator
     size_t chunk = 64;
+    std::vector<StreamStep> streamPlan;
+    long long plugAfterMs = 0;
     bool noDevice = false;
     bool countTransfers = false;
+    bool longInfo = false;
+    bool listFolders = false;
+    long long optimizeDelayMs = 0;
+    bool extraPart = false;
+    std::optional<long long> announcedSize;
     std::vector<Fault> faults;
     std::vector<std::string> command;
 };

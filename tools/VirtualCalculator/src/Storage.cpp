@@ -1,35 +1,52 @@
 #include "Storage.h"
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <system_error>
 
 namespace fs = std::filesystem;
 
 namespace {
 
+constexpr const char* flash = "fls0";
 constexpr const char* devices[] = {"fls0", "crd0"};
+
+// Plain files and plain directories directly in `directory`, each sorted by name.
+void entriesOf(const fs::path& directory, std::vector<std::string>& files,
+               std::vector<std::string>& folders) {
+    std::error_code error;
+    for (fs::directory_iterator entry(directory, error), end; !error && entry != end;
+         entry.increment(error)) {
+        std::error_code statusError;
+        const fs::file_status status = entry->symlink_status(statusError);
+        const std::string name = entry->path().filename().string();
+        if (fs::is_regular_file(status)) {
+            files.push_back(name);
+        } else if (fs::is_directory(status)) {
+            folders.push_back(name);
+        }
+    }
+    std::sort(files.begin(), files.end());
+    std::sort(folders.begin(), folders.end());
+}
 
 } // namespace
 
 bool Storage::prepare() const {
-    for (const char* device : devices) {
-        std::error_code error;
-        fs::create_directories(fs::path(rootDirectory) / device, error);
-        if (error) {
-            return false;
-        }
-    }
-    return true;
+    std::error_code error;
+    fs::create_directories(fs::path(rootDirectory) / flash, error);
+    return !error;
 }
 
 bool Storage::isDevice(const std::string& device) {
-    for (const char* known : devices) {
-        if (device == known) {
-            return true;
-        }
-    }
-    return false;
+    return std::find(std::begin(devices), std::end(devices), device) != std::end(devices);
+}
+
+bool Storage::hasDevice(const std::string& device) const {
+    return isDevice(device) &&
+           lookup((fs::path(rootDirectory) / device).string()) == Entry::Directory;
 }
 
 bool Storage::isPlainName(const std::string& name) {
@@ -77,6 +94,25 @@ long long Storage::used(const std::string& device) const {
     return total;
 }
 
+std::vector<Storage::Listed> Storage::list(const std::string& device) const {
+    const fs::path top = fs::path(rootDirectory) / device;
+    std::vector<std::string> files, folders;
+    entriesOf(top, files, folders);
+    std::vector<Listed> listed;
+    for (const std::string& file : files) {
+        listed.push_back({"", file, sizeOf((top / file).string())});
+    }
+    for (const std::string& folder : folders) {
+        listed.push_back({folder, "", 0});
+        std::vector<std::string> inner, deeper;
+        entriesOf(top / folder, inner, deeper);
+        for (const std::string& file : inner) {
+            listed.push_back({folder, file, sizeOf((top / folder / file).string())});
+        }
+    }
+    return listed;
+}
+
 bool Storage::store(const std::string& path, const Bytes& bytes) const {
     const fs::path target(path);
     std::error_code error;
@@ -94,4 +130,21 @@ bool Storage::store(const std::string& path, const Bytes& bytes) const {
     }
     fs::rename(temporary, target, error);
     return !error;
+}
+
+std::optional<Bytes> Storage::read(const std::string& path) const {
+    std::ifstream file(path, std::ios::binary);
+    if (!file) {
+        return std::nullopt;
+    }
+    Bytes bytes((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    if (file.bad()) {
+        return std::nullopt;
+    }
+    return bytes;
+}
+
+bool Storage::remove(const std::string& path) const {
+    std::error_code error;
+    return fs::remove(path, error) && !error;
 }

@@ -14,28 +14,42 @@
 
 namespace {
 
-constexpr const char* deviceNode = "/dev/bus/usb/001/002";
+constexpr const char* sysfsPath = "/sys/devices/pci0000:00/0000:00:14.0/usb1/1-1";
+constexpr int firstDeviceNumber = 2;
+constexpr guint followInterval = 10; // ms between looks at whether the device is on the bus
+
+std::string deviceNode(int number) {
+    char node[32];
+    snprintf(node, sizeof node, "/dev/bus/usb/001/%03d", number);
+    return node;
+}
 
 // A device as umockdev-record writes it. libusb enumerates from these sysfs attributes
 // and reads the descriptors (device, one configuration, one vendor-specific interface,
-// bulk endpoints 0x01 and 0x82 of 64 bytes) from the `descriptors` file.
-constexpr const char* deviceDescription =
-    "P: /devices/pci0000:00/0000:00:14.0/usb1/1-1\n"
-    "N: bus/usb/001/002\n"
-    "E: SUBSYSTEM=usb\n"
-    "E: DEVTYPE=usb_device\n"
-    "E: BUSNUM=001\n"
-    "E: DEVNUM=002\n"
-    "E: DEVNAME=/dev/bus/usb/001/002\n"
-    "E: PRODUCT=7cf/6101/100\n"
-    "A: busnum=1\\n\n"
-    "A: devnum=2\\n\n"
-    "A: speed=12\\n\n"
-    "A: bConfigurationValue=1\\n\n"
-    "A: idVendor=07cf\\n\n"
-    "A: idProduct=6101\\n\n"
-    "H: descriptors=1201000200000040cf07016100010102030109022000010100803209040000"
-    "02ff0000000705010240000007058202400000\n";
+// bulk endpoints 0x01 and 0x82 of 64 bytes) from the `descriptors` file. A device plugged
+// in again gets the next device number, as on a real bus.
+std::string deviceDescription(int number) {
+    char text[1024];
+    snprintf(text, sizeof text,
+             "P: /devices/pci0000:00/0000:00:14.0/usb1/1-1\n"
+             "N: bus/usb/001/%03d\n"
+             "E: SUBSYSTEM=usb\n"
+             "E: DEVTYPE=usb_device\n"
+             "E: BUSNUM=001\n"
+             "E: DEVNUM=%03d\n"
+             "E: DEVNAME=/dev/bus/usb/001/%03d\n"
+             "E: PRODUCT=7cf/6101/100\n"
+             "A: busnum=1\\n\n"
+             "A: devnum=%d\\n\n"
+             "A: speed=12\\n\n"
+             "A: bConfigurationValue=1\\n\n"
+             "A: idVendor=07cf\\n\n"
+             "A: idProduct=6101\\n\n"
+             "H: descriptors=1201000200000040cf07016100010102030109022000010100803209040000"
+             "02ff0000000705010240000007058202400000\n",
+             number, number, number, number);
+    return text;
+}
 
 constexpr unsigned capabilities = USBDEVFS_CAP_ZERO_PACKET | USBDEVFS_CAP_BULK_CONTINUATION |
                                   USBDEVFS_CAP_NO_PACKET_SIZE_LIM |
@@ -58,32 +72,80 @@ unsigned long rawArgument(UMockdevIoctlClient* client) {
 
 } // namespace
 
-UsbEmulator::UsbEmulator(UsbPeer* peer) : peer(peer) {
+UsbEmulator::UsbEmulator(UsbPeer* peer, std::chrono::milliseconds plugDelay)
+    : peer(peer), plugAt(std::chrono::steady_clock::now() + plugDelay) {
     testbed = umockdev_testbed_new();
     if (peer == nullptr) {
         return;
     }
-    handler = umockdev_ioctl_base_new();
-    g_signal_connect(handler, "handle-ioctl", G_CALLBACK(onIoctl), this);
-    g_signal_connect(handler, "client-connected", G_CALLBACK(onOpened), this);
-    g_signal_connect(handler, "client-vanished", G_CALLBACK(onClosed), this);
-    GError* gerror = nullptr;
-    if (!umockdev_testbed_attach_ioctl(testbed, deviceNode, handler, &gerror) ||
-        !umockdev_testbed_add_from_string(testbed, deviceDescription, &gerror)) {
-        error = gerror != nullptr ? gerror->message : "unknown umockdev error";
-        g_clear_error(&gerror);
+    if (plugDelay.count() == 0) {
+        plug();
     }
+    follower = g_timeout_add(followInterval, onFollow, this);
 }
 
 UsbEmulator::~UsbEmulator() {
-    if (handler != nullptr) {
-        umockdev_testbed_detach_ioctl(testbed, deviceNode, nullptr);
-        g_object_unref(handler);
+    if (follower != 0) {
+        g_source_remove(follower);
+    }
+    for (Plugging& plugging : pluggings) {
+        umockdev_testbed_detach_ioctl(testbed, plugging.node.c_str(), nullptr);
+        g_object_unref(plugging.handler);
     }
     for (Urb& urb : urbs) {
         drop(urb);
     }
     g_object_unref(testbed);
+}
+
+int UsbEmulator::onFollow(void* self) {
+    static_cast<UsbEmulator*>(self)->followPeer();
+    return G_SOURCE_CONTINUE;
+}
+
+// On the main loop: the device joins or leaves the bus as the peer and the plug-in time
+// say. umockdev is called without the lock, which its worker thread may be waiting for.
+void UsbEmulator::followPeer() {
+    bool wanted = false;
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        wanted = std::chrono::steady_clock::now() >= plugAt && !peer->unplugged();
+    }
+    if (wanted && !present) {
+        plug();
+    } else if (!wanted && present) {
+        unplug();
+    }
+}
+
+void UsbEmulator::plug() {
+    const int number = firstDeviceNumber + static_cast<int>(pluggings.size());
+    Plugging plugging{umockdev_ioctl_base_new(), deviceNode(number)};
+    g_signal_connect(plugging.handler, "handle-ioctl", G_CALLBACK(onIoctl), this);
+    g_signal_connect(plugging.handler, "client-connected", G_CALLBACK(onOpened), this);
+    g_signal_connect(plugging.handler, "client-vanished", G_CALLBACK(onClosed), this);
+    pluggings.push_back(plugging);
+    GError* gerror = nullptr;
+    if (!umockdev_testbed_attach_ioctl(testbed, plugging.node.c_str(), plugging.handler, &gerror) ||
+        !umockdev_testbed_add_from_string(testbed, deviceDescription(number).c_str(), &gerror)) {
+        error = gerror != nullptr ? gerror->message : "unknown umockdev error";
+        g_clear_error(&gerror);
+        return;
+    }
+    std::lock_guard<std::mutex> lock(mutex);
+    current = plugging.handler;
+    present = true;
+}
+
+// Gone from sysfs, so that enumeration no longer finds it; what is still open on the old
+// node fails with ENODEV.
+void UsbEmulator::unplug() {
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        current = nullptr;
+        present = false;
+    }
+    umockdev_testbed_remove_device(testbed, sysfsPath);
 }
 
 std::string UsbEmulator::rootDirectory() const {
@@ -100,16 +162,18 @@ void UsbEmulator::hostGone() {
     }
 }
 
-int UsbEmulator::onIoctl(UMockdevIoctlBase* /*handler*/, UMockdevIoctlClient* client, void* self) {
-    static_cast<UsbEmulator*>(self)->handle(client);
+int UsbEmulator::onIoctl(UMockdevIoctlBase* handler, UMockdevIoctlClient* client, void* self) {
+    static_cast<UsbEmulator*>(self)->handle(handler, client);
     return TRUE;
 }
 
-void UsbEmulator::onOpened(UMockdevIoctlBase* /*handler*/, UMockdevIoctlClient* /*client*/,
+void UsbEmulator::onOpened(UMockdevIoctlBase* handler, UMockdevIoctlClient* /*client*/,
                            void* self) {
     UsbEmulator* emulator = static_cast<UsbEmulator*>(self);
     std::lock_guard<std::mutex> lock(emulator->mutex);
-    emulator->peer->deviceOpened();
+    if (handler == emulator->current) {
+        emulator->peer->deviceOpened();
+    }
 }
 
 // A program that dies in mid-transfer leaves URBs behind; they must never reach the next.
@@ -137,8 +201,10 @@ void UsbEmulator::forget(UMockdevIoctlClient* client) {
     claimants.erase(std::remove(claimants.begin(), claimants.end(), client), claimants.end());
 }
 
-void UsbEmulator::handle(UMockdevIoctlClient* client) {
+void UsbEmulator::handle(UMockdevIoctlBase* handler, UMockdevIoctlClient* client) {
     std::lock_guard<std::mutex> lock(mutex);
+    // A node of a device that has left the bus, or is leaving it, serves nothing more.
+    offBus = handler != current || peer->unplugged();
     switch (umockdev_ioctl_client_get_request(client)) {
     case USBDEVFS_SUBMITURB:
         submit(client);
@@ -190,7 +256,9 @@ void UsbEmulator::claim(UMockdevIoctlClient* client, bool claiming) {
     memcpy(&interface, number->data, sizeof interface);
     const auto holder = std::find(claimants.begin(), claimants.end(), client);
     const bool held = holder != claimants.end();
-    if (interface != 0) {
+    if (offBus) {
+        complete(client, ENODEV);
+    } else if (interface != 0) {
         complete(client, ENOENT);
     } else if (claiming) {
         if (!held) {
@@ -208,7 +276,7 @@ void UsbEmulator::claim(UMockdevIoctlClient* client, bool claiming) {
 }
 
 void UsbEmulator::complete(UMockdevIoctlClient* client, int errorNumber) {
-    if (errorNumber == 0 && peer->unplugged()) {
+    if (errorNumber == 0 && offBus) {
         errorNumber = ENODEV;
     }
     umockdev_ioctl_client_complete(client, errorNumber == 0 ? 0 : -1, errorNumber);
@@ -220,7 +288,7 @@ void UsbEmulator::drop(Urb& urb) {
 }
 
 void UsbEmulator::submit(UMockdevIoctlClient* client) {
-    if (peer->unplugged()) {
+    if (offBus) {
         complete(client, ENODEV);
         return;
     }
@@ -270,7 +338,7 @@ bool UsbEmulator::settle(Urb& urb) {
         return true;
     }
     usbdevfs_urb& fields = fieldsOf(urb.urb);
-    if (peer->unplugged()) {
+    if (offBus) {
         fields.status = -ESHUTDOWN;
         fields.actual_length = 0;
         return urb.finished = true;
@@ -302,7 +370,7 @@ void UsbEmulator::reap(UMockdevIoctlClient* client) {
         urbs.erase(urb);
         return;
     }
-    umockdev_ioctl_client_complete(client, -1, peer->unplugged() ? ENODEV : EAGAIN);
+    umockdev_ioctl_client_complete(client, -1, offBus ? ENODEV : EAGAIN);
 }
 
 // libusb discards a URB when its transfer times out, then reaps it as cancelled.
@@ -321,5 +389,5 @@ void UsbEmulator::discard(UMockdevIoctlClient* client) {
         umockdev_ioctl_client_complete(client, 0, 0);
         return;
     }
-    umockdev_ioctl_client_complete(client, -1, peer->unplugged() ? ENODEV : EINVAL);
+    umockdev_ioctl_client_complete(client, -1, offBus ? ENODEV : EINVAL);
 }

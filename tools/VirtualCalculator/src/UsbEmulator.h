@@ -2,6 +2,7 @@
 
 #include "UsbPeer.h"
 
+#include <chrono>
 #include <deque>
 #include <mutex>
 #include <string>
@@ -19,8 +20,12 @@ typedef struct _UMockdevIoctlData UMockdevIoctlData;
 // peer plays the device.
 class UsbEmulator {
 public:
-    // Without a peer the bus is empty.
-    explicit UsbEmulator(UsbPeer* peer);
+    // Without a peer the bus is empty; with one, the device joins it after `plugDelay`,
+    // leaves it while the peer is unplugged, and comes back as a freshly plugged device
+    // (the next device number) when the peer is there again. Watched from the default
+    // GLib main context, which the caller runs.
+    explicit UsbEmulator(UsbPeer* peer,
+                         std::chrono::milliseconds plugDelay = std::chrono::milliseconds(0));
     ~UsbEmulator();
 
     UsbEmulator(const UsbEmulator&) = delete;
@@ -50,10 +55,20 @@ private:
         bool finished;
     };
 
+    // One per time the device is plugged in: its node and the handler serving it.
+    struct Plugging {
+        UMockdevIoctlBase* handler;
+        std::string node;
+    };
+
+    static int onFollow(void* self);
+    void followPeer();
+    void plug();
+    void unplug();
     static int onIoctl(UMockdevIoctlBase* handler, UMockdevIoctlClient* client, void* self);
     static void onOpened(UMockdevIoctlBase* handler, UMockdevIoctlClient* client, void* self);
     static void onClosed(UMockdevIoctlBase* handler, UMockdevIoctlClient* client, void* self);
-    void handle(UMockdevIoctlClient* client);
+    void handle(UMockdevIoctlBase* handler, UMockdevIoctlClient* client);
     void submit(UMockdevIoctlClient* client);
     void reap(UMockdevIoctlClient* client);
     void discard(UMockdevIoctlClient* client);
@@ -64,7 +79,12 @@ private:
 
     UsbPeer* peer;
     UMockdevTestbed* testbed = nullptr;
-    UMockdevIoctlBase* handler = nullptr;
+    std::chrono::steady_clock::time_point plugAt;
+    std::vector<Plugging> pluggings;
+    UMockdevIoctlBase* current = nullptr; // serving the device on the bus, if it is there
+    bool present = false;                 // on the bus; changed on the main loop only
+    bool offBus = false;                  // the ioctl being handled is for a device gone
+    unsigned follower = 0;
     std::string error;
     std::mutex mutex;
     std::deque<Urb> urbs;       // submitted and not yet reaped, in the order of submission

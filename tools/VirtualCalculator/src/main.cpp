@@ -66,7 +66,8 @@ std::unique_ptr<UsbPeer> makeCalculator(const Options& options, Report& report,
             report.failure("can't read the stream " + options.stream);
             return nullptr;
         }
-        return std::make_unique<StreamingCalculator>(std::move(stream), options.chunk, report);
+        return std::make_unique<StreamingCalculator>(std::move(stream), options.chunk, report,
+                                                     options.streamPlan);
     }
     const std::string root = options.storage.empty() ? temporaryStorage() : options.storage;
     storage = std::make_unique<Storage>(root);
@@ -77,8 +78,16 @@ std::unique_ptr<UsbPeer> makeCalculator(const Options& options, Report& report,
     if (options.storage.empty()) {
         report.note("storage in " + root);
     }
-    return std::make_unique<Calculator>(*storage, report, options.capacity,
-                                        FaultPlan(options.faults));
+    Calculator::Settings settings;
+    settings.capacity = options.capacity.value_or(Calculator::defaultCapacity);
+    settings.longInfo = options.longInfo;
+    settings.listFolders = options.listFolders;
+    settings.optimizeDelay = std::chrono::milliseconds(options.optimizeDelayMs);
+    settings.fileFlaws = {options.announcedSize ? std::optional<uint32_t>(
+                                                      static_cast<uint32_t>(*options.announcedSize))
+                                                : std::nullopt,
+                          options.extraPart};
+    return std::make_unique<Calculator>(*storage, report, settings, FaultPlan(options.faults));
 }
 
 int run(const Options& options) {
@@ -92,7 +101,7 @@ int run(const Options& options) {
     if (report.failures() > 0) {
         return exitOwnFailure;
     }
-    UsbEmulator emulator(calculator.get());
+    UsbEmulator emulator(calculator.get(), std::chrono::milliseconds(options.plugAfterMs));
     if (!emulator.setUpError().empty()) {
         report.failure("can't set up the USB testbed: " + emulator.setUpError());
         return exitOwnFailure;
