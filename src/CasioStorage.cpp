@@ -218,6 +218,22 @@ private:
 
 } // namespace
 
+const char* CasioStorage::refusalReason(int refusal) {
+    switch (refusal) {
+    case Tools::subtypeExists:
+        return "it exists on the calculator";
+    case Tools::subtypeGenericError:
+        // What a calculator answers for a missing file or storage.
+        return "the calculator has no such file or storage";
+    case Tools::subtypeMemoryFull:
+        return "the calculator's memory is full";
+    case notRefused:
+        return "no answer that made sense";
+    default:
+        return "the calculator refused it";
+    }
+}
+
 bool CasioStorage::readDeviceInfo(Socket* socket, CasioDeviceInfo* info) {
     unsigned char packetData[CasioPacker::packetSizeWithoutData];
     Buffer packet(packetData, sizeof packetData);

@@ -52,6 +52,8 @@ public:
     static constexpr unsigned char commandOptimize = 0x51;
 
     static constexpr int notRefused = -1;
+    // What a refusal of a storage command means, in words for a user.
+    static const char* refusalReason(int refusal);
 
     static bool readDeviceInfo(Socket* socket, CasioDeviceInfo* info);
     // Every file of the device, folders' files included; entries that are no file are skipped.

@@ -1,0 +1,45 @@
+#include "ListCommand.h"
+
+#include "CasioStorage.h"
+#include "Log.h"
+#include "StandardOutput.h"
+
+namespace {
+
+// One line per file whatever the calculator calls it: control characters show as '?'.
+std::string printable(const Buffer& text) {
+    std::string shown(reinterpret_cast<const char*>(text.getData()), text.getSize());
+    for (char& character : shown) {
+        const auto byte = static_cast<unsigned char>(character);
+        if (byte < 0x20 || byte == 0x7F) {
+            character = '?';
+        }
+    }
+    return shown;
+}
+
+class ListPrinter final : public CasioFileLister {
+public:
+    void fileListed(const CasioFileEntry& entry) override {
+        const std::string folder = printable(entry.folder);
+        StandardOutput::printLine(std::to_string(entry.size) + "\t" +
+                                  (folder.empty() ? "" : folder + "/") + printable(entry.name));
+    }
+};
+
+} // namespace
+
+int runList(CommandContext& context) {
+    Socket* socket = context.openLink();
+    if (socket == nullptr) {
+        return exitFailed;
+    }
+    ListPrinter printer;
+    const std::string storage = context.storage();
+    if (CasioStorage::listFiles(socket, storage.c_str(), &printer)) {
+        Log::error(("Can't list the files of " + storage).c_str());
+        StandardOutput::finish();
+        return exitFailed;
+    }
+    return StandardOutput::finish() ? exitDone : exitFailed;
+}

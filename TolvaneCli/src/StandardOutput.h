@@ -1,0 +1,14 @@
+#pragma once
+
+#include <cstddef>
+#include <string>
+
+// The data a command prints, on standard output. Write errors are remembered and reported
+// once, at the end; a reader that went away (a closed pipe) ends the output quietly.
+class StandardOutput {
+public:
+    static void write(const void* bytes, size_t count);
+    static void printLine(const std::string& line);
+    // Flushes; false after reporting a write error.
+    static bool finish();
+};

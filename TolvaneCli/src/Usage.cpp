@@ -1,0 +1,90 @@
+#include "Usage.h"
+
+#include "Log.h"
+
+#include <string>
+
+namespace {
+
+constexpr const char* synopsis = "tolvane [-q|-v] COMMAND [OPTIONS] [ARGS]";
+
+std::string optionNames(const OptionSpec& option) {
+    std::string names =
+        option.shortName != '\0' ? std::string("-") + option.shortName + ", " : std::string("    ");
+    names += std::string("--") + option.longName;
+    if (option.valueName != nullptr) {
+        names += std::string(" ") + option.valueName;
+    }
+    return names;
+}
+
+// Continuation lines of a help text line up under its first line.
+void printOption(const OptionSpec& option, FILE* stream) {
+    std::string help = option.help;
+    for (size_t newline = help.find('\n'); newline != std::string::npos;
+         newline = help.find('\n', newline + 1)) {
+        help.insert(newline + 1, std::string(26, ' '));
+    }
+    fprintf(stream, "  %-22s  %s\n", optionNames(option).c_str(), help.c_str());
+}
+
+std::string usageLine(const Command& command) {
+    std::string line = std::string("tolvane ") + command.name;
+    for (const OptionSpec& option : command.options) {
+        line += std::string(" [-") + option.shortName;
+        if (option.valueName != nullptr) {
+            line += std::string(" ") + option.valueName;
+        }
+        line += "]";
+    }
+    if (*command.operands != '\0') {
+        line += std::string(" ") + command.operands;
+    }
+    return line;
+}
+
+} // namespace
+
+void Usage::printProgram(FILE* stream) {
+    fprintf(stream,
+            "usage: %s\n\n"
+            "Talks to a Casio graphing calculator over USB: see and fetch its files, send a\n"
+            "whole build to it, delete, tidy, and follow what an add-in prints.\n\n"
+            "Commands:\n",
+            synopsis);
+    for (const Command& command : commands()) {
+        fprintf(stream, "  %-10s %s\n", command.name, command.summary);
+    }
+    fprintf(stream, "\nOptions:\n");
+    for (const OptionSpec& option : commonOptions()) {
+        printOption(option, stream);
+    }
+    printOption({'\0', "version", nullptr, "show the version"}, stream);
+    fprintf(stream,
+            "\n'tolvane COMMAND --help' tells more of a command. Data goes to standard output,\n"
+            "messages to standard error. Exit status: 0 when everything asked for was done,\n"
+            "1 when something failed, 2 for a usage error, 128+N when signal N ended it.\n"
+            "Put the calculator in its USB receive mode first; see tolvane(1).\n");
+}
+
+void Usage::printCommand(const Command& command, FILE* stream) {
+    fprintf(stream, "usage: %s\n\n%s\n", usageLine(command).c_str(), command.description);
+    fprintf(stream, "\nOptions:\n");
+    for (const OptionSpec& option : command.options) {
+        printOption(option, stream);
+    }
+    for (const OptionSpec& option : commonOptions()) {
+        printOption(option, stream);
+    }
+}
+
+int Usage::reject(const std::string& problem, const Command* command) {
+    Log::error(problem.c_str());
+    if (command != nullptr) {
+        fprintf(stderr, "usage: %s\nTry 'tolvane %s --help'.\n", usageLine(*command).c_str(),
+                command->name);
+    } else {
+        fprintf(stderr, "usage: %s\nTry 'tolvane --help'.\n", synopsis);
+    }
+    return exitUsage;
+}
