@@ -154,6 +154,12 @@ bool CasioProtocolTools::terminateProtocol(Socket* socket, unsigned char reason)
     Buffer packet(packetData, CasioPacker::packetSizeWithoutData);
     Buffer noData(nullptr, 0);
     CasioPacker::pack({typeDisconnect, reason, &noData}, &packet);
+    // A calculator that stopped answering is still told, in case it listens.
+    if (socket->calcIsSilent()) {
+        sendBarePacket(socket, typeDisconnect, reason);
+        Log::error("The calc did not acknowledge the end of the link !");
+        return true;
+    }
     if (sendPacketAndAck(socket, &packet, 1)) {
         Log::error("The calc did not acknowledge the end of the link !");
         return true;

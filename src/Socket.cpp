@@ -56,18 +56,32 @@ bool Socket::bulkTransfereBuffer(Buffer* bufferToUse, unsigned char endpoint) {
         bufferToUse->setSize(0);
         return true;
     }
-    int processed = 0;
-    const long long start = LinkClock::milliseconds();
-    int result = libusb_bulk_transfer(deviceHandle, endpoint, bufferToUse->getData(),
-                                      bufferToUse->getSize(), &processed, transferTimeoutMs);
-    // A transfer that fails part way (a timeout, typically) still moved these bytes.
-    bufferToUse->setSize(processed);
-    account(endpoint, processed, result != 0, LinkClock::milliseconds() - start);
-    if (result != 0) {
+    if (transfer(bufferToUse, endpoint) != 0) {
         Log::error("bulkTransfereBuffer: Error in bulk transfere");
         return true;
     }
     return false;
+}
+
+SOCKET_RESULT Socket::listen(Buffer* bufferToFill) {
+    if (!isConnected) {
+        bufferToFill->setSize(0);
+        return SOCKET_ERROR;
+    }
+    const int result = transfer(bufferToFill, receiveEndpoint);
+    return result == 0 || result == LIBUSB_ERROR_TIMEOUT ? SOCKET_OK : SOCKET_ERROR;
+}
+
+// The libusb result of one transfer; the Buffer's size is then the count of bytes that moved,
+// also when the transfer failed part way (a timeout, typically).
+int Socket::transfer(Buffer* bufferToUse, unsigned char endpoint) {
+    int processed = 0;
+    const long long start = LinkClock::milliseconds();
+    const int result = libusb_bulk_transfer(deviceHandle, endpoint, bufferToUse->getData(),
+                                            bufferToUse->getSize(), &processed, transferTimeoutMs);
+    bufferToUse->setSize(processed);
+    account(endpoint, processed, result != 0, LinkClock::milliseconds() - start);
+    return result;
 }
 
 // Only bytes from the calculator end a silence. Waiting in vain for an answer adds to it, and

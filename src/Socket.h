@@ -32,6 +32,10 @@ public:
     SOCKET_RESULT sendBuffer(Buffer* bufferToSend);
     SOCKET_RESULT receiveBuffer(Buffer* bufferToFill);
     bool bulkTransfereBuffer(Buffer* bufferToUse, unsigned char endpoint);
+    // One receive for a listener, to whom silence is no error: SOCKET_OK with what arrived
+    // within the transfer timeout, nothing at all included, or SOCKET_ERROR when the
+    // calculator cannot be read (unplugged, say). Prints nothing either way.
+    SOCKET_RESULT listen(Buffer* bufferToFill);
 
     // How long to wait for the calculator from now on; LinkLimits::normal until changed.
     void setPatience(LinkPatience newPatience);
@@ -46,6 +50,7 @@ public:
 
 private:
     void close();
+    int transfer(Buffer* bufferToUse, unsigned char endpoint);
     void account(unsigned char endpoint, int processed, bool failed, long long elapsedMs);
     bool calcStoppedAnswering();
     bool exchangeOverdue();

@@ -41,6 +41,14 @@ enum class OnSignal {
     Finish,    // the normal way to stop it
 };
 
+// What the help says of a command, and the options it takes.
+struct CommandHelp {
+    const char* summary;
+    const char* description;
+    std::vector<OptionSpec> options;
+};
+
+// One entry of the table of commands.
 struct Command {
     const char* name;
     CommandFunction run;
@@ -49,9 +57,7 @@ struct Command {
     const char* operands; // as the usage line shows them
     size_t fewestOperands;
     size_t mostOperands;
-    const char* summary;
-    const char* description;
-    std::vector<OptionSpec> options;
+    const CommandHelp& help;
 };
 
 // Every command, in the order the help lists them.

@@ -29,8 +29,13 @@ void StandardOutput::printLine(const std::string& line) {
     write("\n", 1);
 }
 
-bool StandardOutput::finish() {
+bool StandardOutput::flush() {
     check(fflush(stdout) != 0);
+    return writeError == 0;
+}
+
+bool StandardOutput::finish() {
+    flush();
     if (writeError != 0 && writeError != EPIPE) {
         Log::error(
             (std::string("Can't write to standard output: ") + strerror(writeError)).c_str());

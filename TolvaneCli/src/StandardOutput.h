@@ -9,6 +9,8 @@ class StandardOutput {
 public:
     static void write(const void* bytes, size_t count);
     static void printLine(const std::string& line);
+    // Hands what was written on at once; false once writing has failed.
+    static bool flush();
     // Flushes; false after reporting a write error.
     static bool finish();
 };

@@ -30,7 +30,7 @@ void printOption(const OptionSpec& option, FILE* stream) {
 
 std::string usageLine(const Command& command) {
     std::string line = std::string("tolvane ") + command.name;
-    for (const OptionSpec& option : command.options) {
+    for (const OptionSpec& option : command.help.options) {
         line += std::string(" [-") + option.shortName;
         if (option.valueName != nullptr) {
             line += std::string(" ") + option.valueName;
@@ -53,7 +53,7 @@ void Usage::printProgram(FILE* stream) {
             "Commands:\n",
             synopsis);
     for (const Command& command : commands()) {
-        fprintf(stream, "  %-10s %s\n", command.name, command.summary);
+        fprintf(stream, "  %-10s %s\n", command.name, command.help.summary);
     }
     fprintf(stream, "\nOptions:\n");
     for (const OptionSpec& option : commonOptions()) {
@@ -68,9 +68,9 @@ void Usage::printProgram(FILE* stream) {
 }
 
 void Usage::printCommand(const Command& command, FILE* stream) {
-    fprintf(stream, "usage: %s\n\n%s\n", usageLine(command).c_str(), command.description);
+    fprintf(stream, "usage: %s\n\n%s\n", usageLine(command).c_str(), command.help.description);
     fprintf(stream, "\nOptions:\n");
-    for (const OptionSpec& option : command.options) {
+    for (const OptionSpec& option : command.help.options) {
         printOption(option, stream);
     }
     for (const OptionSpec& option : commonOptions()) {

@@ -106,7 +106,7 @@ int main(int argc, char** argv) {
         return Usage::reject("unknown command '" + name + "'", nullptr);
     }
 
-    std::vector<OptionSpec> options = command->options;
+    std::vector<OptionSpec> options = command->help.options;
     options.insert(options.end(), commonOptions().begin(), commonOptions().end());
     CommandLine line;
     if (!line.parse(options, {words.begin() + leading.size() + 1, words.end()})) {

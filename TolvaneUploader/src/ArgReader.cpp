@@ -38,6 +38,13 @@ bool rejectLine(const char* error) {
     return true;
 }
 
+// Only a warning: the calculator may still take a longer name.
+void warnIfLong(const char* name, const NameOption& option) {
+    if (strlen(name) > option.maxLength) {
+        Log::warning(option.tooLongWarning);
+    }
+}
+
 // Stores the value that follows a name option; true when there is none.
 bool takeName(int argc, char** argv, int i, const NameOption& option, const char** name) {
     if (!hasValue(argc, i)) {
@@ -47,10 +54,7 @@ bool takeName(int argc, char** argv, int i, const NameOption& option, const char
         return rejectLine(option.missingValueError);
     }
     *name = argv[i + 1];
-    // Only a warning: the calculator may still take a longer name.
-    if (strlen(*name) > option.maxLength) {
-        Log::warning(option.tooLongWarning);
-    }
+    warnIfLong(*name, option);
     return false;
 }
 
@@ -107,6 +111,14 @@ bool ArgReader::readArg(int argc, char** argv) {
         deviceName = "fls0";
     }
     return false;
+}
+
+void ArgReader::warnIfFileNameLong(const char* name) {
+    warnIfLong(name, fileOption);
+}
+
+void ArgReader::warnIfFolderNameLong(const char* name) {
+    warnIfLong(name, folderOption);
 }
 
 const char* ArgReader::getFileName() const {

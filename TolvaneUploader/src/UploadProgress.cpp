@@ -32,9 +32,9 @@ void formatBytes(double bytes, char* text, size_t size) {
 
 } // namespace
 
-UploadProgress::UploadProgress(int partCount, int fileSize)
+UploadProgress::UploadProgress(int partCount, int fileSize, const char* label)
     : enabled(isatty(STDERR_FILENO) == 1 && Log::getLoglevel() >= LOGLEVEL_WARNING),
-      partCount(partCount), fileSize(fileSize) {
+      partCount(partCount), fileSize(fileSize), label(label) {
     clock_gettime(CLOCK_MONOTONIC, &start);
 }
 
@@ -78,8 +78,8 @@ void UploadProgress::draw(int partsSent, double elapsed) {
             snprintf(left, sizeof left, "%ld:%02ld", seconds / 60, seconds % 60);
         }
     }
-    fprintf(stderr, "%sPart %d/%d  %3d%%  %s/s  %s left", clearLine, partsSent, partCount, percent,
-            rate, left);
+    fprintf(stderr, "%s%sPart %d/%d  %3d%%  %s/s  %s left", clearLine, label, partsSent, partCount,
+            percent, rate, left);
     fflush(stderr);
     drawn = true;
 }

@@ -2,12 +2,13 @@
 
 #include <ctime>
 
-// One line on standard error, redrawn in place while the parts go out: parts sent of
-// the total, the percentage, the rate and the time left. Drawn only when standard
+// One line on standard error, redrawn in place while the parts go out: an optional label,
+// parts sent of the total, the percentage, the rate and the time left. Drawn only when standard
 // error is a terminal and the log level admits warnings; standard output never sees it.
 class UploadProgress {
 public:
-    UploadProgress(int partCount, int fileSize);
+    // `label` (kept, not copied) goes in front of the line, e.g. which file of several.
+    UploadProgress(int partCount, int fileSize, const char* label = "");
     // Ends the line, however the upload ended.
     ~UploadProgress();
 
@@ -25,6 +26,7 @@ private:
     bool drawn = false;
     int partCount;
     int fileSize;
+    const char* label;
     timespec start{};
     double lastDraw = -1.0;
 };

@@ -1,0 +1,188 @@
+#include "CasioFileSender.h"
+
+#include "CasioCommandHeader.h"
+#include "CasioDataPart.h"
+#include "CasioPacker.h"
+#include "CasioProtocolTools.h"
+#include "CasioStorage.h"
+#include "Log.h"
+#include "SocketTools.h"
+
+#include <algorithm>
+
+namespace {
+
+using Tools = CasioProtocolTools;
+
+constexpr int requestTimeout = 5;
+constexpr int partTimeout = 10;
+constexpr int packetArea = CasioPacker::maxSentExtendedDataSize + CasioPacker::extendedDataOverhead;
+constexpr int answerArea = 2048;
+
+bool is(const CasioPacketInfo& packet, unsigned char type, unsigned char subtype) {
+    return packet.type == type && packet.subtype == subtype;
+}
+
+void noteRefusal(int* refusal, int value) {
+    if (refusal != nullptr) {
+        *refusal = value;
+    }
+}
+
+int partCountOf(const Buffer* image) {
+    return (image->getSize() + CasioFileSender::partSize - 1) / CasioFileSender::partSize;
+}
+
+// Packs part `index` (from 0) of `image` into `packet`.
+bool packPart(Buffer* image, int index, Buffer* packet) {
+    const int offset = index * CasioFileSender::partSize;
+    const int length = std::min(CasioFileSender::partSize, image->getSize() - offset);
+    const CasioPart part = {partCountOf(image), index + 1,
+                            Buffer(image->getData() + offset, length)};
+    unsigned char data[CasioDataPart::headerSize + CasioFileSender::partSize];
+    Buffer dataBuffer(data, sizeof data);
+    return CasioDataPart::build(part, &dataBuffer) ||
+           CasioPacker::pack({Tools::typeData, CasioStorage::commandFile, &dataBuffer}, packet);
+}
+
+// A packet without data, answered by a plain acknowledgement.
+bool exchangeBare(Socket* socket, unsigned char type, unsigned char subtype) {
+    unsigned char packetData[CasioPacker::packetSizeWithoutData];
+    Buffer packet(packetData, sizeof packetData);
+    Buffer noData(nullptr, 0);
+    CasioPacker::pack({type, subtype, &noData}, &packet);
+    return Tools::sendPacketAndAck(socket, &packet, requestTimeout);
+}
+
+// Judges an answer that is no acknowledgement: true, after saying why.
+bool refused(const CasioPacketInfo& answer, int* refusal) {
+    if (answer.type != Tools::typeRefusal) {
+        Log::error("Unexpected answer to the file !");
+        return true;
+    }
+    noteRefusal(refusal, answer.subtype);
+    Log::error(answer.subtype == Tools::subtypeMemoryFull ? "The calc refused: memory full !"
+               : answer.subtype == Tools::subtypeExists   ? "The calc refused: file exists !"
+                                                          : "The calc refused the file !");
+    return true;
+}
+
+// The answer to a part sent earlier, read whole: true unless it is a plain acknowledgement.
+bool readPartAnswer(Socket* socket) {
+    socket->beginExchange();
+    unsigned char packetData[answerArea];
+    Buffer packet(packetData, answerArea);
+    unsigned char data[answerArea];
+    Buffer dataBuffer(data, answerArea);
+    CasioPacketInfo answer = {0, 0, &dataBuffer};
+    if (Tools::receivePacket(socket, &packet) || CasioPacker::unpack(&answer, &packet)) {
+        return true;
+    }
+    return !is(answer, Tools::typeAck, 0x00);
+}
+
+} // namespace
+
+bool CasioFileSender::sendFile(Socket* socket, const CasioUpload& upload,
+                               CasioSendListener* listener, int* refusal) {
+    noteRefusal(refusal, CasioStorage::notRefused);
+    if (upload.image->getSize() <= 0 || upload.image->getSize() > maxFileSize) {
+        Log::error("The file is empty or bigger than the calc takes !");
+        return true;
+    }
+    if (offer(socket, upload, refusal)) {
+        return true;
+    }
+    return upload.pipelined ? sendPartsPipelined(socket, upload.image, listener, refusal)
+                            : sendPartsInTurn(socket, upload.image, listener, refusal);
+}
+
+// The file command; an existing file is replaced or left, as the upload says.
+bool CasioFileSender::offer(Socket* socket, const CasioUpload& upload, int* refusal) {
+    CasioStorageCommand command =
+        CasioCommandHeader::naming(upload.folder, upload.name, upload.device);
+    command.overwriteMode =
+        upload.overwrite ? CasioCommandHeader::modeOverwrite : CasioCommandHeader::modeAsk;
+    command.dataType = fileDataType;
+    command.size = static_cast<uint32_t>(upload.image->getSize());
+    unsigned char data[CasioCommandHeader::maxDataSize];
+    Buffer dataBuffer(data, sizeof data);
+    unsigned char packetData[packetArea];
+    Buffer packet(packetData, packetArea);
+    if (CasioCommandHeader::build(command, &dataBuffer) ||
+        CasioPacker::pack({Tools::typeCommand, CasioStorage::commandFile, &dataBuffer}, &packet)) {
+        Log::error("Failed to pack the file command !");
+        return true;
+    }
+    CasioPacketInfo answer = {0, 0, nullptr};
+    if (Tools::sendPacketAndGetAnswer(socket, &packet, requestTimeout, &answer)) {
+        Log::error("No answer from the calc to the file !");
+        return true;
+    }
+    if (is(answer, Tools::typeAck, 0x00)) {
+        return false;
+    }
+    if (!is(answer, Tools::typeRefusal, Tools::subtypeExists)) {
+        return refused(answer, refusal);
+    }
+    // The calculator asks whether to replace the file; it acknowledges either answer.
+    if (upload.overwrite) {
+        return exchangeBare(socket, Tools::typeAck, Tools::subtypeOverwriteYes);
+    }
+    exchangeBare(socket, Tools::typeRefusal, Tools::subtypeOverwriteRefused);
+    return refused(answer, refusal);
+}
+
+bool CasioFileSender::sendPartsInTurn(Socket* socket, Buffer* image, CasioSendListener* listener,
+                                      int* refusal) {
+    const int partCount = partCountOf(image);
+    for (int index = 0; index < partCount; ++index) {
+        unsigned char packetData[packetArea];
+        Buffer packet(packetData, packetArea);
+        if (packPart(image, index, &packet)) {
+            return true;
+        }
+        CasioPacketInfo answer = {0, 0, nullptr};
+        if (Tools::sendPacketAndGetAnswer(socket, &packet, partTimeout, &answer)) {
+            Log::error("No answer from the calc to a part of the file !");
+            return true;
+        }
+        if (!is(answer, Tools::typeAck, 0x00)) {
+            return refused(answer, refusal);
+        }
+        listener->partsAcknowledged(index + 1, partCount);
+    }
+    return false;
+}
+
+// Part k goes out, then the answer to part k - 1 is read: answers trail by one, and the last
+// is read before anything else is sent.
+bool CasioFileSender::sendPartsPipelined(Socket* socket, Buffer* image, CasioSendListener* listener,
+                                         int* refusal) {
+    const int partCount = partCountOf(image);
+    for (int index = 0; index <= partCount; ++index) {
+        const bool sendsPart = index < partCount;
+        const bool readsAnswer = index > 0;
+        socket->beginExchange();
+        unsigned char packetData[packetArea];
+        Buffer packet(packetData, packetArea);
+        const bool sendFailed =
+            sendsPart &&
+            (packPart(image, index, &packet) ||
+             SocketTools::sendBufferOrTimeout(socket, &packet, CasioProtocolTools::sendTries));
+        const bool answerWrong = readsAnswer && readPartAnswer(socket);
+        if (sendFailed || answerWrong) {
+            // The part in flight is owed an answer; a silent calculator owes nothing more.
+            if (sendsPart && !sendFailed && !socket->calcIsSilent()) {
+                readPartAnswer(socket);
+            }
+            noteRefusal(refusal, pipelineBroken);
+            Log::debug("A pipelined part was not simply acknowledged");
+            return true;
+        }
+        if (readsAnswer) {
+            listener->partsAcknowledged(index, partCount);
+        }
+    }
+    return false;
+}
