@@ -74,13 +74,17 @@ protected:
         LibusbDouble::reset();
         LibusbDouble::addDevice(0x07CF, 0x6101);
         calculator.emplace();
-        std::ofstream("/tmp/tolvane-progress.bin", std::ios::binary) << std::string(600, 'p');
+        // Tests run side by side in processes of their own: each needs a file of its own.
+        char pattern[] = "/tmp/tolvane-progress-XXXXXX";
+        close(mkstemp(pattern));
+        file = pattern;
+        std::ofstream(file, std::ios::binary) << std::string(600, 'p');
     }
 
-    void TearDown() override { std::remove("/tmp/tolvane-progress.bin"); }
+    void TearDown() override { std::remove(file.c_str()); }
 
     Outputs upload(bool terminal, std::vector<std::string> options = {}) {
-        std::vector<std::string> arguments = {"TolvaneUploader", "-f", "/tmp/tolvane-progress.bin"};
+        std::vector<std::string> arguments = {"TolvaneUploader", "-f", file};
         arguments.insert(arguments.end(), options.begin(), options.end());
         std::vector<char*> argv;
         for (std::string& argument : arguments) {
@@ -95,6 +99,7 @@ protected:
     }
 
     std::optional<ScriptedCalculator> calculator;
+    std::string file;
 };
 
 TEST_F(UploadProgressTest, ATerminalSeesOneLineRedrawnInPlace) {
