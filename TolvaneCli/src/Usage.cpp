@@ -81,10 +81,14 @@ void Usage::printCommand(const Command& command, FILE* stream) {
 int Usage::reject(const std::string& problem, const Command* command) {
     Log::error(problem.c_str());
     if (command != nullptr) {
-        fprintf(stderr, "usage: %s\nTry 'tolvane %s --help'.\n", usageLine(*command).c_str(),
-                command->name);
-    } else {
-        fprintf(stderr, "usage: %s\nTry 'tolvane --help'.\n", synopsis);
+        return remind(*command);
     }
+    fprintf(stderr, "usage: %s\nTry 'tolvane --help'.\n", synopsis);
+    return exitUsage;
+}
+
+int Usage::remind(const Command& command) {
+    fprintf(stderr, "usage: %s\nTry 'tolvane %s --help'.\n", usageLine(command).c_str(),
+            command.name);
     return exitUsage;
 }

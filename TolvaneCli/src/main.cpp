@@ -62,6 +62,9 @@ int run(const Command& command, const CommandLine& line) {
     Link link;
     CommandContext context(line, link);
     int status = command.run(context);
+    if (status == exitUsage) {
+        Usage::remind(command);
+    }
     const bool interrupted = Interruption::happened();
     if (!link.close(interrupted) && status == exitDone) {
         status = exitFailed;
