@@ -4,6 +4,8 @@
 // usage: RawHost STEP...
 //   out:HEX      one bulk OUT transfer to endpoint 0x01
 //   in:N         one bulk IN transfer from endpoint 0x82, offering N bytes
+//   in-pending:N the same, but once the device holds the transfer, "in pending" is printed
+//                first, so that a script can act on a host that is waiting
 //   timeout:MS   timeout of the transfers that follow (default 2000)
 // One line per transfer on standard output: "out N" with the count sent, "in HEX" with the
 // bytes received, or "out error NAME" / "in error NAME" with libusb's error name.
@@ -45,11 +47,7 @@ void transferOut(libusb_device_handle* handle, std::vector<unsigned char>& bytes
     }
 }
 
-void transferIn(libusb_device_handle* handle, int capacity, unsigned timeout) {
-    std::vector<unsigned char> bytes(static_cast<size_t>(capacity));
-    int received = 0;
-    const int result =
-        libusb_bulk_transfer(handle, endpointIn, bytes.data(), capacity, &received, timeout);
+void printIn(int result, const std::vector<unsigned char>& bytes, int received) {
     if (result != 0) {
         printf("in error %s\n", libusb_error_name(result));
         return;
@@ -61,8 +59,55 @@ void transferIn(libusb_device_handle* handle, int capacity, unsigned timeout) {
     printf("\n");
 }
 
+void transferIn(libusb_device_handle* handle, int capacity, unsigned timeout) {
+    std::vector<unsigned char> bytes(static_cast<size_t>(capacity));
+    int received = 0;
+    const int result =
+        libusb_bulk_transfer(handle, endpointIn, bytes.data(), capacity, &received, timeout);
+    printIn(result, bytes, received);
+}
+
+void LIBUSB_CALL markCompleted(libusb_transfer* transfer) {
+    *static_cast<int*>(transfer->user_data) = 1;
+}
+
+int resultOf(const libusb_transfer& transfer) {
+    switch (transfer.status) {
+    case LIBUSB_TRANSFER_COMPLETED:
+        return 0;
+    case LIBUSB_TRANSFER_TIMED_OUT:
+        return LIBUSB_ERROR_TIMEOUT;
+    case LIBUSB_TRANSFER_NO_DEVICE:
+        return LIBUSB_ERROR_NO_DEVICE;
+    default:
+        return LIBUSB_ERROR_IO;
+    }
+}
+
+// Submitting returns once the device has the transfer; only then is it announced.
+void transferInAnnounced(libusb_context* context, libusb_device_handle* handle, int capacity,
+                         unsigned timeout) {
+    std::vector<unsigned char> bytes(static_cast<size_t>(capacity));
+    libusb_transfer* transfer = libusb_alloc_transfer(0);
+    int completed = 0;
+    libusb_fill_bulk_transfer(transfer, handle, endpointIn, bytes.data(), capacity, markCompleted,
+                              &completed, timeout);
+    int result = libusb_submit_transfer(transfer);
+    if (result == 0) {
+        printf("in pending\n");
+        fflush(stdout);
+        while (completed == 0) {
+            libusb_handle_events_completed(context, &completed);
+        }
+        result = resultOf(*transfer);
+    }
+    printIn(result, bytes, transfer->actual_length);
+    libusb_free_transfer(transfer);
+}
+
 // False for a step that is not understood.
-bool runStep(libusb_device_handle* handle, const std::string& step, unsigned& timeout) {
+bool runStep(libusb_context* context, libusb_device_handle* handle, const std::string& step,
+             unsigned& timeout) {
     const size_t colon = step.find(':');
     const std::string verb = step.substr(0, colon);
     const std::string value = colon == std::string::npos ? "" : step.substr(colon + 1);
@@ -74,6 +119,8 @@ bool runStep(libusb_device_handle* handle, const std::string& step, unsigned& ti
         transferOut(handle, bytes, timeout);
     } else if (verb == "in" && !value.empty()) {
         transferIn(handle, atoi(value.c_str()), timeout);
+    } else if (verb == "in-pending" && !value.empty()) {
+        transferInAnnounced(context, handle, atoi(value.c_str()), timeout);
     } else if (verb == "timeout" && !value.empty()) {
         timeout = static_cast<unsigned>(atoi(value.c_str()));
     } else {
@@ -99,7 +146,7 @@ int main(int argc, char** argv) {
     unsigned timeout = 2000;
     int status = 0;
     for (int i = 1; i < argc && status == 0; ++i) {
-        if (!runStep(handle, argv[i], timeout)) {
+        if (!runStep(context, handle, argv[i], timeout)) {
             fprintf(stderr, "RawHost: bad step %s\n", argv[i]);
             status = 3;
         }
