@@ -48,7 +48,8 @@ declare -A DICTIONARY=(
 
 echo "== Configuring and building the fuzz targets in $BUILD_DIR"
 CC=clang CXX=clang++ cmake -S "$ROOT" -B "$BUILD_DIR" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-    -DTOLVANE_FUZZ=ON -DBUILD_TESTING=OFF -DTOLVANE_BUILD_BENCHMARKS=OFF >/dev/null || exit 1
+    -DTOLVANE_FUZZ=ON -DBUILD_TESTING=OFF -DTOLVANE_BUILD_BENCHMARKS=OFF \
+    -DTOLVANE_BUILD_VIRTUAL_CALCULATOR=OFF >/dev/null || exit 1
 cmake --build "$BUILD_DIR" -j "$JOBS" --target "${TARGETS[@]}" || exit 1
 
 SCRATCH=$(mktemp -d)

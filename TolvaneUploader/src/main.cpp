@@ -18,6 +18,9 @@ constexpr int maxRetry = 5;
 
 // Uploads the file named on the command line into the calculator's storage.
 int main(int argc, char** argv) {
+    // Each line goes out whole and at once, so that in a log shared with other programs
+    // (the virtual calculator's notes) the lines stand in the order they were written.
+    setvbuf(stdout, nullptr, _IOLBF, 0);
     printf("Tolvane Uploader [%s] V%d.%d.%d by Marovel\n", TolvaneVersion::releaseDate,
            TolvaneVersion::versionMajor, TolvaneVersion::versionMinor,
            TolvaneVersion::versionPatch);

@@ -4,6 +4,8 @@
 // usage: RawHost STEP...
 //   out:HEX      one bulk OUT transfer to endpoint 0x01
 //   in:N         one bulk IN transfer from endpoint 0x82, offering N bytes
+//   in-pending:N the same, but once the device holds the transfer, "in pending" is printed
+//                first, so that a script can act on a host that is waiting
 //   timeout:MS   timeout of the transfers that follow (default 2000)
 //   find:S       close the device and libusb, then, as a host waiting for a calculator
 //                does, make a fresh libusb context and look for the device again, every
@@ -52,11 +54,7 @@ void transferOut(libusb_device_handle* handle, std::vector<unsigned char>& bytes
     }
 }
 
-void transferIn(libusb_device_handle* handle, int capacity, unsigned timeout) {
-    std::vector<unsigned char> bytes(static_cast<size_t>(capacity));
-    int received = 0;
-    const int result =
-        libusb_bulk_transfer(handle, endpointIn, bytes.data(), capacity, &received, timeout);
+void printIn(int result, const std::vector<unsigned char>& bytes, int received) {
     if (result != 0) {
         printf("in error %s\n", libusb_error_name(result));
         return;
@@ -66,6 +64,52 @@ void transferIn(libusb_device_handle* handle, int capacity, unsigned timeout) {
         printf("%02X", bytes[static_cast<size_t>(i)]);
     }
     printf("\n");
+}
+
+void transferIn(libusb_device_handle* handle, int capacity, unsigned timeout) {
+    std::vector<unsigned char> bytes(static_cast<size_t>(capacity));
+    int received = 0;
+    const int result =
+        libusb_bulk_transfer(handle, endpointIn, bytes.data(), capacity, &received, timeout);
+    printIn(result, bytes, received);
+}
+
+void LIBUSB_CALL markCompleted(libusb_transfer* transfer) {
+    *static_cast<int*>(transfer->user_data) = 1;
+}
+
+int resultOf(const libusb_transfer& transfer) {
+    switch (transfer.status) {
+    case LIBUSB_TRANSFER_COMPLETED:
+        return 0;
+    case LIBUSB_TRANSFER_TIMED_OUT:
+        return LIBUSB_ERROR_TIMEOUT;
+    case LIBUSB_TRANSFER_NO_DEVICE:
+        return LIBUSB_ERROR_NO_DEVICE;
+    default:
+        return LIBUSB_ERROR_IO;
+    }
+}
+
+// Submitting returns once the device has the transfer; only then is it announced.
+void transferInAnnounced(libusb_context* context, libusb_device_handle* handle, int capacity,
+                         unsigned timeout) {
+    std::vector<unsigned char> bytes(static_cast<size_t>(capacity));
+    libusb_transfer* transfer = libusb_alloc_transfer(0);
+    int completed = 0;
+    libusb_fill_bulk_transfer(transfer, handle, endpointIn, bytes.data(), capacity, markCompleted,
+                              &completed, timeout);
+    int result = libusb_submit_transfer(transfer);
+    if (result == 0) {
+        printf("in pending\n");
+        fflush(stdout);
+        while (completed == 0) {
+            libusb_handle_events_completed(context, &completed);
+        }
+        result = resultOf(*transfer);
+    }
+    printIn(result, bytes, transfer->actual_length);
+    libusb_free_transfer(transfer);
 }
 
 struct Device {
@@ -118,7 +162,8 @@ bool runStep(Device& device, const std::string& step, unsigned& timeout) {
     const size_t colon = step.find(':');
     const std::string verb = step.substr(0, colon);
     const std::string value = colon == std::string::npos ? "" : step.substr(colon + 1);
-    const bool transfer = verb == "out" || (verb == "in" && !value.empty());
+    const bool transfer =
+        verb == "out" || ((verb == "in" || verb == "in-pending") && !value.empty());
     if (verb == "find" && !value.empty()) {
         printf(find(device, atof(value.c_str())) ? "found\n" : "not found\n");
     } else if (verb == "timeout" && !value.empty()) {
@@ -131,6 +176,8 @@ bool runStep(Device& device, const std::string& step, unsigned& timeout) {
             return false;
         }
         transferOut(handle, bytes, timeout);
+    } else if (verb == "in-pending") {
+        transferInAnnounced(device.context, handle, atoi(value.c_str()), timeout);
     } else if (transfer) {
         transferIn(handle, atoi(value.c_str()), timeout);
     } else {

@@ -10,6 +10,7 @@
 #include <fstream>
 #include <iterator>
 #include <poll.h>
+#include <pty.h>
 #include <stdexcept>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -53,11 +54,12 @@ std::vector<std::string> environmentFor(const std::string& directory) {
     _exit(127);
 }
 
-// Reads both pipes until they close or the time is up; false on timeout.
+// Reads both pipes (or one, when `errFd` is -1) until they close or the time is up; false
+// on timeout.
 bool drain(int outFd, int errFd, RunResult& result, Clock::time_point deadline) {
     pollfd fds[] = {{outFd, POLLIN, 0}, {errFd, POLLIN, 0}};
     std::string* sinks[] = {&result.out, &result.err};
-    int open = 2;
+    int open = errFd < 0 ? 1 : 2;
     while (open > 0) {
         const auto left =
             std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
@@ -91,39 +93,69 @@ int waitStatus(pid_t child) {
     return WIFSIGNALED(status) ? 128 + WTERMSIG(status) : WEXITSTATUS(status);
 }
 
-} // namespace
+// The two ends of what the child writes to: its standard output and error, and where we
+// read them (`readErr` is -1 when both go to `readOut`). Every descriptor is closed here.
+struct Streams {
+    int childOut;
+    int childErr;
+    int readOut;
+    int readErr;
+};
 
-RunResult runCaptured(const std::vector<std::string>& argv, const std::string& directory,
-                      int limitSeconds) {
+RunResult runWith(const std::vector<std::string>& argv, const std::string& directory,
+                  const Streams& streams, int limitSeconds) {
     RunResult result;
-    int outPipe[2];
-    int errPipe[2];
-    if (pipe2(outPipe, O_CLOEXEC) != 0 || pipe2(errPipe, O_CLOEXEC) != 0) {
-        throw std::runtime_error("no pipe");
-    }
     const std::vector<char*> arguments = pointersTo(argv);
     const std::vector<std::string> environment = environmentFor(directory);
     const std::vector<char*> variables = pointersTo(environment);
     const Clock::time_point start = Clock::now();
     const pid_t child = fork();
     if (child == 0) {
-        execInChild(arguments.data(), variables.data(), directory, outPipe[1], errPipe[1]);
+        execInChild(arguments.data(), variables.data(), directory, streams.childOut,
+                    streams.childErr);
     }
-    close(outPipe[1]);
-    close(errPipe[1]);
-    if (!drain(outPipe[0], errPipe[0], result, start + std::chrono::seconds(limitSeconds))) {
+    close(streams.childOut);
+    if (streams.childErr != streams.childOut) {
+        close(streams.childErr);
+    }
+    if (!drain(streams.readOut, streams.readErr, result,
+               start + std::chrono::seconds(limitSeconds))) {
         result.timedOut = true;
         kill(child, SIGTERM);
-        if (!drain(outPipe[0], errPipe[0], result,
+        if (!drain(streams.readOut, streams.readErr, result,
                    Clock::now() + std::chrono::seconds(killGraceSeconds))) {
             kill(child, SIGKILL);
         }
     }
-    close(outPipe[0]);
-    close(errPipe[0]);
+    close(streams.readOut);
+    if (streams.readErr >= 0) {
+        close(streams.readErr);
+    }
     result.status = waitStatus(child);
     result.seconds = std::chrono::duration<double>(Clock::now() - start).count();
     return result;
+}
+
+} // namespace
+
+RunResult runCaptured(const std::vector<std::string>& argv, const std::string& directory,
+                      int limitSeconds) {
+    int outPipe[2];
+    int errPipe[2];
+    if (pipe2(outPipe, O_CLOEXEC) != 0 || pipe2(errPipe, O_CLOEXEC) != 0) {
+        throw std::runtime_error("no pipe");
+    }
+    return runWith(argv, directory, {outPipe[1], errPipe[1], outPipe[0], errPipe[0]}, limitSeconds);
+}
+
+RunResult runOnTerminal(const std::vector<std::string>& argv, const std::string& directory) {
+    int terminal = -1;
+    int device = -1;
+    if (openpty(&terminal, &device, nullptr, nullptr, nullptr) != 0 ||
+        fcntl(terminal, F_SETFD, FD_CLOEXEC) != 0 || fcntl(device, F_SETFD, FD_CLOEXEC) != 0) {
+        throw std::runtime_error("no pseudo-terminal");
+    }
+    return runWith(argv, directory, {device, device, terminal, -1}, 100);
 }
 
 RunResult runOnCalculator(const std::vector<std::string>& options,

@@ -19,6 +19,10 @@ struct RunResult {
 RunResult runCaptured(const std::vector<std::string>& argv, const std::string& directory,
                       int limitSeconds = 100);
 
+// Like runCaptured, but with standard output and error on one pseudo-terminal, as in an
+// interactive shell: `out` holds the bytes the terminal received ("\n" arrives as "\r\n").
+RunResult runOnTerminal(const std::vector<std::string>& argv, const std::string& directory);
+
 // `VirtualCalculator OPTIONS -- COMMAND` in `directory`.
 RunResult runOnCalculator(const std::vector<std::string>& options,
                           const std::vector<std::string>& command, const std::string& directory);

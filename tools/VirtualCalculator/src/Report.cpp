@@ -1,13 +1,21 @@
 #include "Report.h"
 
+#include <unistd.h>
+
 namespace {
 
 constexpr const char prefix[] = "VirtualCalculator: ";
+// Back to the start of the line, and clear it.
+constexpr const char clearLine[] = "\r\033[K";
 
 } // namespace
 
+// On a terminal the command may have left a line unfinished, such as the uploader's
+// progress line, which it redraws in place: a note takes that line instead of running on
+// from its end.
 Report::Report(const std::string& path)
-    : output(path.empty() ? stderr : fopen(path.c_str(), "w")), ownsOutput(!path.empty()) {}
+    : output(path.empty() ? stderr : fopen(path.c_str(), "w")), ownsOutput(!path.empty()),
+      lineStart(output != nullptr && isatty(fileno(output)) == 1 ? clearLine : "") {}
 
 Report::~Report() {
     if (ownsOutput && output != nullptr) {
@@ -49,7 +57,7 @@ int Report::failures() const {
 void Report::write(const std::string& line) {
     std::lock_guard<std::mutex> lock(mutex);
     if (output != nullptr) {
-        fprintf(output, "%s\n", line.c_str());
+        fprintf(output, "%s%s\n", lineStart, line.c_str());
         fflush(output);
     }
 }

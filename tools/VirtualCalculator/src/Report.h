@@ -30,6 +30,7 @@ private:
 
     FILE* output;
     bool ownsOutput;
+    const char* lineStart;
     int violationCount = 0;
     int failureCount = 0;
     mutable std::mutex mutex;
