@@ -1,0 +1,228 @@
+// Sending a file over the libusb double, part by part and pipelined: the bytes on the wire,
+// the order of the transfers, the overwrite question, and every answer that breaks a
+// pipelined transfer.
+
+#include "CasioFileSender.h"
+#include "CalcConnector.h"
+#include "CasioProtocolTools.h"
+#include "CasioStorage.h"
+#include "LibusbDouble.h"
+#include "Log.h"
+#include "StdoutCapture.h"
+#include "UsbContext.h"
+#include "Wire.h"
+
+#include <gtest/gtest.h>
+#include <map>
+#include <string>
+
+namespace {
+
+using LibusbDouble::Bytes;
+
+Bytes image(size_t size) {
+    Bytes bytes(size);
+    for (size_t i = 0; i < size; ++i) {
+        bytes[i] = static_cast<uint8_t>(i % 7 == 0 ? wire::escapeByte : i);
+    }
+    return bytes;
+}
+
+// What the host sends, as the wire module frames it.
+Bytes fileCommand(uint32_t mode, const Bytes& file) {
+    return wire::frameAsHost(wire::typeCommand, wire::commandFile,
+                             wire::commandData({mode, 5, static_cast<uint32_t>(file.size()), "DIR",
+                                                "GAME.G1A", "fls0"}));
+}
+
+Bytes part(const Bytes& file, uint32_t number) {
+    const uint32_t count = static_cast<uint32_t>((file.size() + 255) / 256);
+    const size_t begin = (number - 1) * 256;
+    const size_t end = std::min(file.size(), begin + 256);
+    return wire::frameAsHost(
+        wire::typeData, wire::commandFile,
+        wire::partData(count, number, Bytes(file.begin() + begin, file.begin() + end)));
+}
+
+// A calculator over the double: it answers the file command and every part with an
+// acknowledgement, unless told to answer a packet otherwise. Packets are counted from 0, the
+// file command first.
+class Answering {
+public:
+    Answering() {
+        LibusbDouble::setResponder([this](const Bytes& sent) {
+            const auto special = answers.find(packets++);
+            LibusbDouble::queueIn(
+                {special == answers.end() ? wire::acknowledgement() : special->second, 0});
+            (void)sent;
+        });
+    }
+    std::map<int, Bytes> answers;
+    int packets = 0;
+};
+
+class Progress : public CasioSendListener {
+public:
+    void partsAcknowledged(int parts, int partCount) override {
+        EXPECT_EQ(parts, last + 1);
+        last = parts;
+        count = partCount;
+    }
+    int last = 0;
+    int count = 0;
+};
+
+class FileSenderTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        LibusbDouble::reset();
+        LibusbDouble::addDevice(0x07CF, 0x6101);
+        Log::setLoglevel(-1);
+        context.initUsbContext();
+        ASSERT_FALSE(socket.setDeviceHandle(CalcConnector::connect(&context)));
+        LibusbDouble::clearTransfers();
+    }
+
+    bool send(Bytes& file, bool pipelined, bool overwrite = false) {
+        Buffer view(file.data(), static_cast<int>(file.size()));
+        const CasioUpload upload = {"DIR", "GAME.G1A", "fls0", &view, overwrite, pipelined};
+        StdoutCapture capture;
+        const bool failed = CasioFileSender::sendFile(&socket, upload, &progress, &refusal);
+        capture.finish();
+        return failed;
+    }
+
+    // The directions of the transfers, in order: 'O' and 'I'.
+    static std::string transferOrder() {
+        std::string order;
+        for (const auto& transfer : LibusbDouble::transfers()) {
+            order += (transfer.endpoint & 0x80) != 0 ? 'I' : 'O';
+        }
+        return order;
+    }
+
+    UsbContext context;
+    Socket socket;
+    Progress progress;
+    int refusal = 0;
+};
+
+TEST_F(FileSenderTest, PartByPartEachPartWaitsForItsAcknowledgement) {
+    Bytes file = image(600);
+    Answering calculator;
+    ASSERT_FALSE(send(file, false));
+    Bytes expected = fileCommand(0, file);
+    for (uint32_t number = 1; number <= 3; ++number) {
+        const Bytes packet = part(file, number);
+        expected.insert(expected.end(), packet.begin(), packet.end());
+    }
+    EXPECT_EQ(LibusbDouble::bytesSent(), expected);
+    EXPECT_EQ(transferOrder(), "OIOIOIOI");
+    EXPECT_EQ(progress.last, 3);
+    EXPECT_EQ(refusal, CasioStorage::notRefused);
+}
+
+// One OUT and one IN transfer per part, the acknowledgements trailing by one, the last read
+// before the call returns.
+TEST_F(FileSenderTest, PipelinedPartsGoOutBeforeTheAnswerToTheOneBefore) {
+    Bytes file = image(1000);
+    Answering calculator;
+    ASSERT_FALSE(send(file, true));
+    Bytes expected = fileCommand(0, file);
+    for (uint32_t number = 1; number <= 4; ++number) {
+        const Bytes packet = part(file, number);
+        expected.insert(expected.end(), packet.begin(), packet.end());
+    }
+    EXPECT_EQ(LibusbDouble::bytesSent(), expected);
+    EXPECT_EQ(transferOrder(), "OI"
+                               "O"
+                               "OI"
+                               "OI"
+                               "OI"
+                               "I");
+    EXPECT_EQ(progress.last, 4);
+    EXPECT_EQ(progress.count, 4);
+}
+
+// Whatever is not a plain acknowledgement breaks a pipelined transfer; the answer still owed
+// for the part in flight is read, and nothing more is sent.
+TEST_F(FileSenderTest, AnythingButAnAcknowledgementBreaksAPipelinedTransfer) {
+    const struct {
+        const char* name;
+        Bytes answer;
+    } cases[] = {
+        {"a request to send again", wire::refusal(wire::refusedResend)},
+        {"memory full", wire::refusal(wire::refusedFull)},
+        {"a damaged acknowledgement", {0x06, '0', '0', '0', '7', '1'}},
+        {"another acknowledgement", wire::acknowledgement(wire::ackOverwrite)},
+    };
+    for (const auto& scenario : cases) {
+        LibusbDouble::clearScript();
+        ASSERT_FALSE(socket.setDeviceHandle(CalcConnector::connect(&context)));
+        LibusbDouble::clearTransfers();
+        progress = Progress();
+        Bytes file = image(1000);
+        Answering calculator;
+        calculator.answers[2] = scenario.answer; // part 2
+        EXPECT_TRUE(send(file, true)) << scenario.name;
+        EXPECT_EQ(refusal, CasioFileSender::pipelineBroken) << scenario.name;
+        // Command, part 1, part 2, part 3 out; their answers in, the last one owed included.
+        EXPECT_EQ(transferOrder(), "OIOOIOII") << scenario.name;
+    }
+}
+
+TEST_F(FileSenderTest, ASilentCalculatorBreaksAPipelinedTransferWithoutWaitingTwice) {
+    Bytes file = image(1000);
+    LibusbDouble::setResponder([](const Bytes& sent) {
+        if (sent[0] == wire::typeCommand) {
+            LibusbDouble::queueIn({wire::acknowledgement(), 0});
+        }
+    });
+    const long long start = LibusbDouble::now();
+    EXPECT_TRUE(send(file, true));
+    EXPECT_EQ(refusal, CasioFileSender::pipelineBroken);
+    EXPECT_LE(LibusbDouble::now() - start, 12000);
+}
+
+// The calculator asks before replacing a file: no leaves it, yes replaces it.
+TEST_F(FileSenderTest, AnExistingFileIsLeftOrReplacedAsAsked) {
+    for (const bool overwrite : {false, true}) {
+        LibusbDouble::clearTransfers();
+        LibusbDouble::clearScript();
+        Bytes file = image(100);
+        Answering calculator;
+        calculator.answers[0] = wire::refusal(wire::refusedExists);
+        EXPECT_EQ(send(file, false, overwrite), !overwrite);
+        const Bytes reply = overwrite ? wire::acknowledgement(wire::ackOverwrite)
+                                      : wire::refusal(wire::refusedOverwrite);
+        Bytes expected = fileCommand(overwrite ? 2 : 0, file);
+        expected.insert(expected.end(), reply.begin(), reply.end());
+        if (overwrite) {
+            const Bytes packet = part(file, 1);
+            expected.insert(expected.end(), packet.begin(), packet.end());
+        } else {
+            EXPECT_EQ(refusal, wire::refusedExists);
+        }
+        EXPECT_EQ(LibusbDouble::bytesSent(), expected) << overwrite;
+    }
+}
+
+TEST_F(FileSenderTest, ARefusalPartByPartIsReportedAndEndsTheFile) {
+    Bytes file = image(1000);
+    Answering calculator;
+    calculator.answers[2] = wire::refusal(wire::refusedFull);
+    EXPECT_TRUE(send(file, false));
+    EXPECT_EQ(refusal, wire::refusedFull);
+    EXPECT_EQ(transferOrder(), "OIOIOI");
+    EXPECT_EQ(progress.last, 1);
+}
+
+TEST_F(FileSenderTest, FilesTheProtocolCannotCarryAreRefusedBeforeAnything) {
+    for (size_t size : {size_t(0), size_t(CasioFileSender::maxFileSize) + 1}) {
+        Bytes file(size);
+        EXPECT_TRUE(send(file, false)) << size;
+    }
+    EXPECT_TRUE(LibusbDouble::transfers().empty());
+}
+
+} // namespace
