@@ -18,10 +18,6 @@ std::string escapeHeavyBytes(size_t size) {
     return bytes;
 }
 
-bool sanitizerReported(const RunResult& run) {
-    return contains(run.err, "Sanitizer") || contains(run.err, "runtime error:");
-}
-
 class TolvaneE2eTest : public ::testing::Test {
 protected:
     // tolvane ARGS under the virtual calculator, its storage in "storage", in the working

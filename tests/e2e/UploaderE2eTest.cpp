@@ -28,11 +28,6 @@ std::string answerHex(const std::string& header) {
     return hex;
 }
 
-// A sanitized build reports memory and undefined-behaviour errors on standard error.
-bool sanitizerReported(const RunResult& run) {
-    return contains(run.err, "Sanitizer") || contains(run.err, "runtime error:");
-}
-
 class UploaderE2eTest : public ::testing::Test {
 protected:
     // Runs the uploader with these arguments (or another command) in the working directory,

@@ -7,6 +7,7 @@
 #include "CasioProtocolTools.h"
 #include "CasioStorage.h"
 #include "LibusbDouble.h"
+#include "LinkOverDouble.h"
 #include "Log.h"
 #include "StdoutCapture.h"
 #include "UsbContext.h"
@@ -72,17 +73,8 @@ public:
     int count = 0;
 };
 
-class FileSenderTest : public ::testing::Test {
+class FileSenderTest : public LinkOverDouble {
 protected:
-    void SetUp() override {
-        LibusbDouble::reset();
-        LibusbDouble::addDevice(0x07CF, 0x6101);
-        Log::setLoglevel(-1);
-        context.initUsbContext();
-        ASSERT_FALSE(socket.setDeviceHandle(CalcConnector::connect(&context)));
-        LibusbDouble::clearTransfers();
-    }
-
     bool send(Bytes& file, bool pipelined, bool overwrite = false) {
         Buffer view(file.data(), static_cast<int>(file.size()));
         const CasioUpload upload = {"DIR", "GAME.G1A", "fls0", &view, overwrite, pipelined};
@@ -101,8 +93,6 @@ protected:
         return order;
     }
 
-    UsbContext context;
-    Socket socket;
     Progress progress;
     int refusal = 0;
 };
@@ -158,8 +148,7 @@ TEST_F(FileSenderTest, AnythingButAnAcknowledgementBreaksAPipelinedTransfer) {
     };
     for (const auto& scenario : cases) {
         LibusbDouble::clearScript();
-        ASSERT_FALSE(socket.setDeviceHandle(CalcConnector::connect(&context)));
-        LibusbDouble::clearTransfers();
+        connectAgain();
         progress = Progress();
         Bytes file = image(1000);
         Answering calculator;

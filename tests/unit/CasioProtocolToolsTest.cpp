@@ -1,6 +1,7 @@
 #include "CasioProtocolTools.h"
 #include "CalcConnector.h"
 #include "LibusbDouble.h"
+#include "LinkOverDouble.h"
 #include "Log.h"
 #include "StdoutCapture.h"
 #include "UsbContext.h"
@@ -26,17 +27,9 @@ const Bytes connectRequest = packet(0x05, "00070");
 const Bytes disconnectSignal = packet(0x18, "00070");
 const Bytes fileExists = packet(0x15, "0206E");
 
-class ProtocolTest : public ::testing::Test {
+class ProtocolTest : public LinkOverDouble {
 protected:
-    void SetUp() override {
-        LibusbDouble::reset();
-        LibusbDouble::addDevice(0x07CF, 0x6101);
-        Log::setLoglevel(-1);
-        context.initUsbContext();
-        ASSERT_FALSE(socket.setDeviceHandle(CalcConnector::connect(&context)));
-        LibusbDouble::clearTransfers();
-        Log::setLoglevel(LOGLEVEL_INFO);
-    }
+    ProtocolTest() : LinkOverDouble(LOGLEVEL_INFO) {}
 
     bool exchange(Bytes toSend, int timeout, CasioPacketInfo* answer) {
         Buffer packetBuffer(toSend.data(), static_cast<int>(toSend.size()));
@@ -55,9 +48,6 @@ protected:
         }
         return count;
     }
-
-    UsbContext context;
-    Socket socket;
 };
 
 TEST_F(ProtocolTest, ConnectSendsAZeroByteThenRequestsUntilAcknowledged) {

@@ -9,6 +9,7 @@
 #include "CasioProtocolTools.h"
 #include "LibusbDouble.h"
 #include "LinkInterrupt.h"
+#include "LinkOverDouble.h"
 #include "Log.h"
 #include "StdoutCapture.h"
 #include "UsbContext.h"
@@ -159,17 +160,11 @@ public:
     std::vector<std::string> lines;
 };
 
-class StorageTest : public ::testing::Test {
+class StorageTest : public LinkOverDouble {
 protected:
     void SetUp() override {
-        LibusbDouble::reset();
         LinkInterrupt::clear();
-        LibusbDouble::addDevice(0x07CF, 0x6101);
-        Log::setLoglevel(-1);
-        context.initUsbContext();
-        ASSERT_FALSE(socket.setDeviceHandle(CalcConnector::connect(&context)));
-        LibusbDouble::clearTransfers();
-        Log::setLoglevel(LOGLEVEL_ERROR);
+        LinkOverDouble::SetUp();
     }
     void TearDown() override { LinkInterrupt::clear(); }
 
@@ -180,8 +175,6 @@ protected:
         return failed;
     }
 
-    UsbContext context;
-    Socket socket;
     std::string printed;
 };
 

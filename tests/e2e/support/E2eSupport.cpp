@@ -167,6 +167,10 @@ RunResult runOnCalculator(const std::vector<std::string>& options,
     return runCaptured(argv, directory);
 }
 
+bool sanitizerReported(const RunResult& run) {
+    return contains(run.err, "Sanitizer") || contains(run.err, "runtime error:");
+}
+
 std::vector<std::string> violationsIn(const std::string& report) {
     std::vector<std::string> lines;
     size_t start = 0;

@@ -27,6 +27,9 @@ RunResult runOnTerminal(const std::vector<std::string>& argv, const std::string&
 RunResult runOnCalculator(const std::vector<std::string>& options,
                           const std::vector<std::string>& command, const std::string& directory);
 
+// A sanitized build reports memory and undefined-behaviour errors on standard error.
+bool sanitizerReported(const RunResult& run);
+
 // The report lines that mark the host's violations.
 std::vector<std::string> violationsIn(const std::string& report);
 
