@@ -14,7 +14,8 @@ void AnswerQueue::push(Bytes answer, Subject subject, bool genuine, Clock::durat
                   arrival,
                   (waiting ? turnarounds.busy : turnarounds.idle) + work,
                   {}};
-    // A waiting packet is started on once the answer before it is read.
+    // A packet that has to wait is started on only once the answer before it is read:
+    // next() sets its time then.
     queued.ready = arrival + queued.delay;
     answers.push_back(std::move(queued));
 }
