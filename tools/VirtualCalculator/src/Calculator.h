@@ -131,6 +131,7 @@ private:
     std::optional<Upload> overwriteAsked; // refused with 15 02, the host may still confirm
     std::optional<CalculatorTurn> turn;   // accepted, or under way once started
     std::string currentFlaw;              // how the turn's current packet went out wrong
+    bool flawIsDamage = false;            // a wrong checksum, which the host must notice
     bool flawsUsed = false;               // the file flaws strike once
     std::string lastStored;
     LastPacket last;
