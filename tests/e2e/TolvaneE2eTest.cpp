@@ -253,6 +253,47 @@ TEST_F(TolvaneE2eTest, SendStoresEveryFileInOneSession) {
     EXPECT_EQ(stored("crd0/DIR/HELLO.TXT"), "hello\n");
 }
 
+// Pipelined by default: one OUT and one IN transfer per part all the same, besides the zero
+// byte, the opening check, the file command and the terminate (and four answers).
+TEST_F(TolvaneE2eTest, APipelinedSendCostsOneTransferEachWayPerPart) {
+    const std::string bytes = escapeHeavyBytes(40 * 256 + 17);
+    writeFile(directory / "PIPE.BIN", bytes);
+    const RunResult result = run({"send", "PIPE.BIN"});
+    EXPECT_EQ(result.status, 0) << result.err;
+    EXPECT_TRUE(stored("fls0/PIPE.BIN") == bytes);
+    EXPECT_TRUE(contains(result.err, "the host made 45 OUT and 44 IN transfers")) << result.err;
+    EXPECT_TRUE(contains(result.err, "40 of 41 parts of")) << "parts went ahead: " << result.err;
+}
+
+// A link that cannot take pipelined parts: the file is sent again part by part, on a fresh
+// link, and so are the files after it.
+TEST_F(TolvaneE2eTest, ALinkThatCannotPipelineStillGetsEveryFileWhole) {
+    const std::string first = patternBytes(3000, 1);
+    const std::string second = patternBytes(2000, 2);
+    writeFile(directory / "ONE.BIN", first);
+    writeFile(directory / "TWO.BIN", second);
+    const RunResult result = run({"send", "ONE.BIN", "TWO.BIN"}, {"--cannot-pipeline"});
+    EXPECT_EQ(result.status, 0) << result.err;
+    EXPECT_TRUE(stored("fls0/ONE.BIN") == first);
+    EXPECT_TRUE(stored("fls0/TWO.BIN") == second);
+    EXPECT_EQ(count(result.err, "The link does not take pipelined parts"), 1u) << result.err;
+    EXPECT_EQ(count(result.err, "which this link cannot take"), 1u) << "no pipelining after";
+}
+
+// A refusal in mid-file breaks the pipelined transfer; the second try, part by part, meets it
+// again and reports it. Nothing is tried a third time.
+TEST_F(TolvaneE2eTest, AFullMemoryInMidPipelineIsReportedAfterOneSecondTry) {
+    writeFile(directory / "FULL.BIN", patternBytes(2000));
+    const RunResult result =
+        run({"send", "FULL.BIN"}, {"--refuse", "part:3:05", "--refuse", "part:3:05"});
+    EXPECT_EQ(result.status, 1);
+    EXPECT_TRUE(contains(result.err, "FULL.BIN: not sent: the calculator's memory is full"))
+        << result.err;
+    EXPECT_EQ(count(result.err, "fault refuse"), 2u) << result.err;
+    EXPECT_TRUE(contains(result.err, "claimed the interface 2 times")) << result.err;
+    EXPECT_FALSE(fileExists(directory / "storage/fls0/FULL.BIN"));
+}
+
 // Nothing is sent, not even the connection opened, unless every file can go.
 TEST_F(TolvaneE2eTest, SendChecksEveryLocalFileBeforeConnecting) {
     writeFile(directory / "GOOD.TXT", "good");
