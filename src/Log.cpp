@@ -4,7 +4,7 @@
 #include <cstdarg>
 
 int Log::loglevel = LOGLEVEL_ERROR;
-int Log::directLevel = INT_MIN;
+int Log::detailLevel = INT_MIN;
 FILE* Log::output = nullptr; // standard output; stdout is no constant to start from
 
 void Log::setLoglevel(int newLoglevel) {
@@ -23,8 +23,8 @@ FILE* Log::getOutput() {
     return output != nullptr ? output : stdout;
 }
 
-void Log::setDirectLevel(int level) {
-    directLevel = level;
+void Log::setDetailLevel(int level) {
+    detailLevel = level;
 }
 
 void Log::debug(const char* messageToLog) {
@@ -51,8 +51,14 @@ void Log::error(const char* messageToLog) {
     }
 }
 
+void Log::detailError(const char* messageToLog) {
+    if (loglevel >= detailLevel) {
+        error(messageToLog);
+    }
+}
+
 void Log::direct(const char* format, ...) {
-    if (loglevel < directLevel) {
+    if (loglevel < detailLevel) {
         return;
     }
     va_list arguments;

@@ -19,18 +19,21 @@ public:
     static int getLoglevel();
     static void setOutput(FILE* stream);
     static FILE* getOutput();
-    // Direct lines carry the numbers behind a message; by default they are printed whatever
-    // the level. A program may print them only from `level` on.
-    static void setDirectLevel(int level);
+    // Detail lines tell how a failure came about, transfer by transfer and byte by byte: each
+    // failed transfer, and the numbers behind a damaged packet (the direct lines). They are
+    // printed as they always were (failed transfers as errors, direct lines whatever the
+    // level) unless a program asks for them only from `level` on.
+    static void setDetailLevel(int level);
 
     static void debug(const char* messageToLog);
     static void info(const char* messageToLog);
     static void warning(const char* messageToLog);
     static void error(const char* messageToLog);
+    static void detailError(const char* messageToLog);
     static void direct(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
 private:
     static int loglevel;
-    static int directLevel;
+    static int detailLevel;
     static FILE* output;
 };

@@ -36,7 +36,7 @@ bool Socket::setDeviceHandle(libusb_device_handle* newDeviceHandle) {
 
 SOCKET_RESULT Socket::sendBuffer(Buffer* bufferToSend) {
     if (bulkTransfereBuffer(bufferToSend, sendEndpoint)) {
-        Log::error("receiveBuffer: Error sending bulk");
+        Log::detailError("receiveBuffer: Error sending bulk");
         return SOCKET_ERROR;
     }
     return SOCKET_OK;
@@ -44,7 +44,7 @@ SOCKET_RESULT Socket::sendBuffer(Buffer* bufferToSend) {
 
 SOCKET_RESULT Socket::receiveBuffer(Buffer* bufferToFill) {
     if (bulkTransfereBuffer(bufferToFill, receiveEndpoint)) {
-        Log::error("receiveBuffer: Error receiving bulk");
+        Log::detailError("receiveBuffer: Error receiving bulk");
         return SOCKET_ERROR;
     }
     return SOCKET_OK;
@@ -52,12 +52,12 @@ SOCKET_RESULT Socket::receiveBuffer(Buffer* bufferToFill) {
 
 bool Socket::bulkTransfereBuffer(Buffer* bufferToUse, unsigned char endpoint) {
     if (!isConnected) {
-        Log::error("bulkTransfere: Not connected !");
+        Log::detailError("bulkTransfere: Not connected !");
         bufferToUse->setSize(0);
         return true;
     }
     if (transfer(bufferToUse, endpoint) != 0) {
-        Log::error("bulkTransfereBuffer: Error in bulk transfere");
+        Log::detailError("bulkTransfereBuffer: Error in bulk transfere");
         return true;
     }
     return false;

@@ -81,8 +81,9 @@ int run(const Command& command, const CommandLine& line) {
 int main(int argc, char** argv) {
     Log::setOutput(stderr);
     Log::setLoglevel(LOGLEVEL_WARNING);
-    // The numbers behind a damaged packet are protocol detail.
-    Log::setDirectLevel(LOGLEVEL_DEBUG);
+    // Each failed transfer, and the numbers behind a damaged packet, are protocol detail: the
+    // lines that sum them up say what went wrong.
+    Log::setDetailLevel(LOGLEVEL_DEBUG);
 
     const std::vector<std::string> words(argv + 1, argv + argc);
     const std::vector<std::string> leading = leadingOptions(words);

@@ -37,28 +37,32 @@ TEST(Log, MessageIsNeverUsedAsAFormat) {
 }
 
 // A program may send every line elsewhere, and print the direct lines only from a level on.
-TEST(Log, TheStreamAndTheLevelOfDirectLinesAreSettings) {
+TEST(Log, TheStreamAndTheLevelOfDetailLinesAreSettings) {
     FILE* elsewhere = tmpfile();
     ASSERT_NE(elsewhere, nullptr);
     Log::setOutput(elsewhere);
     Log::setLoglevel(-1);
     Log::direct("%d vs %d\n", 1, 2); // whatever the level, by default
     Log::setLoglevel(LOGLEVEL_WARNING);
-    Log::setDirectLevel(LOGLEVEL_DEBUG);
+    Log::detailError("a transfer failed");
+    Log::setDetailLevel(LOGLEVEL_DEBUG);
     StdoutCapture capture;
     Log::warning("w");
     Log::direct("hidden %d\n", 3);
+    Log::detailError("hidden transfer");
     Log::setLoglevel(LOGLEVEL_DEBUG);
     Log::direct("shown %d\n", 4);
+    Log::detailError("shown transfer");
     Log::setOutput(stdout);
-    Log::setDirectLevel(INT_MIN);
+    Log::setDetailLevel(INT_MIN);
     EXPECT_EQ(capture.finish(), "");
 
-    char written[64] = {};
+    char written[128] = {};
     rewind(elsewhere);
     const size_t length = fread(written, 1, sizeof written - 1, elsewhere);
     fclose(elsewhere);
-    EXPECT_EQ(std::string(written, length), "1 vs 2\n[WARNING]: w\nshown 4\n");
+    EXPECT_EQ(std::string(written, length), "1 vs 2\n[ERROR]: a transfer failed\n[WARNING]: w\n"
+                                            "shown 4\n[ERROR]: shown transfer\n");
 }
 
 TEST(TolvaneVersion, BannerIsPrintedWhateverTheLevel) {

@@ -441,11 +441,11 @@ TEST_F(SocketToolsTest, TenSecondsOfSilenceEndTheTries) {
          9},
     };
     for (const auto& scenario : cases) {
-        LibusbDouble::reset();
-        LibusbDouble::addDevice(calcVendor, calcProduct);
+        LibusbDouble::clearScript();
         Socket fresh;
         bool unconnected = true;
         connect(fresh, &unconnected);
+        LibusbDouble::clearTransfers();
         for (const auto& step : scenario.steps) {
             LibusbDouble::queueIn(step);
         }

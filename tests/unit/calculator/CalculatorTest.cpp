@@ -524,10 +524,15 @@ ParsedOptions parse(std::vector<std::string> arguments) {
 }
 
 TEST(OptionsTest, ReadsFaultsAndTheCommand) {
-    const ParsedOptions parsed = parse({"--capacity", "4096", "--silent", "part:12:3", "--refuse",
-                                        "request:A", "--no-device", "--", "prog", "--silent", "x"});
+    const ParsedOptions parsed =
+        parse({"--capacity", "4096", "--silent", "part:12:3", "--refuse", "request:A",
+               "--no-device", "--idle-turnaround", "30", "--busy-turnaround", "3",
+               "--cannot-pipeline", "--", "prog", "--silent", "x"});
     ASSERT_EQ(parsed.outcome, ParsedOptions::Run) << parsed.error;
     EXPECT_EQ(parsed.options.capacity, 4096);
+    EXPECT_EQ(parsed.options.idleTurnaroundMs, 30);
+    EXPECT_EQ(parsed.options.busyTurnaroundMs, 3);
+    EXPECT_TRUE(parsed.options.cannotPipeline);
     EXPECT_TRUE(parsed.options.noDevice);
     EXPECT_EQ(parsed.options.command, (std::vector<std::string>{"prog", "--silent", "x"}));
     ASSERT_EQ(parsed.options.faults.size(), 2u);
@@ -550,6 +555,9 @@ TEST(OptionsTest, RejectsWhatItCannotHonour) {
              {"--refuse", "request:100", "--", "prog"},
              {"--unplug", "parts:1", "--", "prog"},
              {"--stream", "log.bin", "--corrupt", "connect", "--", "prog"},
+             {"--stream", "log.bin", "--cannot-pipeline", "--", "prog"},
+             {"--idle-turnaround", "2.5", "--", "prog"},
+             {"--busy-turnaround", "-3", "--", "prog"},
              {"--capacity", "-1", "--", "prog"}}) {
         EXPECT_EQ(parse(arguments).outcome, ParsedOptions::Invalid) << arguments[0];
     }

@@ -6,8 +6,6 @@
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
 constexpr uint8_t gapByte = 0x00;
 constexpr unsigned modeAsk = 0x00;
 constexpr unsigned modeStop = 0x01;
@@ -81,6 +79,18 @@ bool isPlainAck(const Packet& packet) {
     return packet.type == wire::typeAck && packet.subtype == wire::ackPlain && packet.data.empty();
 }
 
+AnswerQueue::Subject subjectOf(const Packet& packet, bool taken) {
+    if (packet.type != wire::typeData) {
+        return AnswerQueue::Subject::Other;
+    }
+    return taken ? AnswerQueue::Subject::TakenPart : AnswerQueue::Subject::UntakenPart;
+}
+
+std::string partName(const Packet& packet) {
+    const std::optional<unsigned> number = wire::readHex(packet.data, 4, 4);
+    return number ? "part " + std::to_string(*number) : "a part";
+}
+
 bool isResendRequest(const Packet& packet) {
     return packet.type == wire::typeRefusal && packet.subtype == wire::refusedResend;
 }
@@ -88,7 +98,8 @@ bool isResendRequest(const Packet& packet) {
 } // namespace
 
 Calculator::Calculator(const Storage& storage, Report& report, Settings settings, FaultPlan faults)
-    : storage(storage), report(report), settings(std::move(settings)), faults(std::move(faults)) {}
+    : storage(storage), report(report), settings(std::move(settings)), faults(std::move(faults)),
+      answers(this->settings.turnarounds, this->settings.now) {}
 
 void Calculator::received(const Bytes& bytes) {
     if (phase == Phase::Terminated) {
@@ -110,25 +121,60 @@ void Calculator::onFrame(const Frame& frame) {
     if (isCopyOfLast(frame.raw)) {
         report.note("the host sent its last packet again; answering it again");
         last.answerSpoiled = false;
+        answers.clear();
         if (last.answer) {
-            owe(*last.answer, true);
+            owe(*last.answer, last.subject, true);
         }
+        return;
+    }
+    if (isPipelinedPart(frame)) {
+        takePipelined(frame);
         return;
     }
     // A host may end the link without reading what it no longer wants.
     const bool terminating = frame.packet && frame.packet->type == wire::typeTerminate;
-    if (owed && !hostGaveUp && !terminating) {
+    if (answerUnread() && !terminating) {
         report.violation("a packet came while the answer to the one before was still unread: " +
                          wire::hexDump(frame.raw));
     }
-    owed.reset();
+    answers.clear();
     if (!frame.packet) {
         last = LastPacket{frame.raw, true, std::nullopt, false};
-        owe(refuse(frame.problem + ": " + wire::hexDump(frame.raw)), true);
-        last.answer = owed;
+        last.answer = refuse(frame.problem + ": " + wire::hexDump(frame.raw));
+        owe(*last.answer, AnswerQueue::Subject::Other, true);
         return;
     }
     handle(*frame.packet, frame.raw);
+}
+
+bool Calculator::answerUnread() const {
+    return !answers.empty() && !hostGaveUp;
+}
+
+// In the data phase of an upload the next part may come before the answer to the one
+// before it has been read.
+bool Calculator::partsMayComeAhead() const {
+    return upload && answerUnread() && answers.onlyParts();
+}
+
+bool Calculator::isPipelinedPart(const Frame& frame) const {
+    return frame.packet && frame.packet->type == wire::typeData && partsMayComeAhead();
+}
+
+void Calculator::takePipelined(const Frame& frame) {
+    const bool behindUntaken = answers.holdsUntakenPart();
+    if (!settings.cannotPipeline && !behindUntaken) {
+        handle(*frame.packet, frame.raw);
+        return;
+    }
+    // Once a part is on the wire behind one that was not taken, the host cannot mend the
+    // order: it must send the parts again, or start over.
+    report.note(
+        partName(*frame.packet) + " came pipelined" +
+        (behindUntaken ? " behind a part that was not taken" : ", which this link cannot take") +
+        ": asked for it again (15 01), not taken");
+    last = LastPacket{frame.raw, false, std::nullopt, false};
+    owe(wire::refusal(wire::refusedResend), AnswerQueue::Subject::UntakenPart, false);
 }
 
 bool Calculator::isCopyOfLast(const Bytes& raw) const {
@@ -150,7 +196,7 @@ void Calculator::handle(const Packet& packet, const Bytes& raw) {
             // Not taken: a copy sent again is a new packet.
             owe(wire::refusal(fault->kind == Fault::Resend ? wire::refusedResend
                                                            : fault->refusalSubtype),
-                false);
+                subjectOf(packet, false), false);
             return;
         case Fault::Silent:
             silentTransfers = fault->silentTransfers == 0 ? -1 : long(fault->silentTransfers);
@@ -159,18 +205,20 @@ void Calculator::handle(const Packet& packet, const Bytes& raw) {
             break;
         }
     }
+    const unsigned long takenBefore = partsTaken;
     last.answer = process(packet);
     last.processed = true;
+    last.subject = subjectOf(packet, partsTaken != takenBefore);
     if (last.answer) {
         lastSentIntact = last.answer;
     }
     if (fault && spoilsAnswer(*fault)) {
-        owe(spoiledAnswer(*fault, last.answer), false);
+        owe(spoiledAnswer(*fault, last.answer), last.subject, false);
         last.answerSpoiled = true;
     } else if (flawedSend) {
-        owe(*flawedSend, true);
+        owe(*flawedSend, last.subject, true);
     } else if (last.answer) {
-        owe(*last.answer, true);
+        owe(*last.answer, last.subject, true);
     }
     flawedSend.reset();
 }
@@ -585,6 +633,7 @@ Bytes Calculator::optimize(const wire::CommandData& data) {
         return wire::refusal(wire::refusedError);
     }
     report.note("optimized " + data.device);
+    work = settings.optimizeDelay;
     return wire::acknowledgement();
 }
 
@@ -602,6 +651,11 @@ std::optional<Bytes> Calculator::filePart(const Packet& packet) {
     }
     upload->data.insert(upload->data.end(), packet.data.begin() + wire::partHeaderSize,
                         packet.data.end());
+    ++partsTaken;
+    // Answers still queued are to the parts before it.
+    if (!answers.empty()) {
+        ++upload->pipelinedParts;
+    }
     if (++upload->nextPart > upload->partCount) {
         storeUpload();
     }
@@ -635,6 +689,11 @@ std::string Calculator::checkPart(const Bytes& data) const {
 void Calculator::storeUpload() {
     if (storage.store(upload->path, upload->data)) {
         report.note("stored " + upload->path + " (" + std::to_string(upload->size) + " bytes)");
+        if (upload->pipelinedParts > 0) {
+            report.note(std::to_string(upload->pipelinedParts) + " of " +
+                        std::to_string(upload->partCount) + " parts of " + upload->path +
+                        " came pipelined");
+        }
     } else {
         report.failure("could not write " + upload->path);
     }
@@ -647,53 +706,48 @@ Bytes Calculator::refuse(const std::string& violation) {
     return wire::refusal(wire::refusedPlain);
 }
 
-void Calculator::owe(Bytes answer, bool genuine) {
-    owed = std::move(answer);
-    owedGenuine = genuine;
-    owedFrom = Clock::now();
+void Calculator::owe(Bytes answer, AnswerQueue::Subject subject, bool genuine) {
+    answers.push(std::move(answer), subject, genuine, work);
+    work = AnswerQueue::Clock::duration::zero();
     hostGaveUp = false;
 }
 
 void Calculator::inTransferStarted() {
-    if (reader.waiting().empty()) {
+    // A host that pipelines may read the answer to one part while the next is on its way.
+    const Bytes& waiting = reader.waiting();
+    if (waiting.empty() || (waiting.front() == wire::typeData && partsMayComeAhead())) {
         return;
     }
     const std::optional<size_t> announced = reader.announcedSize();
-    report.violation("the host waits for an answer to an incomplete packet: " +
-                     std::to_string(reader.waiting().size()) + " bytes came" +
-                     (announced ? " of the " + std::to_string(*announced) + " announced" : "") +
-                     ": " + wire::hexDump(reader.waiting()));
+    report.violation(
+        "the host waits for an answer to an incomplete packet: " + std::to_string(waiting.size()) +
+        " bytes came" + (announced ? " of the " + std::to_string(*announced) + " announced" : "") +
+        ": " + wire::hexDump(waiting));
     reader.drop();
-    owe(wire::refusal(wire::refusedPlain), true);
+    answers.clear();
+    owe(wire::refusal(wire::refusedPlain), AnswerQueue::Subject::Other, true);
 }
 
 std::optional<Bytes> Calculator::nextAnswer(size_t maxLength) {
-    if (gone || !owed || silentTransfers != 0) {
+    if (gone || silentTransfers != 0) {
         return std::nullopt;
     }
-    // Optimizing takes its time: the acknowledgement comes only then.
-    const bool optimizing = last.raw.size() > 2 && last.raw[0] == wire::typeCommand &&
-                            wire::readHex(last.raw, 1, 2) == wire::commandOptimize;
-    if (optimizing && Clock::now() < owedFrom + settings.optimizeDelay) {
+    std::optional<AnswerQueue::Piece> piece = answers.next(maxLength);
+    if (!piece) {
         return std::nullopt;
     }
-    const size_t length = std::min(maxLength, owed->size());
-    Bytes piece(owed->begin(), owed->begin() + static_cast<long>(length));
-    owed->erase(owed->begin(), owed->begin() + static_cast<long>(length));
-    if (owed->empty()) {
-        owed.reset();
-        if (owedGenuine) {
-            last.answerSpoiled = false;
-        }
+    // The answer to the last packet is the last one queued.
+    if (piece->endsAnswer && piece->genuine && answers.empty()) {
+        last.answerSpoiled = false;
     }
-    return piece;
+    return std::move(piece->bytes);
 }
 
 void Calculator::inTransferAbandoned() {
     if (silentTransfers > 0) {
         --silentTransfers;
     }
-    if (owed) {
+    if (!answers.empty()) {
         hostGaveUp = true;
         last.answerSpoiled = true;
     }
@@ -712,7 +766,8 @@ void Calculator::deviceOpened() {
     currentFlaw.clear();
     last = LastPacket{};
     lastSentIntact.reset();
-    owed.reset();
+    answers.clear();
+    work = AnswerQueue::Clock::duration::zero();
     hostGaveUp = false;
 }
 

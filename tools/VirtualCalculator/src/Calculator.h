@@ -1,5 +1,6 @@
 #pragma once
 
+#include "AnswerQueue.h"
 #include "CalculatorTurn.h"
 #include "Faults.h"
 #include "PacketReader.h"
@@ -30,6 +31,9 @@ public:
         bool listFolders = false;             // listings also show each folder, nameless
         std::chrono::milliseconds optimizeDelay{0};
         CalculatorTurn::FileFlaws fileFlaws; // for the first file sent
+        AnswerQueue::Turnarounds turnarounds;
+        bool cannotPipeline = false; // a link that breaks on a part sent before an answer is read
+        AnswerQueue::Now now = AnswerQueue::Clock::now;
     };
 
     Calculator(const Storage& storage, Report& report, Settings settings, FaultPlan faults);
@@ -55,6 +59,7 @@ private:
         unsigned long size = 0;
         unsigned long partCount = 0;
         unsigned long nextPart = 1;
+        unsigned long pipelinedParts = 0;
         Bytes data;
     };
 
@@ -65,11 +70,16 @@ private:
         bool processed = false;
         std::optional<Bytes> answer; // what the calculator itself answered
         bool answerSpoiled = false;  // the host never got that answer intact
+        AnswerQueue::Subject subject = AnswerQueue::Subject::Other;
     };
 
     void endSession();
     void onFrame(const Frame& frame);
     bool isCopyOfLast(const Bytes& raw) const;
+    bool answerUnread() const;
+    bool partsMayComeAhead() const;
+    bool isPipelinedPart(const Frame& frame) const;
+    void takePipelined(const Frame& frame);
     void handle(const Packet& packet, const Bytes& raw);
     std::optional<Bytes> process(const Packet& packet);
     std::optional<Bytes> hostActive(const Packet& packet);
@@ -106,7 +116,7 @@ private:
 
     // Reports the violation; the host gets a plain refusal.
     Bytes refuse(const std::string& violation);
-    void owe(Bytes answer, bool genuine);
+    void owe(Bytes answer, AnswerQueue::Subject subject, bool genuine);
 
     const Storage& storage;
     Report& report;
@@ -127,9 +137,9 @@ private:
     std::optional<Bytes> lastSentIntact; // for a host that asks for it again (15 01)
     std::optional<Bytes> flawedSend;     // the current packet as it goes out, when spoiled
 
-    std::optional<Bytes> owed; // answer bytes the host has yet to read
-    bool owedGenuine = false;
-    std::chrono::steady_clock::time_point owedFrom; // a slow calculator answers late
+    AnswerQueue answers;                  // what the host has yet to read
+    AnswerQueue::Clock::duration work{0}; // beyond the turnaround, for the answer now made
+    unsigned long partsTaken = 0;
     bool hostGaveUp = false;  // an IN transfer timed out while an answer was owed
     long silentTransfers = 0; // IN transfers still to leave unanswered; -1: all of them
     bool gone = false;

@@ -35,12 +35,16 @@ bool applyValue(Options& options, const std::string& option, const std::string& 
         options.capacity = parseNonNegative(value);
         return options.capacity.has_value();
     }
-    if (option == "--optimize-delay" || option == "--announce-size") {
+    if (option == "--optimize-delay" || option == "--announce-size" ||
+        option == "--idle-turnaround" || option == "--busy-turnaround") {
         const std::optional<long long> number = parseNonNegative(value);
-        if (option == "--optimize-delay") {
-            options.optimizeDelayMs = number.value_or(0);
-        } else {
+        if (option == "--announce-size") {
             options.announcedSize = number;
+        } else {
+            long long& milliseconds = option == "--optimize-delay"    ? options.optimizeDelayMs
+                                      : option == "--idle-turnaround" ? options.idleTurnaroundMs
+                                                                      : options.busyTurnaroundMs;
+            milliseconds = number.value_or(0);
         }
         return number && *number <= 0xFFFFFFFFLL;
     }
@@ -70,17 +74,18 @@ bool takesValue(const std::string& option) {
     return option == "--storage" || option == "--capacity" || option == "--report" ||
            option == "--stream" || option == "--chunk" || option == "--optimize-delay" ||
            option == "--announce-size" || option == "--stream-plan" || option == "--plug-after" ||
-           isFaultOption(option);
+           option == "--idle-turnaround" || option == "--busy-turnaround" || isFaultOption(option);
 }
 
 // Options without a value; false for any other.
 bool applyFlag(Options& options, const std::string& option) {
-    bool Options::*const flag = option == "--count-transfers" ? &Options::countTransfers
-                                : option == "--no-device"     ? &Options::noDevice
-                                : option == "--long-info"     ? &Options::longInfo
-                                : option == "--list-folders"  ? &Options::listFolders
-                                : option == "--extra-part"    ? &Options::extraPart
-                                                              : nullptr;
+    bool Options::*const flag = option == "--count-transfers"   ? &Options::countTransfers
+                                : option == "--no-device"       ? &Options::noDevice
+                                : option == "--long-info"       ? &Options::longInfo
+                                : option == "--list-folders"    ? &Options::listFolders
+                                : option == "--extra-part"      ? &Options::extraPart
+                                : option == "--cannot-pipeline" ? &Options::cannotPipeline
+                                                                : nullptr;
     if (flag != nullptr) {
         options.*flag = true;
     }
@@ -89,10 +94,11 @@ bool applyFlag(Options& options, const std::string& option) {
 
 // The talking calculator only talks: it has no storage to fill and no packets to spoil.
 std::string conflicts(const Options& options) {
-    const bool storageCalculator = !options.storage.empty() || options.capacity ||
-                                   !options.faults.empty() || options.longInfo ||
-                                   options.listFolders || options.optimizeDelayMs > 0 ||
-                                   options.extraPart || options.announcedSize;
+    const bool storageCalculator =
+        !options.storage.empty() || options.capacity || !options.faults.empty() ||
+        options.longInfo || options.listFolders || options.optimizeDelayMs > 0 ||
+        options.extraPart || options.announcedSize || options.idleTurnaroundMs > 0 ||
+        options.busyTurnaroundMs > 0 || options.cannotPipeline;
     if (!options.stream.empty() && storageCalculator) {
         return "--stream goes with none of the storage calculator's options or faults";
     }
@@ -166,6 +172,16 @@ void printUsage() {
           "                       name and organisation of 20 bytes) instead of 164 bytes\n"
           "  --list-folders       listings also send an entry with an empty name per folder\n"
           "  --optimize-delay MS  answer the optimize command only after MS milliseconds\n"
+          "  --idle-turnaround MS\n"
+          "                       the calculator's time to answer a packet that came after\n"
+          "                       its previous answer was read (default 0; a real one takes\n"
+          "                       about 30 ms for a file part)\n"
+          "  --busy-turnaround MS\n"
+          "                       its time to answer a file part that came pipelined, before\n"
+          "                       the answer to the part before was read, counted from that\n"
+          "                       read (default 0; a real one: about 3 ms)\n"
+          "  --cannot-pipeline    a link that cannot take pipelined parts: such a part is\n"
+          "                       answered 15/01 (send it again) and not taken\n"
           "  --report FILE        write notes and violations there instead of standard error\n"
           "  --stream FILE        a calculator that only talks: once opened, it sends FILE's\n"
           "                       bytes on the IN endpoint, then falls silent\n"

@@ -20,6 +20,9 @@ struct Options {
     bool longInfo = false;
     bool listFolders = false;
     long long optimizeDelayMs = 0;
+    long long idleTurnaroundMs = 0;
+    long long busyTurnaroundMs = 0;
+    bool cannotPipeline = false;
     bool extraPart = false;
     std::optional<long long> announcedSize;
     std::vector<Fault> faults;

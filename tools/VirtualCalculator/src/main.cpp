@@ -83,6 +83,9 @@ std::unique_ptr<UsbPeer> makeCalculator(const Options& options, Report& report,
     settings.longInfo = options.longInfo;
     settings.listFolders = options.listFolders;
     settings.optimizeDelay = std::chrono::milliseconds(options.optimizeDelayMs);
+    settings.turnarounds = {std::chrono::milliseconds(options.idleTurnaroundMs),
+                            std::chrono::milliseconds(options.busyTurnaroundMs)};
+    settings.cannotPipeline = options.cannotPipeline;
     settings.fileFlaws = {options.announcedSize ? std::optional<uint32_t>(
                                                       static_cast<uint32_t>(*options.announcedSize))
                                                 : std::nullopt,
