@@ -5,6 +5,7 @@
 #include "CasioPacker.h"
 #include "CasioProtocolTools.h"
 #include "CasioStorage.h"
+#include "LinkInterrupt.h"
 #include "Log.h"
 #include "SocketTools.h"
 
@@ -81,6 +82,15 @@ bool readPartAnswer(Socket* socket) {
     return !is(answer, Tools::typeAck, 0x00);
 }
 
+// A stop asked for (Ctrl-C) ends the file before its next part, not after its last.
+bool stopAsked() {
+    if (!LinkInterrupt::requested()) {
+        return false;
+    }
+    Log::debug("Stopped before the next part, as asked");
+    return true;
+}
+
 } // namespace
 
 bool CasioFileSender::sendFile(Socket* socket, const CasioUpload& upload,
@@ -137,6 +147,9 @@ bool CasioFileSender::sendPartsInTurn(Socket* socket, Buffer* image, CasioSendLi
                                       int* refusal) {
     const int partCount = partCountOf(image);
     for (int index = 0; index < partCount; ++index) {
+        if (stopAsked()) {
+            return true;
+        }
         unsigned char packetData[packetArea];
         Buffer packet(packetData, packetArea);
         if (packPart(image, index, &packet)) {
@@ -163,6 +176,13 @@ bool CasioFileSender::sendPartsPipelined(Socket* socket, Buffer* image, CasioSen
     for (int index = 0; index <= partCount; ++index) {
         const bool sendsPart = index < partCount;
         const bool readsAnswer = index > 0;
+        if (sendsPart && stopAsked()) {
+            // The part in flight is still owed its answer.
+            if (readsAnswer) {
+                readPartAnswer(socket);
+            }
+            return true;
+        }
         socket->beginExchange();
         unsigned char packetData[packetArea];
         Buffer packet(packetData, packetArea);

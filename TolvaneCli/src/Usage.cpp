@@ -28,10 +28,16 @@ void printOption(const OptionSpec& option, FILE* stream) {
     fprintf(stream, "  %-22s  %s\n", optionNames(option).c_str(), help.c_str());
 }
 
+// An option as a usage line shows it: by its short name where it has one.
+std::string shortestName(const OptionSpec& option) {
+    return option.shortName != '\0' ? std::string("-") + option.shortName
+                                    : std::string("--") + option.longName;
+}
+
 std::string usageLine(const Command& command) {
     std::string line = std::string("tolvane ") + command.name;
     for (const OptionSpec& option : command.help.options) {
-        line += std::string(" [-") + option.shortName;
+        line += " [" + shortestName(option);
         if (option.valueName != nullptr) {
             line += std::string(" ") + option.valueName;
         }

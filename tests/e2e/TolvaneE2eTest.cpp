@@ -403,4 +403,22 @@ TEST_F(TolvaneE2eTest, AnInterruptedGetLeavesNoFileAndEndsTheLink) {
     EXPECT_FALSE(contains(result.err, "left without the terminate")) << result.err;
 }
 
+// Interrupted in mid-file, the upload stops at once rather than after its last part, the
+// link is terminated properly and the calculator keeps nothing of the file. (The pipelined
+// stop is covered by the file sender's unit tests.)
+TEST_F(TolvaneE2eTest, AnInterruptedSendStopsAndEndsTheLink) {
+    writeFile(directory / "BIG.BIN", patternBytes(4 * 1024 * 1024));
+    const RunResult result =
+        script("\"$TOLVANE\" send --no-pipeline BIG.BIN 2> err.txt & pid=$!; "
+               "until grep -q 'accepted fls0/BIG.BIN' report.txt 2> /dev/null; do sleep 0.05; "
+               "done; sleep 0.3; kill -INT $pid; wait $pid; echo \"status $?\"",
+               {"--storage", "storage", "--report", "report.txt"});
+    const std::string report = local("report.txt");
+    EXPECT_TRUE(violationsIn(report).empty()) << report;
+    EXPECT_EQ(result.out, "status 130\n") << result.err;
+    EXPECT_TRUE(contains(local("err.txt"), "Interrupted")) << local("err.txt");
+    EXPECT_TRUE(contains(report, "terminated")) << report;
+    EXPECT_TRUE(filesBelow(directory / "storage").empty());
+}
+
 } // namespace

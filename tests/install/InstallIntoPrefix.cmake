@@ -1,4 +1,4 @@
-# cmake -DBUILD_DIR=... -DPREFIX=... [-DCONFIG=...] -P InstallIntoPrefix.cmake
+# cmake -DBUILD_DIR=... -DPREFIX=... [-DCONFIG=...] [-DEXPECTED_FILES=a;b] -P InstallIntoPrefix.cmake
 # Starts from an empty prefix: a file left over from an earlier run must not hide a
 # missing install rule.
 foreach(var BUILD_DIR PREFIX)
@@ -18,3 +18,8 @@ execute_process(
 if(NOT result EQUAL 0)
     message(FATAL_ERROR "cmake --install failed: ${result}")
 endif()
+foreach(file IN LISTS EXPECTED_FILES)
+    if(NOT EXISTS "${PREFIX}/${file}")
+        message(FATAL_ERROR "cmake --install did not install ${file}")
+    endif()
+endforeach()

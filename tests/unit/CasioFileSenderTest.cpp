@@ -7,6 +7,7 @@
 #include "CasioProtocolTools.h"
 #include "CasioStorage.h"
 #include "LibusbDouble.h"
+#include "LinkInterrupt.h"
 #include "LinkOverDouble.h"
 #include "Log.h"
 #include "StdoutCapture.h"
@@ -62,15 +63,20 @@ public:
     int packets = 0;
 };
 
+// Also asks for a stop, as Ctrl-C does, once `stopAfter` parts are acknowledged.
 class Progress : public CasioSendListener {
 public:
     void partsAcknowledged(int parts, int partCount) override {
         EXPECT_EQ(parts, last + 1);
         last = parts;
         count = partCount;
+        if (parts == stopAfter) {
+            LinkInterrupt::request();
+        }
     }
     int last = 0;
     int count = 0;
+    int stopAfter = 0;
 };
 
 class FileSenderTest : public LinkOverDouble {
@@ -204,6 +210,31 @@ TEST_F(FileSenderTest, ARefusalPartByPartIsReportedAndEndsTheFile) {
     EXPECT_EQ(refusal, wire::refusedFull);
     EXPECT_EQ(transferOrder(), "OIOIOI");
     EXPECT_EQ(progress.last, 1);
+}
+
+// A stop ends the file before its next part, with nothing to send again; a pipelined part
+// in flight still has its answer read.
+TEST_F(FileSenderTest, AStopEndsTheFileBeforeItsNextPart) {
+    const struct {
+        bool pipelined;
+        std::string order;
+    } cases[] = {
+        {false, "OIOIOI"},  // command, parts 1 and 2
+        {true, "OIOOIOII"}, // command, parts 1 to 3, then the answer owed to part 3
+    };
+    for (const auto& scenario : cases) {
+        LibusbDouble::clearScript();
+        connectAgain();
+        progress = Progress();
+        progress.stopAfter = 2;
+        Bytes file = image(2000);
+        Answering calculator;
+        EXPECT_TRUE(send(file, scenario.pipelined));
+        LinkInterrupt::clear();
+        EXPECT_EQ(refusal, CasioStorage::notRefused) << scenario.pipelined;
+        EXPECT_EQ(transferOrder(), scenario.order) << scenario.pipelined;
+        EXPECT_EQ(progress.last, 2) << scenario.pipelined;
+    }
 }
 
 TEST_F(FileSenderTest, FilesTheProtocolCannotCarryAreRefusedBeforeAnything) {
