@@ -169,19 +169,24 @@ bool CasioProtocolTools::terminateProtocol(Socket* socket, unsigned char reason)
 
 bool CasioProtocolTools::receivePacket(Socket* socket, Buffer* packet) {
     const int capacity = packet->getSize();
-    int received = 0;
-    int needed = CasioPacker::packetSizeWithoutData;
-    // The header tells more as it arrives: whether data follows, then how much.
-    while (received < needed) {
-        Buffer rest(packet->getData() + received, capacity - received);
-        SocketTools::receiveBufferOrTimeout(socket, &rest, receiveTries, needed - received);
-        received += rest.getSize();
+    SocketTools::receiveBufferOrTimeout(socket, packet, receiveTries,
+                                        CasioPacker::packetSizeWithoutData);
+    int received = packet->getSize();
+    // The header tells more as it arrives: whether data follows, then how much. A packet that
+    // has begun comes without pause, so a receive that brings nothing ends it.
+    for (;;) {
         Buffer head(packet->getData(), received);
         const int announced = CasioPacker::announcedSize(&head);
-        if (received < needed || announced > capacity) {
+        if (received == 0 || received >= announced || announced > capacity ||
+            socket->shouldGiveUp()) {
             break;
         }
-        needed = announced;
+        Buffer rest(packet->getData() + received, capacity - received);
+        SocketTools::receiveBufferOrTimeout(socket, &rest, 1, announced - received);
+        if (rest.getSize() == 0) {
+            break;
+        }
+        received += rest.getSize();
     }
     packet->setSize(received);
     return received == 0;

@@ -49,7 +49,8 @@ public:
     static bool sendBarePacket(Socket* socket, unsigned char type, unsigned char subtype);
     // Ends the link properly: the terminate packet, then its acknowledgement.
     static bool terminateProtocol(Socket* socket, unsigned char reason);
-    // Receives one packet whole: its header, then as many bytes as the header announces.
-    // On return the size of `packet` is the count received. True when nothing arrived.
+    // Receives one packet whole: its header, then as many bytes as the header announces, as
+    // long as they keep coming. On return the size of `packet` is the count received. True
+    // when nothing arrived.
     static bool receivePacket(Socket* socket, Buffer* packet);
 };
