@@ -20,8 +20,8 @@ constexpr int partTimeout = 10;
 constexpr int packetArea = CasioPacker::maxSentExtendedDataSize + CasioPacker::extendedDataOverhead;
 constexpr int answerArea = 2048;
 
-bool is(const CasioPacketInfo& packet, unsigned char type, unsigned char subtype) {
-    return packet.type == type && packet.subtype == subtype;
+bool isPlainAck(const CasioPacketInfo& packet) {
+    return Tools::isPacket(packet, Tools::typeAck, 0x00);
 }
 
 void noteRefusal(int* refusal, int value) {
@@ -55,19 +55,6 @@ bool exchangeBare(Socket* socket, unsigned char type, unsigned char subtype) {
     return Tools::sendPacketAndAck(socket, &packet, requestTimeout);
 }
 
-// Judges an answer that is no acknowledgement: true, after saying why.
-bool refused(const CasioPacketInfo& answer, int* refusal) {
-    if (answer.type != Tools::typeRefusal) {
-        Log::error("Unexpected answer to the file !");
-        return true;
-    }
-    noteRefusal(refusal, answer.subtype);
-    Log::error(answer.subtype == Tools::subtypeMemoryFull ? "The calc refused: memory full !"
-               : answer.subtype == Tools::subtypeExists   ? "The calc refused: file exists !"
-                                                          : "The calc refused the file !");
-    return true;
-}
-
 // The answer to a part sent earlier, read whole: true unless it is a plain acknowledgement.
 bool readPartAnswer(Socket* socket) {
     socket->beginExchange();
@@ -79,7 +66,7 @@ bool readPartAnswer(Socket* socket) {
     if (Tools::receivePacket(socket, &packet) || CasioPacker::unpack(&answer, &packet)) {
         return true;
     }
-    return !is(answer, Tools::typeAck, 0x00);
+    return !isPlainAck(answer);
 }
 
 // A stop asked for (Ctrl-C) ends the file before its next part, not after its last.
@@ -115,32 +102,22 @@ bool CasioFileSender::offer(Socket* socket, const CasioUpload& upload, int* refu
         upload.overwrite ? CasioCommandHeader::modeOverwrite : CasioCommandHeader::modeAsk;
     command.dataType = fileDataType;
     command.size = static_cast<uint32_t>(upload.image->getSize());
-    unsigned char data[CasioCommandHeader::maxDataSize];
-    Buffer dataBuffer(data, sizeof data);
-    unsigned char packetData[packetArea];
-    Buffer packet(packetData, packetArea);
-    if (CasioCommandHeader::build(command, &dataBuffer) ||
-        CasioPacker::pack({Tools::typeCommand, CasioStorage::commandFile, &dataBuffer}, &packet)) {
-        Log::error("Failed to pack the file command !");
-        return true;
-    }
     CasioPacketInfo answer = {0, 0, nullptr};
-    if (Tools::sendPacketAndGetAnswer(socket, &packet, requestTimeout, &answer)) {
-        Log::error("No answer from the calc to the file !");
+    if (CasioStorage::exchangeCommand(socket, CasioStorage::commandFile, command, &answer)) {
         return true;
     }
-    if (is(answer, Tools::typeAck, 0x00)) {
+    if (isPlainAck(answer)) {
         return false;
     }
-    if (!is(answer, Tools::typeRefusal, Tools::subtypeExists)) {
-        return refused(answer, refusal);
+    if (!Tools::isPacket(answer, Tools::typeRefusal, Tools::subtypeExists)) {
+        return CasioStorage::rejectAnswer(answer, refusal);
     }
     // The calculator asks whether to replace the file; it acknowledges either answer.
     if (upload.overwrite) {
         return exchangeBare(socket, Tools::typeAck, Tools::subtypeOverwriteYes);
     }
     exchangeBare(socket, Tools::typeRefusal, Tools::subtypeOverwriteRefused);
-    return refused(answer, refusal);
+    return CasioStorage::rejectAnswer(answer, refusal);
 }
 
 bool CasioFileSender::sendPartsInTurn(Socket* socket, Buffer* image, CasioSendListener* listener,
@@ -160,8 +137,8 @@ bool CasioFileSender::sendPartsInTurn(Socket* socket, Buffer* image, CasioSendLi
             Log::error("No answer from the calc to a part of the file !");
             return true;
         }
-        if (!is(answer, Tools::typeAck, 0x00)) {
-            return refused(answer, refusal);
+        if (!isPlainAck(answer)) {
+            return CasioStorage::rejectAnswer(answer, refusal);
         }
         listener->partsAcknowledged(index + 1, partCount);
     }

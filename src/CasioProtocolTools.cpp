@@ -19,6 +19,11 @@ bool isResendRequest(const CasioPacketInfo& info) {
 
 } // namespace
 
+bool CasioProtocolTools::isPacket(const CasioPacketInfo& packet, unsigned char type,
+                                  unsigned char subtype) {
+    return packet.type == type && packet.subtype == subtype;
+}
+
 bool CasioProtocolTools::connectProtocol(Socket* socket, int maxRetry) {
     unsigned char dataBuffer[connectPacketCapacity];
     Buffer packetBuffer(dataBuffer, connectPacketCapacity);

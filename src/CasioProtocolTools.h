@@ -37,6 +37,8 @@ public:
     // must not hold the exchange for ever either.
     static constexpr int maxResendRequests = 32;
 
+    static bool isPacket(const CasioPacketInfo& packet, unsigned char type, unsigned char subtype);
+
     static bool connectProtocol(Socket* socket, int maxRetry);
     static bool disconnectProtocol(Socket* socket, int maxRetry);
     // `result->extendedData` points into storage of this class that stays readable

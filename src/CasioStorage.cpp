@@ -17,50 +17,28 @@ constexpr int commandTimeout = 5;
 constexpr int packetArea = CasioPacker::maxSentExtendedDataSize + CasioPacker::extendedDataOverhead;
 
 bool is(const CasioPacketInfo& packet, unsigned char type, unsigned char subtype) {
-    return packet.type == type && packet.subtype == subtype;
+    return Tools::isPacket(packet, type, subtype);
 }
 
-void noteRefusal(int* refusal, int subtype) {
-    if (refusal != nullptr) {
-        *refusal = subtype;
-    }
-}
-
-// Sends a packed command and judges the answer: true unless the calculator acknowledged it.
-bool exchangeCommand(Socket* socket, Buffer* packet, unsigned char expectedAck, int* refusal,
-                     CasioPacketInfo* answer) {
-    noteRefusal(refusal, CasioStorage::notRefused);
+bool sendPacked(Socket* socket, Buffer* packet, CasioPacketInfo* answer) {
     if (Tools::sendPacketAndGetAnswer(socket, packet, commandTimeout, answer)) {
         Log::error("No answer from the calc to the command !");
         return true;
     }
-    if (is(*answer, Tools::typeAck, expectedAck)) {
-        return false;
-    }
-    if (answer->type == Tools::typeRefusal) {
-        noteRefusal(refusal, answer->subtype);
-        Log::error(answer->subtype == Tools::subtypeMemoryFull ? "The calc refused: memory full !"
-                   : answer->subtype == Tools::subtypeExists   ? "The calc refused: file exists !"
-                                                               : "The calc refused the command !");
-        return true;
-    }
-    Log::error("Unexpected answer to the command !");
-    return true;
+    return false;
 }
 
+// A command that the calculator acknowledges: true unless it did.
 bool sendCommand(Socket* socket, unsigned char code, const CasioStorageCommand& command,
                  int* refusal) {
-    unsigned char data[CasioCommandHeader::maxDataSize];
-    Buffer dataBuffer(data, sizeof data);
-    unsigned char packetData[packetArea];
-    Buffer packet(packetData, packetArea);
-    if (CasioCommandHeader::build(command, &dataBuffer) ||
-        CasioPacker::pack({Tools::typeCommand, code, &dataBuffer}, &packet)) {
-        Log::error("Failed to pack the command !");
-        return true;
+    if (refusal != nullptr) {
+        *refusal = CasioStorage::notRefused;
     }
     CasioPacketInfo answer = {0, 0, nullptr};
-    return exchangeCommand(socket, &packet, 0x00, refusal, &answer);
+    if (CasioStorage::exchangeCommand(socket, code, command, &answer)) {
+        return true;
+    }
+    return !is(answer, Tools::typeAck, 0x00) && CasioStorage::rejectAnswer(answer, refusal);
 }
 
 // A command the calculator answers with a turn of its own, taken by `listener`.
@@ -234,14 +212,43 @@ const char* CasioStorage::refusalReason(int refusal) {
     }
 }
 
+bool CasioStorage::exchangeCommand(Socket* socket, unsigned char code,
+                                   const CasioStorageCommand& command, CasioPacketInfo* answer) {
+    unsigned char data[CasioCommandHeader::maxDataSize];
+    Buffer dataBuffer(data, sizeof data);
+    unsigned char packetData[packetArea];
+    Buffer packet(packetData, packetArea);
+    if (CasioCommandHeader::build(command, &dataBuffer) ||
+        CasioPacker::pack({Tools::typeCommand, code, &dataBuffer}, &packet)) {
+        Log::error("Failed to pack the command !");
+        return true;
+    }
+    return sendPacked(socket, &packet, answer);
+}
+
+bool CasioStorage::rejectAnswer(const CasioPacketInfo& answer, int* refusal) {
+    const bool isRefusal = answer.type == Tools::typeRefusal;
+    if (refusal != nullptr) {
+        *refusal = isRefusal ? answer.subtype : notRefused;
+    }
+    Log::error(!isRefusal                                   ? "Unexpected answer to the command !"
+               : answer.subtype == Tools::subtypeMemoryFull ? "The calc refused: memory full !"
+               : answer.subtype == Tools::subtypeExists     ? "The calc refused: file exists !"
+                                                            : "The calc refused the command !");
+    return true;
+}
+
 bool CasioStorage::readDeviceInfo(Socket* socket, CasioDeviceInfo* info) {
     unsigned char packetData[CasioPacker::packetSizeWithoutData];
     Buffer packet(packetData, sizeof packetData);
     Buffer noData(nullptr, 0);
     CasioPacker::pack({Tools::typeCommand, commandDeviceInfo, &noData}, &packet);
     CasioPacketInfo answer = {0, 0, nullptr};
-    if (exchangeCommand(socket, &packet, Tools::subtypeWithInformation, nullptr, &answer)) {
+    if (sendPacked(socket, &packet, &answer)) {
         return true;
+    }
+    if (!is(answer, Tools::typeAck, Tools::subtypeWithInformation)) {
+        return rejectAnswer(answer, nullptr);
     }
     if (CasioDeviceInfo::read(answer.extendedData, info)) {
         Log::error("The calc's information is too short !");

@@ -1,7 +1,9 @@
 #pragma once
 
 #include "Buffer.h"
+#include "CasioCommandHeader.h"
 #include "CasioDeviceInfo.h"
+#include "CasioPacker.h"
 #include "Socket.h"
 
 #include <cstdint>
@@ -54,6 +56,14 @@ public:
     static constexpr int notRefused = -1;
     // What a refusal of a storage command means, in words for a user.
     static const char* refusalReason(int refusal);
+
+    // Sends storage command `code` and reads the calculator's answer; true, after saying so,
+    // when the command cannot be packed or no answer came.
+    static bool exchangeCommand(Socket* socket, unsigned char code,
+                                const CasioStorageCommand& command, CasioPacketInfo* answer);
+    // Says why `answer` is not the acknowledgement that was expected. Always true; `refusal`
+    // (if given) then holds the refusal's subtype, or notRefused for another answer.
+    static bool rejectAnswer(const CasioPacketInfo& answer, int* refusal);
 
     static bool readDeviceInfo(Socket* socket, CasioDeviceInfo* info);
     // Every file of the device, folders' files included; entries that are no file are skipped.
