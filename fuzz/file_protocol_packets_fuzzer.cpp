@@ -27,10 +27,10 @@ namespace {
 
 constexpr int maxCapacity = 4096;
 constexpr size_t maxFuzzedName = 600; // well past the 255 bytes a name may have
-constexpr uint8_t fileSubtype = 0x45;
+constexpr uint8_t fileSubtype = wire::commandFile;
 constexpr uint32_t requestDataType = 0x05;
-constexpr uint8_t typeRequest = 0x01;
-constexpr uint8_t typePart = 0x02;
+constexpr uint8_t typeRequest = wire::typeCommand;
+constexpr uint8_t typePart = wire::typeData;
 constexpr int escapeArea = 2048;
 constexpr unsigned char unwritten = 0xA5;
 

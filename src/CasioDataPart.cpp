@@ -10,6 +10,10 @@ constexpr int numberOffset = 4;
 
 } // namespace
 
+int CasioDataPart::partsFor(long long size) {
+    return static_cast<int>((size + maxBytes - 1) / maxBytes);
+}
+
 bool CasioDataPart::build(const CasioPart& part, Buffer* output) {
     const int length = headerSize + part.bytes.getSize();
     if (length > output->getSize()) {

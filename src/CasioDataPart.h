@@ -20,6 +20,9 @@ public:
 
     // Lays `part` out in `output`, whose size is the capacity on entry and the length written
     // on success. True when it does not fit.
+    // How many parts of maxBytes carry `size` bytes.
+    static int partsFor(long long size);
+
     static bool build(const CasioPart& part, Buffer* output);
     // True when `data` is shorter than the part header; `part->bytes` then views nothing.
     static bool read(Buffer* data, CasioPart* part);

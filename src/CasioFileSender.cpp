@@ -30,15 +30,11 @@ void noteRefusal(int* refusal, int value) {
     }
 }
 
-int partCountOf(const Buffer* image) {
-    return (image->getSize() + CasioFileSender::partSize - 1) / CasioFileSender::partSize;
-}
-
 // Packs part `index` (from 0) of `image` into `packet`.
 bool packPart(Buffer* image, int index, Buffer* packet) {
     const int offset = index * CasioFileSender::partSize;
     const int length = std::min(CasioFileSender::partSize, image->getSize() - offset);
-    const CasioPart part = {partCountOf(image), index + 1,
+    const CasioPart part = {CasioDataPart::partsFor(image->getSize()), index + 1,
                             Buffer(image->getData() + offset, length)};
     unsigned char data[CasioDataPart::headerSize + CasioFileSender::partSize];
     Buffer dataBuffer(data, sizeof data);
@@ -122,7 +118,7 @@ bool CasioFileSender::offer(Socket* socket, const CasioUpload& upload, int* refu
 
 bool CasioFileSender::sendPartsInTurn(Socket* socket, Buffer* image, CasioSendListener* listener,
                                       int* refusal) {
-    const int partCount = partCountOf(image);
+    const int partCount = CasioDataPart::partsFor(image->getSize());
     for (int index = 0; index < partCount; ++index) {
         if (stopAsked()) {
             return true;
@@ -149,7 +145,7 @@ bool CasioFileSender::sendPartsInTurn(Socket* socket, Buffer* image, CasioSendLi
 // is read before anything else is sent.
 bool CasioFileSender::sendPartsPipelined(Socket* socket, Buffer* image, CasioSendListener* listener,
                                          int* refusal) {
-    const int partCount = partCountOf(image);
+    const int partCount = CasioDataPart::partsFor(image->getSize());
     for (int index = 0; index <= partCount; ++index) {
         const bool sendsPart = index < partCount;
         const bool readsAnswer = index > 0;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "Buffer.h"
+#include "CasioDataPart.h"
 #include "Socket.h"
 
 // A file to send, and how.
@@ -28,7 +29,7 @@ protected:
 // one or, pipelined, trailing by one.
 class CasioFileSender {
 public:
-    static constexpr int partSize = 256;
+    static constexpr int partSize = CasioDataPart::maxBytes;
     static constexpr int maxFileSize = 0xFFFF * partSize;
     // The data type of the file command, as every upload has always carried it.
     static constexpr unsigned char fileDataType = 0x05;

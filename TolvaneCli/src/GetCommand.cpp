@@ -77,7 +77,8 @@ public:
 
     void fileAnnounced(uint32_t size) override {
         if (size > 0) {
-            progress = std::make_unique<UploadProgress>(partsOf(size), static_cast<int>(size));
+            progress = std::make_unique<UploadProgress>(CasioDataPart::partsFor(size),
+                                                        static_cast<int>(size));
         }
     }
 
@@ -89,18 +90,15 @@ public:
             return true;
         }
         received += count;
+        // The progress line counts parts of 256 bytes, whatever size of part the calculator
+        // sends.
         if (progress) {
-            progress->partSent(partsOf(received));
+            progress->partSent(CasioDataPart::partsFor(static_cast<long long>(received)));
         }
         return false;
     }
 
 private:
-    // The progress line counts parts of 256 bytes, whatever size of part the calculator sends.
-    static int partsOf(uint64_t bytes) {
-        return static_cast<int>((bytes + CasioDataPart::maxBytes - 1) / CasioDataPart::maxBytes);
-    }
-
     FILE* stream;
     std::unique_ptr<UploadProgress> progress;
     uint64_t received = 0;

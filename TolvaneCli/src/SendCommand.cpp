@@ -127,8 +127,7 @@ public:
 private:
     bool attempt(const CasioUpload& upload, const std::string& label, int* refusal) {
         const int size = upload.image->getSize();
-        ProgressLine progress((size + CasioFileSender::partSize - 1) / CasioFileSender::partSize,
-                              size, label);
+        ProgressLine progress(CasioDataPart::partsFor(size), size, label);
         return CasioFileSender::sendFile(context.link.socket(), upload, &progress, refusal);
     }
 

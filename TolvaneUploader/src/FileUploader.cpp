@@ -1,5 +1,6 @@
 #include "FileUploader.h"
 
+#include "CasioDataPart.h"
 #include "CasioProtocolTools.h"
 #include "FileLoader.h"
 #include "FileProtocol.h"
@@ -14,8 +15,6 @@ namespace {
 constexpr int packedAreaSize = 2048;
 constexpr int requestTimeout = 5;
 constexpr int partTimeout = 10;
-constexpr unsigned char subtypeFileExists = 0x02;
-constexpr unsigned char subtypeMemoryFull = 0x05;
 
 bool is(const CasioPacketInfo& answer, unsigned char type, unsigned char subtype) {
     return answer.type == type && answer.subtype == subtype;
@@ -27,12 +26,12 @@ bool judgeRequestAnswer(const CasioPacketInfo& answer) {
         Log::info("File request accepted !");
         return false;
     }
-    if (is(answer, CasioProtocolTools::typeRefusal, subtypeFileExists)) {
+    if (is(answer, CasioProtocolTools::typeRefusal, CasioProtocolTools::subtypeExists)) {
         Log::error("File already exists !");
         Log::info("use -w to overwrite ?");
         return true;
     }
-    if (is(answer, CasioProtocolTools::typeRefusal, subtypeMemoryFull)) {
+    if (is(answer, CasioProtocolTools::typeRefusal, CasioProtocolTools::subtypeMemoryFull)) {
         Log::error("Memory full !");
         Log::info("optimize the memory ?");
         return true;
@@ -40,10 +39,6 @@ bool judgeRequestAnswer(const CasioPacketInfo& answer) {
     printf("Bad file send answer: type:%#x subtype:%#x extended size: %d\n", answer.type,
            answer.subtype, answer.extendedData->getSize());
     return true;
-}
-
-int countParts(int fileSize) {
-    return (fileSize + FileUploader::partSize - 1) / FileUploader::partSize;
 }
 
 } // namespace
@@ -109,7 +104,7 @@ bool FileUploader::sendFile(Socket* socket, Buffer* fileData, const char* folder
         return true;
     }
 
-    const int partCount = countParts(fileData->getSize());
+    const int partCount = CasioDataPart::partsFor(fileData->getSize());
     Log::info("Starting to upload ...");
     {
         UploadProgress progress(partCount, fileData->getSize());

@@ -8,7 +8,7 @@
 // over a protocol connection that is already open. All operations return true on failure.
 class FileUploader {
 public:
-    static constexpr int partSize = 256;
+    static constexpr int partSize = CasioDataPart::maxBytes;
     static constexpr int maxFileSize = FileProtocol::maxPartCount * partSize;
 
     static bool sendFileRequest(const char* foldername, int dataSize, const char* filename,
