@@ -1,5 +1,6 @@
 #include "Options.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 
@@ -70,6 +71,32 @@ bool applyValue(Options& options, const std::string& option, const std::string& 
     return fault.has_value();
 }
 
+bool takesBusValue(const std::string& option) {
+    return option == "--calculators" || option == "--drives";
+}
+
+// How many calculators of a kind; false when that is not a count the bus can hold.
+bool applyBusValue(Options& options, const std::string& option, const std::string& value) {
+    const std::optional<long long> count = parseNonNegative(value);
+    if (!count || *count < 1 || *count > BusLayout::mostCalculators) {
+        return false;
+    }
+    if (option == "--calculators") {
+        options.calculators = static_cast<int>(*count);
+    } else {
+        options.drives = static_cast<int>(*count);
+    }
+    return true;
+}
+
+// What one calculator may have of its own, after --at.
+bool isScopable(const std::string& option) {
+    return option == "--capacity" || option == "--optimize-delay" || option == "--announce-size" ||
+           option == "--idle-turnaround" || option == "--busy-turnaround" ||
+           option == "--long-info" || option == "--list-folders" || option == "--extra-part" ||
+           option == "--cannot-pipeline" || option == "--whole-disk" || isFaultOption(option);
+}
+
 bool takesValue(const std::string& option) {
     return option == "--storage" || option == "--capacity" || option == "--report" ||
            option == "--stream" || option == "--chunk" || option == "--optimize-delay" ||
@@ -85,6 +112,7 @@ bool applyFlag(Options& options, const std::string& option) {
                                 : option == "--list-folders"    ? &Options::listFolders
                                 : option == "--extra-part"      ? &Options::extraPart
                                 : option == "--cannot-pipeline" ? &Options::cannotPipeline
+                                : option == "--whole-disk"      ? &Options::wholeDisk
                                                                 : nullptr;
     if (flag != nullptr) {
         options.*flag = true;
@@ -105,6 +133,42 @@ std::string conflicts(const Options& options) {
     if (options.stream.empty() && !options.streamPlan.empty()) {
         return "--stream-plan needs --stream";
     }
+    const bool several = options.calculators || options.drives > 0;
+    if (several && (!options.stream.empty() || options.noDevice)) {
+        return "--calculators and --drives go with neither --stream nor --no-device";
+    }
+    if (options.calculators.value_or(0) + options.drives > BusLayout::mostCalculators) {
+        return "at most " + std::to_string(BusLayout::mostCalculators) + " calculators";
+    }
+    return "";
+}
+
+bool seated(const BusLayout& layout, const std::string& address) {
+    return std::any_of(layout.seats().begin(), layout.seats().end(),
+                       [&](const Seat& seat) { return seat.address == address; });
+}
+
+// An option for one calculator is checked at once, on a copy, and kept as given.
+std::string scope(Options& options, const std::string& address, const std::string& option,
+                  const std::string* value) {
+    if (!isScopable(option)) {
+        return option + " applies to every calculator: give it before --at";
+    }
+    Options trial = options;
+    if (value != nullptr ? !applyValue(trial, option, *value) : !applyFlag(trial, option)) {
+        return "bad value for " + option + ": '" + (value != nullptr ? *value : "") + "'";
+    }
+    options.scoped.push_back({address, option, value != nullptr ? *value : ""});
+    return "";
+}
+
+std::string unseated(const Options& options) {
+    const BusLayout layout = layoutOf(options);
+    for (const Options::Scoped& scoped : options.scoped) {
+        if (!seated(layout, scoped.address)) {
+            return "--at " + scoped.address + ": no calculator there";
+        }
+    }
     return "";
 }
 
@@ -113,6 +177,8 @@ std::string conflicts(const Options& options) {
 ParsedOptions parseOptions(int argc, char** argv) {
     ParsedOptions parsed;
     Options& options = parsed.options;
+    Options trialFlags;  // tells flags from the rest without setting them
+    std::string address; // after --at: the calculator the options are for
     int i = 1;
     for (; i < argc; ++i) {
         const std::string option = argv[i];
@@ -124,17 +190,33 @@ ParsedOptions parseOptions(int argc, char** argv) {
             parsed.outcome = ParsedOptions::Help;
             return parsed;
         }
-        if (applyFlag(options, option)) {
+        if (option == "--drive") {
+            options.drives = 1;
             continue;
         }
-        if (!takesValue(option)) {
+        const bool flag = applyFlag(trialFlags, option);
+        if (!flag && !takesValue(option) && !takesBusValue(option) && option != "--at") {
             return invalid("unknown option " + option);
         }
-        if (i + 1 >= argc) {
+        if (!flag && i + 1 >= argc) {
             return invalid(option + " needs a value");
         }
-        const std::string value = argv[++i];
-        if (!applyValue(options, option, value)) {
+        const std::string value = flag ? "" : argv[++i];
+        if (option == "--at") {
+            address = value;
+            continue;
+        }
+        if (!address.empty()) {
+            const std::string problem = scope(options, address, option, flag ? nullptr : &value);
+            if (!problem.empty()) {
+                return invalid(problem);
+            }
+            continue;
+        }
+        if (flag) {
+            applyFlag(options, option);
+        } else if (takesBusValue(option) ? !applyBusValue(options, option, value)
+                                         : !applyValue(options, option, value)) {
             return invalid("bad value for " + option + ": '" + value + "'");
         }
     }
@@ -142,11 +224,32 @@ ParsedOptions parseOptions(int argc, char** argv) {
     if (options.command.empty()) {
         return invalid("no command to run: give it after --");
     }
-    const std::string conflict = conflicts(options);
+    std::string conflict = conflicts(options);
+    if (conflict.empty()) {
+        conflict = unseated(options);
+    }
     if (!conflict.empty()) {
         return invalid(conflict);
     }
     return parsed;
+}
+
+BusLayout layoutOf(const Options& options) {
+    if (!options.calculators && options.drives == 0) {
+        return BusLayout::lone();
+    }
+    return BusLayout::behindHubs(options.calculators.value_or(0), options.drives);
+}
+
+Options forCalculator(const Options& options, const std::string& address) {
+    Options own = options;
+    own.scoped.clear();
+    for (const Options::Scoped& scoped : options.scoped) {
+        if (scoped.address == address && !applyFlag(own, scoped.option)) {
+            applyValue(own, scoped.option, scoped.value);
+        }
+    }
+    return own;
 }
 
 void printUsage() {
@@ -196,6 +299,24 @@ void printUsage() {
           "  --count-transfers    note at the end how many bulk transfers the host made, and\n"
           "                       how often it claimed and released the interface\n"
           "  -h, --help           show this text\n"
+          "\n"
+          "Several calculators on one bus:\n"
+          "  --calculators N      N link calculators (1-32) behind an emulated hub, at the\n"
+          "                       port paths 1-4.1, 1-4.2, ... (a hub's port 7 leads to the\n"
+          "                       next hub: 1-4.7.1, ...), each with a serial of its own;\n"
+          "                       each keeps its storage in DIR/ADDRESS (fls0, crd0 below\n"
+          "                       it), and the report names it on its lines\n"
+          "  --drives M           M drive calculators (USB 07cf:6102, mass storage with a\n"
+          "                       FAT disk sdb, sdc, ...) after the link ones; each has the\n"
+          "                       folder DIR/ADDRESS. Without --calculators, the only ones\n"
+          "  --drive              the same as --drives 1\n"
+          "  --whole-disk         a drive's file system covers its whole disk (sdb) instead\n"
+          "                       of a partition (sdb1)\n"
+          "  --at ADDRESS         the options after it, up to the next --at, are for the\n"
+          "                       calculator at ADDRESS alone, on top of those for all:\n"
+          "                       faults, --capacity, --long-info, --list-folders,\n"
+          "                       --optimize-delay, the turnarounds, --cannot-pipeline,\n"
+          "                       --extra-part, --announce-size and --whole-disk"
           "\n"
           "Faults at a packet the host sends, WHERE = connect, request (command 45),\n"
           "command:CC (command CC, hex), part:K (upload part K, from 1) or terminate:\n"

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "BusLayout.h"
 #include "Faults.h"
 #include "StreamingCalculator.h"
 
@@ -27,6 +28,17 @@ struct Options {
     std::optional<long long> announcedSize;
     std::vector<Fault> faults;
     std::vector<std::string> command;
+    std::optional<int> calculators; // link calculators behind hubs; none: the lone one of old
+    int drives = 0;                 // drive calculators behind the same hubs
+    bool wholeDisk = false;         // a drive's file system covers its whole disk
+
+    // An option given after `--at ADDRESS`: for that calculator alone.
+    struct Scoped {
+        std::string address;
+        std::string option;
+        std::string value; // empty for an option without a value
+    };
+    std::vector<Scoped> scoped;
 };
 
 struct ParsedOptions {
@@ -36,4 +48,8 @@ struct ParsedOptions {
 };
 
 ParsedOptions parseOptions(int argc, char** argv);
+// Where the calculators the options ask for sit on the bus.
+BusLayout layoutOf(const Options& options);
+// The options of the calculator at `address`: those for all, then its own on top.
+Options forCalculator(const Options& options, const std::string& address);
 void printUsage();

@@ -17,6 +17,9 @@ Report::Report(const std::string& path)
     : output(path.empty() ? stderr : fopen(path.c_str(), "w")), ownsOutput(!path.empty()),
       lineStart(output != nullptr && isatty(fileno(output)) == 1 ? clearLine : "") {}
 
+Report::Report(Report& whole, std::string label)
+    : whole(&whole), label(std::move(label)), output(nullptr), ownsOutput(false), lineStart("") {}
+
 Report::~Report() {
     if (ownsOutput && output != nullptr) {
         fclose(output);
@@ -24,10 +27,18 @@ Report::~Report() {
 }
 
 void Report::note(const std::string& text) {
+    if (whole != nullptr) {
+        whole->note(label + ": " + text);
+        return;
+    }
     write(prefix + text);
 }
 
 void Report::violation(const std::string& text) {
+    if (whole != nullptr) {
+        whole->violation(label + ": " + text);
+        return;
+    }
     {
         std::lock_guard<std::mutex> lock(mutex);
         ++violationCount;
@@ -36,6 +47,10 @@ void Report::violation(const std::string& text) {
 }
 
 void Report::failure(const std::string& text) {
+    if (whole != nullptr) {
+        whole->failure(label + ": " + text);
+        return;
+    }
     {
         std::lock_guard<std::mutex> lock(mutex);
         ++failureCount;
@@ -44,11 +59,17 @@ void Report::failure(const std::string& text) {
 }
 
 int Report::violations() const {
+    if (whole != nullptr) {
+        return whole->violations();
+    }
     std::lock_guard<std::mutex> lock(mutex);
     return violationCount;
 }
 
 int Report::failures() const {
+    if (whole != nullptr) {
+        return whole->failures();
+    }
     std::lock_guard<std::mutex> lock(mutex);
     return failureCount;
 }

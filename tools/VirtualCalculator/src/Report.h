@@ -11,12 +11,15 @@ class Report {
 public:
     // An empty path reports on standard error.
     explicit Report(const std::string& path);
+    // The report of one calculator among several: its lines name it with `label`, and its
+    // violations and failures count in `whole`.
+    Report(Report& whole, std::string label);
     ~Report();
 
     Report(const Report&) = delete;
     Report& operator=(const Report&) = delete;
 
-    bool opened() const { return output != nullptr; }
+    bool opened() const { return whole != nullptr || output != nullptr; }
 
     void note(const std::string& text);
     void violation(const std::string& text);
@@ -28,6 +31,8 @@ public:
 private:
     void write(const std::string& line);
 
+    Report* whole = nullptr;
+    std::string label;
     FILE* output;
     bool ownsOutput;
     const char* lineStart;

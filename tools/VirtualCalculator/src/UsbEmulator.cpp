@@ -11,44 +11,16 @@
 #include <cstddef>
 #include <cstring>
 #include <umockdev.h>
+#include <unistd.h>
 
 namespace {
 
-constexpr const char* sysfsPath = "/sys/devices/pci0000:00/0000:00:14.0/usb1/1-1";
-constexpr int firstDeviceNumber = 2;
-constexpr guint followInterval = 10; // ms between looks at whether the device is on the bus
+constexpr guint followInterval = 10; // ms between looks at whether a device is on the bus
 
 std::string deviceNode(int number) {
     char node[32];
     snprintf(node, sizeof node, "/dev/bus/usb/001/%03d", number);
     return node;
-}
-
-// A device as umockdev-record writes it. libusb enumerates from these sysfs attributes
-// and reads the descriptors (device, one configuration, one vendor-specific interface,
-// bulk endpoints 0x01 and 0x82 of 64 bytes) from the `descriptors` file. A device plugged
-// in again gets the next device number, as on a real bus.
-std::string deviceDescription(int number) {
-    char text[1024];
-    snprintf(text, sizeof text,
-             "P: /devices/pci0000:00/0000:00:14.0/usb1/1-1\n"
-             "N: bus/usb/001/%03d\n"
-             "E: SUBSYSTEM=usb\n"
-             "E: DEVTYPE=usb_device\n"
-             "E: BUSNUM=001\n"
-             "E: DEVNUM=%03d\n"
-             "E: DEVNAME=/dev/bus/usb/001/%03d\n"
-             "E: PRODUCT=7cf/6101/100\n"
-             "A: busnum=1\\n\n"
-             "A: devnum=%d\\n\n"
-             "A: speed=12\\n\n"
-             "A: bConfigurationValue=1\\n\n"
-             "A: idVendor=07cf\\n\n"
-             "A: idProduct=6101\\n\n"
-             "H: descriptors=1201000200000040cf07016100010102030109022000010100803209040000"
-             "02ff0000000705010240000007058202400000\n",
-             number, number, number, number);
-    return text;
 }
 
 constexpr unsigned capabilities = USBDEVFS_CAP_ZERO_PACKET | USBDEVFS_CAP_BULK_CONTINUATION |
@@ -72,14 +44,28 @@ unsigned long rawArgument(UMockdevIoctlClient* client) {
 
 } // namespace
 
-UsbEmulator::UsbEmulator(UsbPeer* peer, std::chrono::milliseconds plugDelay)
-    : peer(peer), plugAt(std::chrono::steady_clock::now() + plugDelay) {
-    testbed = umockdev_testbed_new();
-    if (peer == nullptr) {
+UsbEmulator::UsbEmulator(const BusLayout& layout, std::vector<UsbPeer*> peers,
+                         std::chrono::milliseconds plugDelay)
+    : testbed(umockdev_testbed_new()), plugAt(std::chrono::steady_clock::now() + plugDelay),
+      nextDeviceNumber(layout.firstDeviceNumber()) {
+    gchar* directory = umockdev_testbed_get_root_dir(testbed);
+    root = directory;
+    g_free(directory);
+    GError* gerror = nullptr;
+    const std::string hubs = layout.hubRecords();
+    if (!hubs.empty() && !umockdev_testbed_add_from_string(testbed, hubs.c_str(), &gerror)) {
+        error = gerror != nullptr ? gerror->message : "unknown umockdev error";
+        g_clear_error(&gerror);
         return;
     }
-    if (plugDelay.count() == 0) {
-        plug();
+    for (size_t seat = 0; seat < layout.seats().size(); ++seat) {
+        ports.push_back(std::make_unique<Port>());
+        ports.back()->emulator = this;
+        ports.back()->seat = layout.seats()[seat];
+        ports.back()->peer = seat < peers.size() ? peers[seat] : nullptr;
+        if (ports.back()->peer == nullptr || plugDelay.count() == 0) {
+            plug(*ports.back());
+        }
     }
     follower = g_timeout_add(followInterval, onFollow, this);
 }
@@ -88,195 +74,239 @@ UsbEmulator::~UsbEmulator() {
     if (follower != 0) {
         g_source_remove(follower);
     }
-    for (Plugging& plugging : pluggings) {
-        umockdev_testbed_detach_ioctl(testbed, plugging.node.c_str(), nullptr);
-        g_object_unref(plugging.handler);
-    }
-    for (Urb& urb : urbs) {
-        drop(urb);
+    for (std::unique_ptr<Port>& port : ports) {
+        for (Plugging& plugging : port->pluggings) {
+            umockdev_testbed_detach_ioctl(testbed, plugging.node.c_str(), nullptr);
+            g_object_unref(plugging.handler);
+        }
+        for (Urb& urb : port->urbs) {
+            drop(urb);
+        }
     }
     g_object_unref(testbed);
 }
 
 int UsbEmulator::onFollow(void* self) {
-    static_cast<UsbEmulator*>(self)->followPeer();
+    static_cast<UsbEmulator*>(self)->followPeers();
     return G_SOURCE_CONTINUE;
 }
 
-// On the main loop: the device joins or leaves the bus as the peer and the plug-in time
+// On the main loop: each device joins or leaves the bus as its peer and the plug-in time
 // say. umockdev is called without the lock, which its worker thread may be waiting for.
-void UsbEmulator::followPeer() {
-    bool wanted = false;
-    {
-        std::lock_guard<std::mutex> lock(mutex);
-        wanted = std::chrono::steady_clock::now() >= plugAt && !peer->unplugged();
-    }
-    if (wanted && !present) {
-        plug();
-    } else if (!wanted && present) {
-        unplug();
+void UsbEmulator::followPeers() {
+    for (std::unique_ptr<Port>& port : ports) {
+        if (port->peer == nullptr) {
+            continue;
+        }
+        bool wanted = false;
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            letGoOfTheDead(*port);
+            wanted = std::chrono::steady_clock::now() >= plugAt && !port->peer->unplugged();
+        }
+        if (wanted && !port->present) {
+            plug(*port);
+        } else if (!wanted && port->present) {
+            unplug(*port);
+        }
     }
 }
 
-void UsbEmulator::plug() {
-    const int number = firstDeviceNumber + static_cast<int>(pluggings.size());
-    Plugging plugging{umockdev_ioctl_base_new(), deviceNode(number)};
-    g_signal_connect(plugging.handler, "handle-ioctl", G_CALLBACK(onIoctl), this);
-    g_signal_connect(plugging.handler, "client-connected", G_CALLBACK(onOpened), this);
-    g_signal_connect(plugging.handler, "client-vanished", G_CALLBACK(onClosed), this);
-    pluggings.push_back(plugging);
+void UsbEmulator::plug(Port& port) {
+    const int number = nextDeviceNumber++;
+    Plugging plugging{nullptr, deviceNode(number)};
     GError* gerror = nullptr;
-    if (!umockdev_testbed_attach_ioctl(testbed, plugging.node.c_str(), plugging.handler, &gerror) ||
-        !umockdev_testbed_add_from_string(testbed, deviceDescription(number).c_str(), &gerror)) {
+    bool added = true;
+    if (port.peer != nullptr) {
+        plugging.handler = umockdev_ioctl_base_new();
+        g_signal_connect(plugging.handler, "handle-ioctl", G_CALLBACK(onIoctl), &port);
+        g_signal_connect(plugging.handler, "client-connected", G_CALLBACK(onOpened), &port);
+        g_signal_connect(plugging.handler, "client-vanished", G_CALLBACK(onClosed), &port);
+        port.pluggings.push_back(plugging);
+        added = umockdev_testbed_attach_ioctl(testbed, plugging.node.c_str(), plugging.handler,
+                                              &gerror);
+    }
+    if (!added || !umockdev_testbed_add_from_string(
+                      testbed, BusLayout::records(port.seat, number).c_str(), &gerror)) {
         error = gerror != nullptr ? gerror->message : "unknown umockdev error";
         g_clear_error(&gerror);
         return;
     }
     std::lock_guard<std::mutex> lock(mutex);
-    current = plugging.handler;
-    present = true;
+    port.current = plugging.handler;
+    port.present = true;
 }
 
 // Gone from sysfs, so that enumeration no longer finds it; what is still open on the old
-// node fails with ENODEV.
-void UsbEmulator::unplug() {
+// node fails with ENODEV, and its claim went with it.
+void UsbEmulator::unplug(Port& port) {
     {
         std::lock_guard<std::mutex> lock(mutex);
-        current = nullptr;
-        present = false;
+        port.current = nullptr;
+        port.present = false;
+        port.holder = nullptr;
     }
-    umockdev_testbed_remove_device(testbed, sysfsPath);
+    umockdev_testbed_remove_device(testbed, ("/sys" + port.seat.interfacePath()).c_str());
+    umockdev_testbed_remove_device(testbed, ("/sys" + port.seat.sysfsPath).c_str());
 }
 
-std::string UsbEmulator::rootDirectory() const {
-    gchar* root = umockdev_testbed_get_root_dir(testbed);
-    std::string directory = root;
-    g_free(root);
-    return directory;
+UsbEmulator::Counts UsbEmulator::counts(size_t seat) const {
+    std::lock_guard<std::mutex> lock(mutex);
+    return ports.at(seat)->counts;
 }
 
 void UsbEmulator::hostGone() {
     std::lock_guard<std::mutex> lock(mutex);
-    if (peer != nullptr) {
-        peer->hostGone();
+    for (std::unique_ptr<Port>& port : ports) {
+        if (port->peer != nullptr) {
+            port->peer->hostGone();
+        }
     }
 }
 
-int UsbEmulator::onIoctl(UMockdevIoctlBase* handler, UMockdevIoctlClient* client, void* self) {
-    static_cast<UsbEmulator*>(self)->handle(handler, client);
+int UsbEmulator::onIoctl(UMockdevIoctlBase* handler, UMockdevIoctlClient* client, void* port) {
+    Port* device = static_cast<Port*>(port);
+    device->emulator->handle(*device, handler, client);
     return TRUE;
 }
 
 void UsbEmulator::onOpened(UMockdevIoctlBase* handler, UMockdevIoctlClient* /*client*/,
-                           void* self) {
-    UsbEmulator* emulator = static_cast<UsbEmulator*>(self);
-    std::lock_guard<std::mutex> lock(emulator->mutex);
-    if (handler == emulator->current) {
-        emulator->peer->deviceOpened();
+                           void* port) {
+    Port* device = static_cast<Port*>(port);
+    std::lock_guard<std::mutex> lock(device->emulator->mutex);
+    if (handler == device->current) {
+        device->peer->deviceOpened();
     }
 }
 
 // A program that dies in mid-transfer leaves URBs behind; they must never reach the next.
 void UsbEmulator::onClosed(UMockdevIoctlBase* /*handler*/, UMockdevIoctlClient* client,
-                           void* self) {
-    UsbEmulator* emulator = static_cast<UsbEmulator*>(self);
-    std::lock_guard<std::mutex> lock(emulator->mutex);
-    emulator->forget(client);
+                           void* port) {
+    Port* device = static_cast<Port*>(port);
+    std::lock_guard<std::mutex> lock(device->emulator->mutex);
+    device->emulator->forget(*device, client);
 }
 
 // The URBs of a client that has gone are kept, a few bytes each, not released: releasing
 // them finalized umockdev's object for that client late, and now and then the next
 // program then read EOF on its own ioctl socket, as if a reused descriptor had been
 // closed under it.
-void UsbEmulator::forget(UMockdevIoctlClient* client) {
-    for (auto urb = urbs.begin(); urb != urbs.end();) {
+void UsbEmulator::forget(Port& port, UMockdevIoctlClient* client) {
+    for (auto urb = port.urbs.begin(); urb != port.urbs.end();) {
         if (urb->client == client) {
             abandoned.push_back(*urb);
-            urb = urbs.erase(urb);
+            urb = port.urbs.erase(urb);
         } else {
             ++urb;
         }
     }
     // Closing the device gives up its claim, as the kernel does.
-    claimants.erase(std::remove(claimants.begin(), claimants.end(), client), claimants.end());
+    if (port.holder == client) {
+        showHolder(port, nullptr);
+    }
 }
 
-void UsbEmulator::handle(UMockdevIoctlBase* handler, UMockdevIoctlClient* client) {
+void UsbEmulator::handle(Port& port, UMockdevIoctlBase* handler, UMockdevIoctlClient* client) {
     std::lock_guard<std::mutex> lock(mutex);
     // A node of a device that has left the bus, or is leaving it, serves nothing more.
-    offBus = handler != current || peer->unplugged();
+    port.offBus = handler != port.current || port.peer->unplugged();
     switch (umockdev_ioctl_client_get_request(client)) {
     case USBDEVFS_SUBMITURB:
-        submit(client);
+        submit(port, client);
         return;
     case USBDEVFS_REAPURB:
     case USBDEVFS_REAPURBNDELAY:
-        reap(client);
+        reap(port, client);
         return;
     case USBDEVFS_DISCARDURB:
-        discard(client);
+        discard(port, client);
         return;
     case USBDEVFS_GET_CAPABILITIES: {
         UMockdevIoctlData* argument = umockdev_ioctl_client_get_arg(client);
         UMockdevIoctlData* mask =
             umockdev_ioctl_data_resolve(argument, 0, sizeof capabilities, nullptr);
         if (mask == nullptr) {
-            complete(client, EFAULT);
+            complete(port, client, EFAULT);
             return;
         }
         memcpy(mask->data, &capabilities, sizeof capabilities);
-        complete(client, 0);
+        complete(port, client, 0);
         return;
     }
     case USBDEVFS_CLAIMINTERFACE:
     case USBDEVFS_RELEASEINTERFACE:
-        claim(client, umockdev_ioctl_client_get_request(client) == USBDEVFS_CLAIMINTERFACE);
+        claim(port, client, umockdev_ioctl_client_get_request(client) == USBDEVFS_CLAIMINTERFACE);
         return;
     case USBDEVFS_SETINTERFACE:
     case USBDEVFS_SETCONFIGURATION:
     case USBDEVFS_CLEAR_HALT:
     case USBDEVFS_RESET:
-        complete(client, 0);
+        complete(port, client, 0);
         return;
     default:
-        complete(client, ENOTTY);
+        complete(port, client, ENOTTY);
         return;
     }
 }
 
-// The one interface, 0; the kernel refuses a second claimant and a release without a claim.
-void UsbEmulator::claim(UMockdevIoctlClient* client, bool claiming) {
+// A program that died holding the interface has let go of it, as the kernel releases the
+// claim of a file that is closed: umockdev may tell of the client's end late, or not at all.
+void UsbEmulator::letGoOfTheDead(Port& port) {
+    if (port.holder != nullptr && !umockdev_ioctl_client_get_connected(port.holder)) {
+        showHolder(port, nullptr);
+    }
+}
+
+// The one interface, 0. As the kernel does, it refuses a claim while another opened device
+// holds it, and a release without a claim; a claim again by the holder is fine.
+void UsbEmulator::claim(Port& port, UMockdevIoctlClient* client, bool claiming) {
     UMockdevIoctlData* argument = umockdev_ioctl_client_get_arg(client);
     UMockdevIoctlData* number = umockdev_ioctl_data_resolve(argument, 0, sizeof(unsigned), nullptr);
     unsigned interface = 0;
     if (number == nullptr) {
-        complete(client, EFAULT);
+        complete(port, client, EFAULT);
         return;
     }
     memcpy(&interface, number->data, sizeof interface);
-    const auto holder = std::find(claimants.begin(), claimants.end(), client);
-    const bool held = holder != claimants.end();
-    if (offBus) {
-        complete(client, ENODEV);
+    letGoOfTheDead(port);
+    if (port.offBus) {
+        complete(port, client, ENODEV);
     } else if (interface != 0) {
-        complete(client, ENOENT);
+        complete(port, client, ENOENT);
+    } else if (claiming && port.holder != nullptr && port.holder != client) {
+        ++port.counts.refusedClaims;
+        complete(port, client, EBUSY);
     } else if (claiming) {
-        if (!held) {
-            claimants.push_back(client);
-        }
-        ++claims;
-        complete(client, 0);
-    } else if (held) {
-        claimants.erase(holder);
-        ++releases;
-        complete(client, 0);
+        showHolder(port, client);
+        ++port.counts.claims;
+        complete(port, client, 0);
+    } else if (port.holder == client) {
+        showHolder(port, nullptr);
+        ++port.counts.releases;
+        complete(port, client, 0);
     } else {
-        complete(client, EINVAL);
+        complete(port, client, EINVAL);
     }
 }
 
-void UsbEmulator::complete(UMockdevIoctlClient* client, int errorNumber) {
-    if (errorNumber == 0 && offBus) {
+// The kernel binds its usbfs driver to an interface a program claimed, which sysfs shows
+// as the interface's `driver` link: how another program can tell that it is held.
+void UsbEmulator::showHolder(Port& port, UMockdevIoctlClient* holder) {
+    if ((port.holder == nullptr) == (holder == nullptr)) {
+        port.holder = holder;
+        return;
+    }
+    port.holder = holder;
+    const std::string link = root + "/sys" + port.seat.interfacePath() + "/driver";
+    if (holder != nullptr) {
+        symlink(port.seat.driverLink("usbfs").c_str(), link.c_str());
+    } else {
+        unlink(link.c_str());
+    }
+}
+
+void UsbEmulator::complete(Port& port, UMockdevIoctlClient* client, int errorNumber) {
+    if (errorNumber == 0 && port.offBus) {
         errorNumber = ENODEV;
     }
     umockdev_ioctl_client_complete(client, errorNumber == 0 ? 0 : -1, errorNumber);
@@ -287,63 +317,63 @@ void UsbEmulator::drop(Urb& urb) {
     g_object_unref(urb.client);
 }
 
-void UsbEmulator::submit(UMockdevIoctlClient* client) {
-    if (offBus) {
-        complete(client, ENODEV);
+void UsbEmulator::submit(Port& port, UMockdevIoctlClient* client) {
+    if (port.offBus) {
+        complete(port, client, ENODEV);
         return;
     }
     UMockdevIoctlData* argument = umockdev_ioctl_client_get_arg(client);
     UMockdevIoctlData* urb =
         umockdev_ioctl_data_resolve(argument, 0, sizeof(usbdevfs_urb), nullptr);
     if (urb == nullptr) {
-        complete(client, EFAULT);
+        complete(port, client, EFAULT);
         return;
     }
     const usbdevfs_urb& fields = fieldsOf(urb);
     const bool in = fields.endpoint == endpointIn;
     if (fields.type != USBDEVFS_URB_TYPE_BULK || (!in && fields.endpoint != endpointOut) ||
         fields.buffer_length < 0) {
-        complete(client, EINVAL);
+        complete(port, client, EINVAL);
         return;
     }
     UMockdevIoctlData* buffer = umockdev_ioctl_data_resolve(
         urb, offsetof(usbdevfs_urb, buffer), static_cast<gsize>(fields.buffer_length), nullptr);
     if (buffer == nullptr) {
-        complete(client, EFAULT);
+        complete(port, client, EFAULT);
         return;
     }
-    if (std::find(claimants.begin(), claimants.end(), client) == claimants.end()) {
-        ++unclaimedTransfers;
+    if (port.holder != client) {
+        ++port.counts.unclaimedTransfers;
     }
     // Held, so that no later client can be given this client's address while it has URBs.
     g_object_ref(client);
     g_object_ref(urb);
-    urbs.push_back({client, urb, buffer, in, false});
-    ++(in ? inTransfers : outTransfers);
+    port.urbs.push_back({client, urb, buffer, in, false});
+    ++(in ? port.counts.inTransfers : port.counts.outTransfers);
     if (in) {
-        peer->inTransferStarted();
+        port.peer->inTransferStarted();
     } else {
-        peer->received(Bytes(buffer->data, buffer->data + fields.buffer_length));
+        port.peer->received(Bytes(buffer->data, buffer->data + fields.buffer_length));
         // The bytes are in, even if that packet unplugs the device.
         fieldsOf(urb).status = 0;
         fieldsOf(urb).actual_length = fields.buffer_length;
-        urbs.back().finished = true;
+        port.urbs.back().finished = true;
     }
     umockdev_ioctl_client_complete(client, 0, 0);
 }
 
 // Gives an IN URB the device's answer if it has one; true when the URB can be reaped.
-bool UsbEmulator::settle(Urb& urb) {
+bool UsbEmulator::settle(Port& port, Urb& urb) {
     if (urb.finished) {
         return true;
     }
     usbdevfs_urb& fields = fieldsOf(urb.urb);
-    if (offBus) {
+    if (port.offBus) {
         fields.status = -ESHUTDOWN;
         fields.actual_length = 0;
         return urb.finished = true;
     }
-    std::optional<Bytes> answer = peer->nextAnswer(static_cast<size_t>(fields.buffer_length));
+    std::optional<Bytes> answer = port.peer->nextAnswer(static_cast<size_t>(fields.buffer_length));
     if (!answer) {
         return false;
     }
@@ -353,9 +383,9 @@ bool UsbEmulator::settle(Urb& urb) {
     return urb.finished = true;
 }
 
-void UsbEmulator::reap(UMockdevIoctlClient* client) {
-    for (auto urb = urbs.begin(); urb != urbs.end(); ++urb) {
-        if (urb->client != client || !settle(*urb)) {
+void UsbEmulator::reap(Port& port, UMockdevIoctlClient* client) {
+    for (auto urb = port.urbs.begin(); urb != port.urbs.end(); ++urb) {
+        if (urb->client != client || !settle(port, *urb)) {
             continue;
         }
         UMockdevIoctlData* argument = umockdev_ioctl_client_get_arg(client);
@@ -367,16 +397,16 @@ void UsbEmulator::reap(UMockdevIoctlClient* client) {
         // Completing copies the URB and its buffer back into the client.
         umockdev_ioctl_client_complete(client, 0, 0);
         drop(*urb);
-        urbs.erase(urb);
+        port.urbs.erase(urb);
         return;
     }
-    umockdev_ioctl_client_complete(client, -1, offBus ? ENODEV : EAGAIN);
+    umockdev_ioctl_client_complete(client, -1, port.offBus ? ENODEV : EAGAIN);
 }
 
 // libusb discards a URB when its transfer times out, then reaps it as cancelled.
-void UsbEmulator::discard(UMockdevIoctlClient* client) {
+void UsbEmulator::discard(Port& port, UMockdevIoctlClient* client) {
     const unsigned long address = rawArgument(client);
-    for (Urb& urb : urbs) {
+    for (Urb& urb : port.urbs) {
         if (urb.client != client || urb.urb->client_addr != address || urb.finished) {
             continue;
         }
@@ -384,10 +414,10 @@ void UsbEmulator::discard(UMockdevIoctlClient* client) {
         fieldsOf(urb.urb).actual_length = 0;
         urb.finished = true;
         if (urb.in) {
-            peer->inTransferAbandoned();
+            port.peer->inTransferAbandoned();
         }
         umockdev_ioctl_client_complete(client, 0, 0);
         return;
     }
-    umockdev_ioctl_client_complete(client, -1, offBus ? ENODEV : EINVAL);
+    umockdev_ioctl_client_complete(client, -1, port.offBus ? ENODEV : EINVAL);
 }

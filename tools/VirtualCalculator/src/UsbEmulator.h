@@ -1,9 +1,11 @@
 #pragma once
 
+#include "BusLayout.h"
 #include "UsbPeer.h"
 
 #include <chrono>
 #include <deque>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -13,19 +15,34 @@ typedef struct _UMockdevIoctlBase UMockdevIoctlBase;
 typedef struct _UMockdevIoctlClient UMockdevIoctlClient;
 typedef struct _UMockdevIoctlData UMockdevIoctlData;
 
-// A private umockdev testbed (sysfs and /dev) holding, when there is a peer, one
-// full-speed USB device 07cf:6101 with bulk endpoints 0x01 (OUT) and 0x82 (IN). A program
+// A private umockdev testbed (sysfs and /dev) holding the calculators of a bus layout: a
+// link calculator is a full-speed USB device 07cf:6101 with bulk endpoints 0x01 (OUT) and
+// 0x82 (IN), a drive one a mass-storage device 07cf:6102 with its SCSI disk. A program
 // started with UMOCKDEV_DIR set to `rootDirectory()` and the umockdev preload library sees
-// it through the real libusb; its usbfs ioctls arrive on umockdev's worker thread and the
-// peer plays the device.
+// them through the real libusb and libudev; its usbfs ioctls arrive on umockdev's worker
+// thread and each link calculator's peer plays that device. A claimed interface shows the
+// usbfs driver in sysfs, as the kernel shows it, and refuses a second claimant (EBUSY).
 class UsbEmulator {
 public:
-    // Without a peer the bus is empty; with one, the device joins it after `plugDelay`,
-    // leaves it while the peer is unplugged, and comes back as a freshly plugged device
-    // (the next device number) when the peer is there again. Watched from the default
-    // GLib main context, which the caller runs.
-    explicit UsbEmulator(UsbPeer* peer,
-                         std::chrono::milliseconds plugDelay = std::chrono::milliseconds(0));
+    // What the host did with one calculator's device: bulk transfers in each direction,
+    // claims and releases of its interface, claims refused because another program held
+    // it, and bulk transfers submitted without a claim.
+    struct Counts {
+        unsigned long outTransfers = 0;
+        unsigned long inTransfers = 0;
+        unsigned long claims = 0;
+        unsigned long releases = 0;
+        unsigned long refusedClaims = 0;
+        unsigned long unclaimedTransfers = 0;
+    };
+
+    // `peers[k]` plays the calculator in `layout.seats()[k]`. A calculator with a peer joins
+    // the bus after `plugDelay`, leaves it while its peer is unplugged, and comes back as a
+    // freshly plugged device (the next device number) when the peer is there again. One
+    // without a peer (a drive) is there from the start, and no ioctl reaches it. No seats:
+    // an empty bus. Watched from the default GLib main context, which the caller runs.
+    UsbEmulator(const BusLayout& layout, std::vector<UsbPeer*> peers,
+                std::chrono::milliseconds plugDelay = std::chrono::milliseconds(0));
     ~UsbEmulator();
 
     UsbEmulator(const UsbEmulator&) = delete;
@@ -33,18 +50,13 @@ public:
 
     // Empty when the testbed is ready.
     const std::string& setUpError() const { return error; }
-    std::string rootDirectory() const;
+    const std::string& rootDirectory() const { return root; }
 
-    // Tells the peer that the host has exited, in turn with the ioctls.
+    // Tells the peers that the host has exited, in turn with the ioctls.
     void hostGone();
 
-    // Bulk transfers the hosts submitted, in each direction.
-    unsigned long outTransferCount() const { return outTransfers; }
-    unsigned long inTransferCount() const { return inTransfers; }
-    // Claims and releases of the interface, and bulk transfers submitted without a claim.
-    unsigned long claimCount() const { return claims; }
-    unsigned long releaseCount() const { return releases; }
-    unsigned long unclaimedTransferCount() const { return unclaimedTransfers; }
+    // Of the calculator in seat `seat`.
+    Counts counts(size_t seat) const;
 
 private:
     struct Urb {
@@ -55,45 +67,52 @@ private:
         bool finished;
     };
 
-    // One per time the device is plugged in: its node and the handler serving it.
+    // One per time a device is plugged in: its node and the handler serving it.
     struct Plugging {
         UMockdevIoctlBase* handler;
         std::string node;
     };
 
+    // One calculator's device, from plug-in to plug-in.
+    struct Port {
+        UsbEmulator* emulator = nullptr;
+        Seat seat;
+        UsbPeer* peer = nullptr;
+        std::vector<Plugging> pluggings;
+        UMockdevIoctlBase* current = nullptr; // serving the device on the bus, if it is there
+        bool present = false;                 // on the bus; changed on the main loop only
+        bool offBus = false;                  // the ioctl being handled is for a device gone
+        std::deque<Urb> urbs; // submitted and not yet reaped, in the order of submission
+        UMockdevIoctlClient* holder = nullptr; // the client that claimed interface 0
+        Counts counts;
+    };
+
     static int onFollow(void* self);
-    void followPeer();
-    void plug();
-    void unplug();
-    static int onIoctl(UMockdevIoctlBase* handler, UMockdevIoctlClient* client, void* self);
-    static void onOpened(UMockdevIoctlBase* handler, UMockdevIoctlClient* client, void* self);
-    static void onClosed(UMockdevIoctlBase* handler, UMockdevIoctlClient* client, void* self);
-    void handle(UMockdevIoctlBase* handler, UMockdevIoctlClient* client);
-    void submit(UMockdevIoctlClient* client);
-    void reap(UMockdevIoctlClient* client);
-    void discard(UMockdevIoctlClient* client);
-    bool settle(Urb& urb);
-    void complete(UMockdevIoctlClient* client, int error);
-    void claim(UMockdevIoctlClient* client, bool claiming);
+    void followPeers();
+    void plug(Port& port);
+    void unplug(Port& port);
+    static int onIoctl(UMockdevIoctlBase* handler, UMockdevIoctlClient* client, void* port);
+    static void onOpened(UMockdevIoctlBase* handler, UMockdevIoctlClient* client, void* port);
+    static void onClosed(UMockdevIoctlBase* handler, UMockdevIoctlClient* client, void* port);
+    void handle(Port& port, UMockdevIoctlBase* handler, UMockdevIoctlClient* client);
+    void submit(Port& port, UMockdevIoctlClient* client);
+    void reap(Port& port, UMockdevIoctlClient* client);
+    void discard(Port& port, UMockdevIoctlClient* client);
+    bool settle(Port& port, Urb& urb);
+    void complete(Port& port, UMockdevIoctlClient* client, int error);
+    void claim(Port& port, UMockdevIoctlClient* client, bool claiming);
+    void showHolder(Port& port, UMockdevIoctlClient* holder);
+    void letGoOfTheDead(Port& port);
+    void forget(Port& port, UMockdevIoctlClient* client);
     static void drop(Urb& urb);
 
-    UsbPeer* peer;
     UMockdevTestbed* testbed = nullptr;
+    std::string root;
+    std::vector<std::unique_ptr<Port>> ports;
     std::chrono::steady_clock::time_point plugAt;
-    std::vector<Plugging> pluggings;
-    UMockdevIoctlBase* current = nullptr; // serving the device on the bus, if it is there
-    bool present = false;                 // on the bus; changed on the main loop only
-    bool offBus = false;                  // the ioctl being handled is for a device gone
+    int nextDeviceNumber;
     unsigned follower = 0;
     std::string error;
-    std::mutex mutex;
-    std::deque<Urb> urbs;       // submitted and not yet reaped, in the order of submission
+    mutable std::mutex mutex;
     std::vector<Urb> abandoned; // of programs that died in mid-transfer, kept on purpose
-    unsigned long outTransfers = 0;
-    unsigned long inTransfers = 0;
-    unsigned long claims = 0;
-    unsigned long releases = 0;
-    unsigned long unclaimedTransfers = 0;
-    std::vector<UMockdevIoctlClient*> claimants; // clients holding the interface
-    void forget(UMockdevIoctlClient* client);
 };

@@ -8,6 +8,7 @@
 
 #include <cstdio>
 #include <exception>
+#include <filesystem>
 #include <fstream>
 #include <glib.h>
 #include <iterator>
@@ -53,31 +54,7 @@ std::string temporaryStorage() {
     return path;
 }
 
-// The calculator that the options ask for; null for an empty bus, and also when it cannot
-// be made, which `report` then tells.
-std::unique_ptr<UsbPeer> makeCalculator(const Options& options, Report& report,
-                                        std::unique_ptr<Storage>& storage) {
-    if (options.noDevice) {
-        return nullptr;
-    }
-    if (!options.stream.empty()) {
-        Bytes stream;
-        if (!readWhole(options.stream, stream)) {
-            report.failure("can't read the stream " + options.stream);
-            return nullptr;
-        }
-        return std::make_unique<StreamingCalculator>(std::move(stream), options.chunk, report,
-                                                     options.streamPlan);
-    }
-    const std::string root = options.storage.empty() ? temporaryStorage() : options.storage;
-    storage = std::make_unique<Storage>(root);
-    if (root.empty() || !storage->prepare()) {
-        report.failure("can't prepare the storage in '" + root + "'");
-        return nullptr;
-    }
-    if (options.storage.empty()) {
-        report.note("storage in " + root);
-    }
+Calculator::Settings settingsOf(const Options& options) {
     Calculator::Settings settings;
     settings.capacity = options.capacity.value_or(Calculator::defaultCapacity);
     settings.longInfo = options.longInfo;
@@ -90,7 +67,131 @@ std::unique_ptr<UsbPeer> makeCalculator(const Options& options, Report& report,
                                                       static_cast<uint32_t>(*options.announcedSize))
                                                 : std::nullopt,
                           options.extraPart};
-    return std::make_unique<Calculator>(*storage, report, settings, FaultPlan(options.faults));
+    return settings;
+}
+
+// A drive calculator's files, and the seat that says which block devices hold them: the
+// disk service's stand-in mounts `root` for `seat->fileSystemDevice()`. No file operation
+// reaches a drive yet; its folder is only made ready.
+struct DriveMedium {
+    const Seat* seat;
+    std::string root;
+};
+
+// What plays the calculators of one run, by seat, kept until the host has gone.
+struct Bench {
+    BusLayout layout;
+    std::vector<std::unique_ptr<Report>> reports; // each calculator's, when there are several
+    std::vector<std::unique_ptr<Storage>> storages;
+    std::vector<std::unique_ptr<UsbPeer>> peers; // null for a drive
+    std::vector<DriveMedium> drives;
+
+    std::vector<UsbPeer*> peerPointers() const {
+        std::vector<UsbPeer*> pointers;
+        for (const std::unique_ptr<UsbPeer>& peer : peers) {
+            pointers.push_back(peer.get());
+        }
+        return pointers;
+    }
+};
+
+// The folder every calculator keeps its files below; empty, after saying so, when it cannot
+// be made.
+std::string storageBase(const Options& options, Report& report) {
+    const std::string base = options.storage.empty() ? temporaryStorage() : options.storage;
+    if (base.empty()) {
+        report.failure("can't prepare the storage in ''");
+    } else if (options.storage.empty()) {
+        report.note("storage in " + base);
+    }
+    return base;
+}
+
+std::unique_ptr<UsbPeer> makeLinkCalculator(const Options& own, Report& report,
+                                            const std::string& root, Bench& bench) {
+    bench.storages.push_back(std::make_unique<Storage>(root));
+    if (!bench.storages.back()->prepare()) {
+        report.failure("can't prepare the storage in '" + root + "'");
+        return nullptr;
+    }
+    return std::make_unique<Calculator>(*bench.storages.back(), report, settingsOf(own),
+                                        FaultPlan(own.faults));
+}
+
+void makeDrive(const Seat& seat, Report& report, const std::string& root, Bench& bench) {
+    std::error_code error;
+    std::filesystem::create_directories(root, error);
+    if (error) {
+        report.failure("can't prepare the drive's folder '" + root + "'");
+    }
+    bench.drives.push_back({&seat, root});
+}
+
+// One calculator per seat, each with its own storage below the base and its own faults;
+// the lone calculator of old keeps its storage in the base itself.
+void seatCalculators(const Options& options, Report& report, Bench& bench) {
+    const std::string base = storageBase(options, report);
+    if (base.empty()) {
+        return;
+    }
+    const bool several = bench.layout.seats().size() > 1;
+    for (Seat& seat : bench.layout.seats()) {
+        const Options own = forCalculator(options, seat.address);
+        seat.wholeDisk = own.wholeDisk;
+        bench.reports.push_back(several ? std::make_unique<Report>(report, seat.address) : nullptr);
+        Report& its = several ? *bench.reports.back() : report;
+        const std::string root = bench.layout.severalPlaces() ? base + "/" + seat.address : base;
+        if (seat.kind == Seat::Kind::Drive) {
+            makeDrive(seat, its, root, bench);
+            bench.peers.push_back(nullptr);
+        } else {
+            bench.peers.push_back(makeLinkCalculator(own, its, root, bench));
+        }
+    }
+}
+
+// The calculators that the options ask for, none for an empty bus; `report` tells what
+// could not be made.
+void makeCalculators(const Options& options, Report& report, Bench& bench) {
+    if (options.noDevice) {
+        bench.layout.seats().clear();
+        return;
+    }
+    if (options.stream.empty()) {
+        seatCalculators(options, report, bench);
+        return;
+    }
+    Bytes stream;
+    if (!readWhole(options.stream, stream)) {
+        report.failure("can't read the stream " + options.stream);
+        return;
+    }
+    bench.peers.push_back(std::make_unique<StreamingCalculator>(std::move(stream), options.chunk,
+                                                                report, options.streamPlan));
+}
+
+// Of each link calculator: what the host did with it, when asked, and the transfers it made
+// without a claim, which are a violation.
+void reportUse(const Options& options, const UsbEmulator& emulator, Report& report,
+               const Bench& bench) {
+    for (size_t seat = 0; seat < bench.peers.size(); ++seat) {
+        if (bench.peers[seat] == nullptr) {
+            continue;
+        }
+        Report& its =
+            seat < bench.reports.size() && bench.reports[seat] ? *bench.reports[seat] : report;
+        const UsbEmulator::Counts counts = emulator.counts(seat);
+        if (options.countTransfers) {
+            its.note("the host made " + std::to_string(counts.outTransfers) + " OUT and " +
+                     std::to_string(counts.inTransfers) + " IN transfers");
+            its.note("the host claimed the interface " + std::to_string(counts.claims) +
+                     " times and released it " + std::to_string(counts.releases) + " times");
+        }
+        if (counts.unclaimedTransfers > 0) {
+            its.violation(std::to_string(counts.unclaimedTransfers) +
+                          " bulk transfers through an interface the host had not claimed");
+        }
+    }
 }
 
 int run(const Options& options) {
@@ -99,12 +200,14 @@ int run(const Options& options) {
         fprintf(stderr, "VirtualCalculator: can't write the report %s\n", options.report.c_str());
         return exitOwnFailure;
     }
-    std::unique_ptr<Storage> storage;
-    const std::unique_ptr<UsbPeer> calculator = makeCalculator(options, report, storage);
+    Bench bench;
+    bench.layout = layoutOf(options);
+    makeCalculators(options, report, bench);
     if (report.failures() > 0) {
         return exitOwnFailure;
     }
-    UsbEmulator emulator(calculator.get(), std::chrono::milliseconds(options.plugAfterMs));
+    UsbEmulator emulator(bench.layout, bench.peerPointers(),
+                         std::chrono::milliseconds(options.plugAfterMs));
     if (!emulator.setUpError().empty()) {
         report.failure("can't set up the USB testbed: " + emulator.setUpError());
         return exitOwnFailure;
@@ -118,16 +221,7 @@ int run(const Options& options) {
         return exitOwnFailure;
     }
     emulator.hostGone();
-    if (options.countTransfers) {
-        report.note("the host made " + std::to_string(emulator.outTransferCount()) + " OUT and " +
-                    std::to_string(emulator.inTransferCount()) + " IN transfers");
-        report.note("the host claimed the interface " + std::to_string(emulator.claimCount()) +
-                    " times and released it " + std::to_string(emulator.releaseCount()) + " times");
-    }
-    if (emulator.unclaimedTransferCount() > 0) {
-        report.violation(std::to_string(emulator.unclaimedTransferCount()) +
-                         " bulk transfers through an interface the host had not claimed");
-    }
+    reportUse(options, emulator, report, bench);
     if (report.failures() > 0) {
         return exitOwnFailure;
     }

@@ -1,0 +1,231 @@
+#include "BusLayout.h"
+
+#include <cstdio>
+
+namespace {
+
+constexpr const char controller[] = "/devices/pci0000:00/0000:00:14.0";
+constexpr int hubPorts = 7;
+constexpr const char firstHub[] = "1-4";
+constexpr int firstScsiHost = 2; // the machine's own disks come first
+
+// Descriptors as the kernel's `descriptors` attribute holds them, which libusb reads: the
+// device, then one configuration with its interface and endpoints.
+constexpr const char rootHubDescriptors[] = "12010002090001406b1d020006060302010109021900010100e000"
+                                            "0904000001090000000705810302000c";
+constexpr const char hubDescriptors[] = "1201000209000140e305100600010001000109021900010100e000"
+                                        "0904000001090000000705810301000c";
+// A vendor-specific interface with bulk endpoints 0x01 and 0x82 of 64 bytes.
+constexpr const char linkDescriptors[] = "1201000200000040cf07016100010102030109022000010100803209"
+                                         "04000002ff0000000705010240000007058202400000";
+// Mass storage, SCSI transparent command set, bulk-only transport, on the same endpoints.
+constexpr const char driveDescriptors[] = "1201000200000040cf07026100010102030109022000010100803209"
+                                          "04000002080650000705010240000007058202400000";
+
+std::string line(const char* tag, const std::string& text) {
+    return std::string(tag) + ": " + text + "\n";
+}
+
+std::string attribute(const std::string& name, const std::string& value) {
+    return line("A", name + "=" + value + "\\n");
+}
+
+// A USB device's own lines: its node, its numbers and its identity.
+std::string usbDevice(const std::string& path, int number, const std::string& identity,
+                      const std::string& descriptors) {
+    char numbers[256];
+    snprintf(numbers, sizeof numbers,
+             "N: bus/usb/001/%03d\nE: SUBSYSTEM=usb\nE: DEVTYPE=usb_device\nE: BUSNUM=001\n"
+             "E: DEVNUM=%03d\nE: DEVNAME=/dev/bus/usb/001/%03d\n",
+             number, number, number);
+    return line("P", path) + numbers + identity + attribute("busnum", "1") +
+           attribute("devnum", std::to_string(number)) + attribute("bConfigurationValue", "1") +
+           line("H", std::string("descriptors=") + descriptors);
+}
+
+std::string hubRecord(const std::string& path, int number, const char* descriptors,
+                      const char* speed) {
+    return usbDevice(path, number, attribute("speed", speed), descriptors) + "\n";
+}
+
+// sda is the machine's own disk; drives follow from sdb, as the kernel names them.
+std::string diskName(int index) {
+    std::string letters;
+    for (int n = index; n >= 0; n = n / 26 - 1) {
+        letters.insert(letters.begin(), static_cast<char>('a' + n % 26));
+    }
+    return "sd" + letters;
+}
+
+std::string serialOf(int number) {
+    char serial[16];
+    snprintf(serial, sizeof serial, "VC%010d", number);
+    return serial;
+}
+
+std::string identityOf(const Seat& seat) {
+    const bool drive = seat.kind == Seat::Kind::Drive;
+    return line("E", drive ? "PRODUCT=7cf/6102/100" : "PRODUCT=7cf/6101/100") +
+           attribute("speed", "12") + attribute("idVendor", "07cf") +
+           attribute("idProduct", drive ? "6102" : "6101") + attribute("manufacturer", "Tolvane") +
+           attribute("product", seat.product()) + attribute("serial", seat.serial);
+}
+
+std::string interfaceRecord(const Seat& seat) {
+    const bool drive = seat.kind == Seat::Kind::Drive;
+    std::string record = line("P", seat.interfacePath()) + line("E", "SUBSYSTEM=usb") +
+                         line("E", "DEVTYPE=usb_interface") +
+                         line("E", drive ? "INTERFACE=8/6/80" : "INTERFACE=255/0/0") +
+                         attribute("bInterfaceNumber", "00") +
+                         attribute("bInterfaceClass", drive ? "08" : "ff") +
+                         attribute("bInterfaceSubClass", drive ? "06" : "00") +
+                         attribute("bInterfaceProtocol", drive ? "50" : "00");
+    if (drive) {
+        // usb-storage holds a drive's interface from the start, as on a real machine.
+        record +=
+            line("E", "DRIVER=usb-storage") + line("L", "driver=" + seat.driverLink("usb-storage"));
+    }
+    return record + "\n";
+}
+
+struct BlockNumbers {
+    int major;
+    int minor;
+};
+
+// The kernel's numbers for sd disks: 16 minors each, major 8 for the first 16 disks.
+BlockNumbers numbersOf(int diskIndex, int partition) {
+    const int group = diskIndex / 16;
+    return {group == 0 ? 8 : 64 + group, (diskIndex % 16) * 16 + partition};
+}
+
+std::string blockRecord(const std::string& path, const std::string& name, BlockNumbers numbers,
+                        const std::string& properties) {
+    const std::string dev = std::to_string(numbers.major) + ":" + std::to_string(numbers.minor);
+    return line("P", path) + line("N", name) + line("E", "SUBSYSTEM=block") +
+           line("E", "DEVNAME=/dev/" + name) + line("E", "MAJOR=" + std::to_string(numbers.major)) +
+           line("E", "MINOR=" + std::to_string(numbers.minor)) + properties +
+           attribute("dev", dev) + "\n";
+}
+
+std::string fileSystemProperties() {
+    return line("E", "ID_FS_TYPE=vfat") + line("E", "ID_FS_USAGE=filesystem") +
+           line("E", "ID_FS_VERSION=FAT16");
+}
+
+// Below the drive's interface: the SCSI host, target and device, the disk and, unless the
+// file system covers the whole disk, its partition.
+std::string diskRecords(const Seat& seat) {
+    const std::string host = std::to_string(seat.scsiHost);
+    const std::string hostPath = seat.interfacePath() + "/host" + host;
+    const std::string targetPath = hostPath + "/target" + host + ":0:0";
+    const std::string scsiPath = targetPath + "/" + host + ":0:0:0";
+    const std::string diskPath = scsiPath + "/block/" + seat.disk;
+    const std::string usbProperties =
+        line("E", "ID_BUS=usb") + line("E", "ID_VENDOR_ID=07cf") + line("E", "ID_MODEL_ID=6102") +
+        line("E", "ID_SERIAL_SHORT=" + seat.serial) + line("E", "ID_USB_DRIVER=usb-storage");
+    std::string records = line("P", hostPath) + line("E", "SUBSYSTEM=scsi") +
+                          line("E", "DEVTYPE=scsi_host") + "\n" + line("P", targetPath) +
+                          line("E", "SUBSYSTEM=scsi") + line("E", "DEVTYPE=scsi_target") + "\n" +
+                          line("P", scsiPath) + line("E", "SUBSYSTEM=scsi") +
+                          line("E", "DEVTYPE=scsi_device") + attribute("vendor", "CASIO") +
+                          attribute("model", "Virtual drive") + attribute("type", "0") + "\n";
+    records += blockRecord(
+        diskPath, seat.disk, numbersOf(seat.diskIndex, 0),
+        line("E", "DEVTYPE=disk") + usbProperties +
+            (seat.wholeDisk ? fileSystemProperties() : line("E", "ID_PART_TABLE_TYPE=dos")) +
+            attribute("removable", "1"));
+    if (!seat.wholeDisk) {
+        records += blockRecord(
+            diskPath + "/" + seat.disk + "1", seat.disk + "1", numbersOf(seat.diskIndex, 1),
+            line("E", "DEVTYPE=partition") + line("E", "PARTN=1") + usbProperties +
+                fileSystemProperties() + attribute("partition", "1"));
+    }
+    return records;
+}
+
+} // namespace
+
+std::string Seat::product() const {
+    return kind == Kind::Drive ? "Virtual calculator drive" : "Virtual calculator";
+}
+
+std::string Seat::interfacePath() const {
+    return sysfsPath + "/" + address + ":1.0";
+}
+
+std::string Seat::driverLink(const std::string& driver) const {
+    std::string up;
+    for (char character : interfacePath()) {
+        up += character == '/' ? "../" : "";
+    }
+    return up + "bus/usb/drivers/" + driver;
+}
+
+std::string Seat::fileSystemDevice() const {
+    return wholeDisk ? disk : disk + "1";
+}
+
+BusLayout BusLayout::lone() {
+    BusLayout layout;
+    Seat seat;
+    seat.address = "1-1";
+    seat.sysfsPath = std::string(controller) + "/usb1/1-1";
+    seat.serial = serialOf(1);
+    layout.seatList.push_back(seat);
+    return layout;
+}
+
+BusLayout BusLayout::behindHubs(int links, int drives) {
+    BusLayout layout;
+    layout.hubbed = true;
+    layout.hubCount = 1;
+    std::string hub = firstHub;
+    std::string hubPath = std::string(controller) + "/usb1/" + hub;
+    const int total = links + drives;
+    for (int placed = 0; placed < total;) {
+        const int onThisHub = total - placed <= hubPorts ? total - placed : hubPorts - 1;
+        for (int port = 1; port <= onThisHub; ++port, ++placed) {
+            Seat seat;
+            seat.address = hub + "." + std::to_string(port);
+            seat.sysfsPath = hubPath + "/" + seat.address;
+            seat.serial = serialOf(placed + 1);
+            if (placed >= links) {
+                seat.kind = Seat::Kind::Drive;
+                seat.scsiHost = firstScsiHost + placed - links;
+                seat.diskIndex = 1 + placed - links;
+                seat.disk = diskName(seat.diskIndex);
+            }
+            layout.seatList.push_back(seat);
+        }
+        if (placed < total) {
+            hub += "." + std::to_string(hubPorts);
+            hubPath += "/" + hub;
+            ++layout.hubCount;
+        }
+    }
+    return layout;
+}
+
+std::string BusLayout::hubRecords() const {
+    if (!hubbed) {
+        return "";
+    }
+    std::string path = std::string(controller) + "/usb1";
+    std::string records = hubRecord(path, 1, rootHubDescriptors, "480");
+    std::string hub = firstHub;
+    for (int number = 2; number < 2 + hubCount; ++number) {
+        path += "/" + hub;
+        records += hubRecord(path, number, hubDescriptors, "480");
+        hub += "." + std::to_string(hubPorts);
+    }
+    return records;
+}
+
+std::string BusLayout::records(const Seat& seat, int number) {
+    const bool drive = seat.kind == Seat::Kind::Drive;
+    std::string text = usbDevice(seat.sysfsPath, number, identityOf(seat),
+                                 drive ? driveDescriptors : linkDescriptors) +
+                       "\n" + interfaceRecord(seat);
+    return drive ? text + diskRecords(seat) : text;
+}

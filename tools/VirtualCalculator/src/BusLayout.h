@@ -1,0 +1,56 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+// One calculator's place on the emulated bus, and what the kernel shows of it in sysfs.
+struct Seat {
+    enum class Kind { Link, Drive };
+
+    Kind kind = Kind::Link;
+    std::string address;   // the USB port path, also the device's name in sysfs: "1-4.2"
+    std::string sysfsPath; // below /sys: "/devices/.../1-4/1-4.2"
+    std::string serial;
+    // A drive's SCSI host number and disk ("sdb", the kernel's disk 1); its file system is on
+    // the partition "sdb1", or on the disk itself when `wholeDisk`.
+    int scsiHost = 0;
+    int diskIndex = 0;
+    std::string disk;
+    bool wholeDisk = false;
+
+    std::string product() const;
+    std::string interfacePath() const; // the sysfs path of interface 0
+    // What the `driver` link of interface 0 points to when `driver` holds it.
+    std::string driverLink(const std::string& driver) const;
+    std::string fileSystemDevice() const;
+};
+
+// Where the calculators sit. The lone calculator of old is 1-1, straight on the root hub's
+// port, with no hub in sysfs, exactly as before there were several. Several sit behind
+// hubs of seven ports on port 4 of the root hub (1-4.1, 1-4.2, ...): each hub's last port
+// holds the next hub when more follow, so that a class set gets longer port paths.
+class BusLayout {
+public:
+    static constexpr int mostCalculators = 32;
+
+    static BusLayout lone();
+    // `links` link calculators (07cf:6101) first, then `drives` drive ones (07cf:6102).
+    static BusLayout behindHubs(int links, int drives);
+
+    std::vector<Seat>& seats() { return seatList; }
+    const std::vector<Seat>& seats() const { return seatList; }
+    bool severalPlaces() const { return hubbed; }
+    // The root hub and the hubs as umockdev records; empty for the lone calculator.
+    std::string hubRecords() const;
+    // The device number the first calculator gets; each later plug-in takes the next.
+    int firstDeviceNumber() const { return hubbed ? 2 + hubCount : 2; }
+
+    // The calculator's device and its interface and, for a drive, the SCSI disk below it
+    // with its file system, as umockdev records, for device number `number` on bus 1.
+    static std::string records(const Seat& seat, int number);
+
+private:
+    std::vector<Seat> seatList;
+    bool hubbed = false;
+    int hubCount = 0;
+};
