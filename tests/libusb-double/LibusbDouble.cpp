@@ -16,6 +16,7 @@ struct libusb_device {
     uint16_t idProduct;
     int descriptorResult;
     int references; // the bus holds one of them
+    LibusbDouble::DevicePlace place;
 };
 
 struct libusb_device_handle {
@@ -132,7 +133,27 @@ void setDeviceListResult(int negativeError) {
 
 void addDevice(uint16_t idVendor, uint16_t idProduct, int descriptorResult) {
     const int index = static_cast<int>(state().devices.size());
-    state().devices.push_back({index, idVendor, idProduct, descriptorResult, 1});
+    DevicePlace place;
+    place.ports = {static_cast<uint8_t>(index + 1)};
+    state().devices.push_back({index, idVendor, idProduct, descriptorResult, 1, place});
+}
+
+void addDeviceAt(uint16_t idVendor, uint16_t idProduct, DevicePlace place) {
+    const int index = static_cast<int>(state().devices.size());
+    state().devices.push_back({index, idVendor, idProduct, 0, 1, std::move(place)});
+}
+
+const DevicePlace* placeNamed(const std::string& address) {
+    for (const libusb_device& device : state().devices) {
+        std::string name = std::to_string(device.place.bus);
+        for (size_t i = 0; i < device.place.ports.size(); ++i) {
+            name += (i == 0 ? "-" : ".") + std::to_string(device.place.ports[i]);
+        }
+        if (name == address) {
+            return &device.place;
+        }
+    }
+    return nullptr;
 }
 
 void setOpenResult(int result) {
@@ -304,6 +325,21 @@ int libusb_get_device_descriptor(libusb_device* dev, libusb_device_descriptor* d
     return 0;
 }
 
+uint8_t libusb_get_bus_number(libusb_device* dev) {
+    useDevice(dev);
+    return dev->place.bus;
+}
+
+int libusb_get_port_numbers(libusb_device* dev, uint8_t* port_numbers, int port_numbers_len) {
+    useDevice(dev);
+    const int count = static_cast<int>(dev->place.ports.size());
+    if (port_numbers_len <= 0 || count > port_numbers_len) {
+        return port_numbers_len <= 0 ? LIBUSB_ERROR_INVALID_PARAM : LIBUSB_ERROR_OVERFLOW;
+    }
+    std::copy(dev->place.ports.begin(), dev->place.ports.end(), port_numbers);
+    return count;
+}
+
 int libusb_open(libusb_device* dev, libusb_device_handle** dev_handle) {
     useDevice(dev);
     ++state().openCount;
@@ -347,6 +383,9 @@ int libusb_detach_kernel_driver(libusb_device_handle* /*dev_handle*/, int interf
 int libusb_claim_interface(libusb_device_handle* dev_handle, int interface_number) {
     if (interface_number != 0) {
         return LIBUSB_ERROR_NOT_FOUND;
+    }
+    if (dev_handle->device->place.busy) {
+        return LIBUSB_ERROR_BUSY;
     }
     // Linux refuses a claim while a kernel driver holds the interface.
     if (state().claimResult != 0 || state().kernelDriverActive) {

@@ -8,6 +8,8 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
+#include <string>
 #include <vector>
 
 namespace LibusbDouble {
@@ -36,6 +38,17 @@ struct Transfer {
     unsigned int timeout;
 };
 
+// Where a device sits on the bus, and what the kernel shows of it in sysfs.
+struct DevicePlace {
+    uint8_t bus = 1;
+    std::vector<uint8_t> ports; // from the root hub down; none for a root hub
+    std::optional<std::string> product;
+    std::optional<std::string> serial;
+    // Another program holds interface 0: sysfs shows usbfs bound to it, and a claim fails
+    // with LIBUSB_ERROR_BUSY.
+    bool busy = false;
+};
+
 // Called after every OUT transfer with the bytes that moved; typically queues answers.
 using Responder = std::function<void(const Bytes& sent)>;
 
@@ -48,6 +61,10 @@ void clearScript();
 void setInitResult(int result);
 void setDeviceListResult(int negativeError);
 void addDevice(uint16_t idVendor, uint16_t idProduct, int descriptorResult = 0);
+// A device at a place of its own; addDevice puts device K at port K+1 of bus 1.
+void addDeviceAt(uint16_t idVendor, uint16_t idProduct, DevicePlace place);
+// The place of the device that sysfs names `address` ("1-4.2"), or null.
+const DevicePlace* placeNamed(const std::string& address);
 void setOpenResult(int result);
 void setClaimResult(int result);
 void setKernelDriverActive(bool active);

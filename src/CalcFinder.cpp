@@ -1,0 +1,102 @@
+#include "CalcFinder.h"
+
+#include "Log.h"
+#include "UsbSysfs.h"
+
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+// USB allows seven tiers of hubs, so at most seven port numbers.
+constexpr int mostPorts = 7;
+constexpr int driverCapacity = 32;
+constexpr char claimedThroughLibusb[] = "usbfs";
+
+// Empty when the device has no such string.
+void readString(const char* address, const char* name, char* text, int capacity) {
+    if (UsbSysfs::readAttribute(address, name, text, capacity)) {
+        text[0] = '\0';
+    }
+    for (char* character = text; *character != '\0'; ++character) {
+        const unsigned char byte = static_cast<unsigned char>(*character);
+        if (byte < 0x20 || byte == 0x7F) {
+            *character = '?';
+        }
+    }
+}
+
+bool isHeld(const char* address) {
+    char driver[driverCapacity];
+    return !UsbSysfs::interfaceDriver(address, 0, driver, sizeof driver) &&
+           strcmp(driver, claimedThroughLibusb) == 0;
+}
+
+} // namespace
+
+const char* CalcFinder::kindName(CalcKind kind) {
+    return kind == CalcKind::Drive ? "drive" : "link";
+}
+
+bool CalcFinder::kindOf(uint16_t idVendor, uint16_t idProduct, CalcKind* kind) {
+    if (idVendor != casioVendorId) {
+        return true;
+    }
+    if (idProduct == linkProductId) {
+        *kind = CalcKind::Link;
+        return false;
+    }
+    if (idProduct == driveProductId || idProduct == newDriveProductId) {
+        *kind = CalcKind::Drive;
+        return false;
+    }
+    return true;
+}
+
+bool CalcFinder::listCalcs(UsbContext* usbContext, CalcListener* listener) {
+    libusb_device** deviceList = nullptr;
+    const ssize_t deviceCount = libusb_get_device_list(usbContext->getlibusbContext(), &deviceList);
+    if (deviceCount < 0) {
+        Log::error("Can't get the list of USB devices !");
+        return true;
+    }
+    for (ssize_t idx = 0; idx < deviceCount; ++idx) {
+        CalcDescription description;
+        if (!describe(deviceList[idx], &description)) {
+            listener->calcFound(description);
+        }
+    }
+    libusb_free_device_list(deviceList, 1);
+    return false;
+}
+
+bool CalcFinder::describe(libusb_device* device, CalcDescription* description) {
+    libusb_device_descriptor deviceDescriptor;
+    if (libusb_get_device_descriptor(device, &deviceDescriptor) != 0) {
+        Log::debug("A USB device without a readable descriptor: skipped");
+        return true;
+    }
+    if (kindOf(deviceDescriptor.idVendor, deviceDescriptor.idProduct, &description->kind) ||
+        addressOf(device, description->address, sizeof description->address)) {
+        return true;
+    }
+    readString(description->address, "product", description->product, sizeof description->product);
+    readString(description->address, "serial", description->serial, sizeof description->serial);
+    description->busy = isHeld(description->address);
+    return false;
+}
+
+bool CalcFinder::addressOf(libusb_device* device, char* address, int capacity) {
+    uint8_t ports[mostPorts];
+    const int portCount = libusb_get_port_numbers(device, ports, mostPorts);
+    if (portCount <= 0) {
+        return true;
+    }
+    int length =
+        snprintf(address, static_cast<size_t>(capacity), "%d", libusb_get_bus_number(device));
+    for (int port = 0; port < portCount && length >= 0 && length < capacity; ++port) {
+        length += snprintf(address + length, static_cast<size_t>(capacity - length), "%c%d",
+                           port == 0 ? '-' : '.', ports[port]);
+    }
+    return length < 0 || length >= capacity;
+}
