@@ -558,9 +558,35 @@ TEST(OptionsTest, RejectsWhatItCannotHonour) {
              {"--stream", "log.bin", "--cannot-pipeline", "--", "prog"},
              {"--idle-turnaround", "2.5", "--", "prog"},
              {"--busy-turnaround", "-3", "--", "prog"},
-             {"--capacity", "-1", "--", "prog"}}) {
+             {"--capacity", "-1", "--", "prog"},
+             {"--calculators", "0", "--", "prog"},
+             {"--calculators", "30", "--drives", "3", "--", "prog"},
+             {"--calculators", "3", "--at", "1-4.4", "--long-info", "--", "prog"},
+             {"--calculators", "3", "--at", "1-4.2", "--storage", "x", "--", "prog"},
+             {"--calculators", "3", "--at", "1-4.2", "--capacity", "x", "--", "prog"},
+             {"--stream", "log.bin", "--calculators", "2", "--", "prog"},
+             {"--no-device", "--drive", "--", "prog"}}) {
         EXPECT_EQ(parse(arguments).outcome, ParsedOptions::Invalid) << arguments[0];
     }
+}
+
+// Options for all, then each calculator's own on top, its faults after the common ones.
+TEST(OptionsTest, GivesEachCalculatorItsOwnOptionsAfterAt) {
+    const ParsedOptions parsed =
+        parse({"--calculators", "2", "--drive", "--refuse", "part:1", "--at", "1-4.2", "--capacity",
+               "100", "--unplug", "part:2", "--at", "1-4.3", "--whole-disk", "--", "prog"});
+    ASSERT_EQ(parsed.outcome, ParsedOptions::Run) << parsed.error;
+    const Options first = forCalculator(parsed.options, "1-4.1");
+    const Options second = forCalculator(parsed.options, "1-4.2");
+    const Options drive = forCalculator(parsed.options, "1-4.3");
+    EXPECT_EQ(first.capacity, std::nullopt);
+    EXPECT_EQ(second.capacity, 100);
+    ASSERT_EQ(second.faults.size(), 2u);
+    EXPECT_EQ(second.faults[1].kind, Fault::Unplug);
+    EXPECT_EQ(first.faults.size(), 1u);
+    EXPECT_TRUE(drive.wholeDisk);
+    EXPECT_FALSE(second.wholeDisk);
+    EXPECT_EQ(layoutOf(parsed.options).seats().back().kind, Seat::Kind::Drive);
 }
 
 } // namespace

@@ -187,6 +187,10 @@ void reportUse(const Options& options, const UsbEmulator& emulator, Report& repo
             its.note("the host claimed the interface " + std::to_string(counts.claims) +
                      " times and released it " + std::to_string(counts.releases) + " times");
         }
+        if (counts.refusedClaims > 0) {
+            its.note("a claim of the interface while another program held it was refused " +
+                     std::to_string(counts.refusedClaims) + " times");
+        }
         if (counts.unclaimedTransfers > 0) {
             its.violation(std::to_string(counts.unclaimedTransfers) +
                           " bulk transfers through an interface the host had not claimed");
