@@ -89,11 +89,12 @@ bool CalcFinder::describe(libusb_device* device, CalcDescription* description) {
 bool CalcFinder::addressOf(libusb_device* device, char* address, int capacity) {
     uint8_t ports[mostPorts];
     const int portCount = libusb_get_port_numbers(device, ports, mostPorts);
-    if (portCount <= 0) {
-        return true;
-    }
-    int length =
-        snprintf(address, static_cast<size_t>(capacity), "%d", libusb_get_bus_number(device));
+    const int bus = libusb_get_bus_number(device);
+    // Without sysfs libusb cannot tell the topology: the bus and device numbers, as lsusb
+    // shows them, still name the device until it is plugged in again.
+    int length = portCount > 0 ? snprintf(address, static_cast<size_t>(capacity), "%d", bus)
+                               : snprintf(address, static_cast<size_t>(capacity), "%d:%d", bus,
+                                          libusb_get_device_address(device));
     for (int port = 0; port < portCount && length >= 0 && length < capacity; ++port) {
         length += snprintf(address + length, static_cast<size_t>(capacity - length), "%c%d",
                            port == 0 ? '-' : '.', ports[port]);

@@ -17,6 +17,8 @@ struct CalcDescription {
     static constexpr int textCapacity = 384;
 
     // The USB port path, "BUS-PORT.PORT...": stable while the calculator stays in that port.
+    // Where the system cannot tell the path, "BUS:DEVICE" (the numbers lsusb shows), which
+    // changes whenever it is plugged in again.
     char address[addressCapacity];
     CalcKind kind;
     // The kernel's copies of the device's strings; empty when it has none. Control characters
@@ -54,8 +56,8 @@ public:
     // Every attached calculator, in the bus's order. True, after saying so, when the bus
     // cannot be read.
     static bool listCalcs(UsbContext* usbContext, CalcListener* listener);
-    // True when `device` is no calculator, or has no port path (a root hub).
+    // True when `device` is no calculator.
     static bool describe(libusb_device* device, CalcDescription* description);
-    // The device's port path; true when it has none or it does not fit.
+    // The device's address (above); true when it does not fit.
     static bool addressOf(libusb_device* device, char* address, int capacity);
 };

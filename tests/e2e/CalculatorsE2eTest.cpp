@@ -4,15 +4,17 @@
 #include "E2eSupport.h"
 
 #include <algorithm>
+#include <filesystem>
 #include <gtest/gtest.h>
 #include <sstream>
 
 namespace {
 
 const std::string tool = CALC_TOOL;
+using Lines = std::vector<std::string>;
 
-std::vector<std::string> sortedLines(const std::string& text) {
-    std::vector<std::string> lines;
+Lines sortedLines(const std::string& text) {
+    Lines lines;
     std::istringstream stream(text);
     for (std::string line; std::getline(stream, line);) {
         lines.push_back(line);
@@ -21,93 +23,82 @@ std::vector<std::string> sortedLines(const std::string& text) {
     return lines;
 }
 
+std::string serial(int number) {
+    const std::string digits = std::to_string(number);
+    return "VC" + std::string(10 - digits.size(), '0') + digits;
+}
+
 std::string linkLine(const std::string& address, int number, const std::string& busy = "") {
-    const std::string serial = std::to_string(number);
-    return address + "\tlink\tVirtual calculator\tVC" + std::string(10 - serial.size(), '0') +
-           serial + busy;
+    return address + "\tlink\tVirtual calculator\t" + serial(number) + busy;
 }
 
 class CalculatorsE2eTest : public ::testing::Test {
 protected:
     // Three link calculators, each with a file of its own on its flash.
-    RunResult onThree(const std::vector<std::string>& options, const std::string& script) {
+    RunResult onThree(std::vector<std::string> options, const std::string& script) {
         const char* const files[] = {"ONE.TXT", "TWO.TXT", "THREE.TXT"};
         for (int k = 1; k <= 3; ++k) {
             const std::string flash = directory / ("storage/1-4." + std::to_string(k) + "/fls0");
-            runCaptured({"/bin/mkdir", "-p", flash}, directory.path());
-            writeFile(flash + "/" + files[k - 1], "file " + std::to_string(k));
+            std::filesystem::create_directories(flash);
+            writeFile(flash + "/" + files[k - 1], "file");
         }
-        std::vector<std::string> all{"--calculators", "3", "--storage", "storage"};
-        all.insert(all.end(), options.begin(), options.end());
-        return runOnCalculator(all, {"/bin/sh", "-c", script}, directory.path());
+        options.insert(options.begin(), {"--calculators", "3", "--storage", "storage"});
+        return runOnCalculator(options, {"/bin/sh", "-c", script}, directory.path());
     }
 
     TemporaryDirectory directory;
 };
 
-struct ListCase {
-    std::vector<std::string> options;
-    std::vector<std::string> lines;
-};
-
 TEST_F(CalculatorsE2eTest, ListsEveryCalculatorOnTheBus) {
-    std::vector<std::string> eight;
+    Lines eight;
     for (int k = 1; k <= 8; ++k) {
         eight.push_back(
             linkLine(k <= 6 ? "1-4." + std::to_string(k) : "1-4.7." + std::to_string(k - 6), k));
     }
-    const std::vector<ListCase> cases = {
+    const std::vector<std::pair<std::vector<std::string>, Lines>> cases = {
         {{}, {linkLine("1-1", 1)}},
         {{"--no-device"}, {}},
         {{"--calculators", "2", "--drives", "1"},
          {linkLine("1-4.1", 1), linkLine("1-4.2", 2),
-          "1-4.3\tdrive\tVirtual calculator drive\tVC0000000003"}},
+          "1-4.3\tdrive\tVirtual calculator drive\t" + serial(3)}},
         {{"--calculators", "8"}, eight},
     };
-    for (const ListCase& test : cases) {
-        const RunResult run = runOnCalculator(test.options, {tool, "list"}, directory.path());
+    for (const auto& [options, lines] : cases) {
+        const RunResult run = runOnCalculator(options, {tool, "list"}, directory.path());
         EXPECT_EQ(run.status, 0) << run.err;
-        EXPECT_EQ(sortedLines(run.out), test.lines) << run.out;
+        EXPECT_EQ(sortedLines(run.out), lines) << run.out;
     }
 }
 
 // The holder shows busy to a listing and refuses a second claim, as the kernel does; once
 // it lets go, nobody holds it.
 TEST_F(CalculatorsE2eTest, ACalculatorHeldByAnotherProgramIsBusy) {
+    const std::string hold = tool + " hold 1-4.2 " + tool;
     const RunResult run =
-        onThree({}, tool + " hold 1-4.2 " + tool + " list; " + tool + " hold 1-4.2 " + tool +
-                        " open 1-4.2; echo status $?; " + tool + " list");
+        onThree({}, hold + " list; " + hold + " open 1-4.2; echo status $?; " + tool + " list");
     EXPECT_EQ(run.status, 0) << run.err;
     EXPECT_EQ(sortedLines(run.out),
-              (std::vector<std::string>{linkLine("1-4.1", 1), linkLine("1-4.1", 1),
-                                        linkLine("1-4.2", 2), linkLine("1-4.2", 2, "\tbusy"),
-                                        linkLine("1-4.3", 3), linkLine("1-4.3", 3), "opened 1-4.2",
-                                        "opened 1-4.2", "status 1", "unopened 1-4.2"}));
+              (Lines{linkLine("1-4.1", 1), linkLine("1-4.1", 1), linkLine("1-4.2", 2),
+                     linkLine("1-4.2", 2, "\tbusy"), linkLine("1-4.3", 3), linkLine("1-4.3", 3),
+                     "opened 1-4.2", "opened 1-4.2", "status 1", "unopened 1-4.2"}));
     EXPECT_TRUE(contains(run.err, "in use by another program")) << run.err;
     EXPECT_TRUE(violationsIn(run.err).empty()) << run.err;
 }
 
-struct OpenCase {
-    const char* chosen;
-    std::string out;
-    int status;
-};
-
 TEST_F(CalculatorsE2eTest, OpensTheChosenOneByAddressOrSerial) {
-    const std::vector<OpenCase> cases = {
-        {"1-4.3", "opened 1-4.3\nfile THREE.TXT\n", 0},
-        {"VC0000000002", "opened 1-4.2\nfile TWO.TXT\n", 0},
+    const std::vector<std::tuple<std::string, std::string, int>> cases = {
+        {"1-4.3", "opened 1-4.3\nserial VC0000000003\nfile THREE.TXT\n", 0},
+        {serial(2), "opened 1-4.2\nserial VC0000000002\nfile TWO.TXT\n", 0},
         {"''", "several attached -\n", 1},
         {"1-4.9", "not attached -\n", 1},
-        {"VC0000000009", "not attached -\n", 1},
+        {serial(9), "not attached -\n", 1},
     };
-    for (const OpenCase& test : cases) {
-        const RunResult run = onThree({"--count-transfers"}, tool + " open " + test.chosen);
-        EXPECT_EQ(run.status, test.status) << test.chosen << run.err;
-        EXPECT_EQ(run.out, test.out) << test.chosen;
+    for (const auto& [chosen, out, status] : cases) {
+        const RunResult run = onThree({"--count-transfers"}, tool + " open " + chosen);
+        EXPECT_EQ(run.status, status) << chosen << run.err;
+        EXPECT_EQ(run.out, out) << chosen;
         // Each calculator counts the transfers made to it, under its own name.
-        EXPECT_EQ(count(run.err, "VirtualCalculator: 1-4.1: the host made 0 OUT and 0 IN"),
-                  std::string(test.chosen).rfind("1-4.1", 0) == 0 ? 0u : 1u)
+        EXPECT_TRUE(contains(run.err, "VirtualCalculator: 1-4.1: the host made 0 OUT and 0 IN"))
             << run.err;
     }
 }
@@ -116,10 +107,10 @@ TEST_F(CalculatorsE2eTest, AFaultAfterAtStrikesThatCalculatorAlone) {
     const RunResult run =
         onThree({"--at", "1-4.2", "--refuse", "command:4D:05"},
                 tool + " open 1-4.1; " + tool + " open 1-4.2; " + tool + " open 1-4.3");
-    EXPECT_EQ(run.out, "opened 1-4.1\nfile ONE.TXT\nopened 1-4.2\nopened 1-4.3\nfile THREE.TXT\n");
+    EXPECT_EQ(run.out, "opened 1-4.1\nserial VC0000000001\nfile ONE.TXT\nopened 1-4.2\nserial "
+                       "VC0000000002\nopened 1-4.3\nserial VC0000000003\nfile THREE.TXT\n");
     EXPECT_EQ(count(run.err, "fault refuse at command 4D"), 1u) << run.err;
-    EXPECT_TRUE(contains(run.err, "VirtualCalculator: 1-4.2: fault refuse at command 4D"))
-        << run.err;
+    EXPECT_TRUE(contains(run.err, "VirtualCalculator: 1-4.2: fault refuse at command 4D"));
 }
 
 TEST_F(CalculatorsE2eTest, ADriveCalculatorIsADiskThatLibudevTracesToItsUsbDevice) {
@@ -131,9 +122,8 @@ TEST_F(CalculatorsE2eTest, ADriveCalculatorIsADiskThatLibudevTracesToItsUsbDevic
          "--whole-disk"},
         {"/bin/sh", "-c", tool + " drives; " + tool + " open 1-4.2"}, directory.path());
     EXPECT_EQ(run.status, 1) << run.err; // the link code never opens a drive
-    EXPECT_EQ(sortedLines(run.out),
-              (std::vector<std::string>{"/dev/sdb1\tvfat\t1-4.2\t07cf:6102",
-                                        "/dev/sdc\tvfat\t1-4.3\t07cf:6102", "drive 1-4.2"}));
+    EXPECT_EQ(sortedLines(run.out), (Lines{"/dev/sdb1\tvfat\t1-4.2\t07cf:6102",
+                                           "/dev/sdc\tvfat\t1-4.3\t07cf:6102", "drive 1-4.2"}));
     // A drive's folder is its file system's root: no storage devices below it.
     EXPECT_TRUE(fileExists(directory / "storage/1-4.1/fls0"));
     EXPECT_TRUE(fileExists(directory / "storage/1-4.3"));

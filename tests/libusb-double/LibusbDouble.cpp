@@ -330,6 +330,12 @@ uint8_t libusb_get_bus_number(libusb_device* dev) {
     return dev->place.bus;
 }
 
+// Device K has the device number K+1.
+uint8_t libusb_get_device_address(libusb_device* dev) {
+    useDevice(dev);
+    return static_cast<uint8_t>(dev->index + 1);
+}
+
 int libusb_get_port_numbers(libusb_device* dev, uint8_t* port_numbers, int port_numbers_len) {
     useDevice(dev);
     const int count = static_cast<int>(dev->place.ports.size());

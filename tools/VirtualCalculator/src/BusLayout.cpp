@@ -144,6 +144,36 @@ std::string diskRecords(const Seat& seat) {
     return records;
 }
 
+constexpr int deviceDescriptorType = 1;
+constexpr int configurationDescriptorType = 2;
+constexpr int stringDescriptorType = 3;
+constexpr size_t deviceDescriptorLength = 18;
+constexpr uint8_t englishUs[] = {0x09, 0x04};
+
+Bytes fromHex(const std::string& hex) {
+    Bytes bytes;
+    for (size_t i = 0; i + 1 < hex.size(); i += 2) {
+        bytes.push_back(static_cast<uint8_t>(std::stoul(hex.substr(i, 2), nullptr, 16)));
+    }
+    return bytes;
+}
+
+// The text as a string descriptor: its length, its type, then UTF-16LE (our texts are ASCII).
+Bytes stringDescriptor(const Bytes& utf16) {
+    Bytes descriptor{static_cast<uint8_t>(2 + utf16.size()), stringDescriptorType};
+    descriptor.insert(descriptor.end(), utf16.begin(), utf16.end());
+    return descriptor;
+}
+
+Bytes utf16Of(const std::string& text) {
+    Bytes utf16;
+    for (char character : text) {
+        utf16.push_back(static_cast<uint8_t>(character));
+        utf16.push_back(0);
+    }
+    return utf16;
+}
+
 } // namespace
 
 std::string Seat::product() const {
@@ -228,4 +258,22 @@ std::string BusLayout::records(const Seat& seat, int number) {
                                  drive ? driveDescriptors : linkDescriptors) +
                        "\n" + interfaceRecord(seat);
     return drive ? text + diskRecords(seat) : text;
+}
+
+std::optional<Bytes> BusLayout::descriptor(const Seat& seat, int type, int index) {
+    const Bytes all =
+        fromHex(seat.kind == Seat::Kind::Drive ? driveDescriptors : linkDescriptors);
+    const auto configuration = all.begin() + deviceDescriptorLength;
+    if (type == deviceDescriptorType && index == 0) {
+        return Bytes(all.begin(), configuration);
+    }
+    if (type == configurationDescriptorType && index == 0) {
+        return Bytes(configuration, all.end());
+    }
+    const std::string texts[] = {"Tolvane", seat.product(), seat.serial};
+    if (type != stringDescriptorType || index < 0 || index > 3) {
+        return std::nullopt;
+    }
+    return stringDescriptor(index == 0 ? Bytes(std::begin(englishUs), std::end(englishUs))
+                                       : utf16Of(texts[index - 1]));
 }

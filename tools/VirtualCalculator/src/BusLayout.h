@@ -1,5 +1,8 @@
 #pragma once
 
+#include "Wire.h"
+
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -48,6 +51,10 @@ public:
     // The calculator's device and its interface and, for a drive, the SCSI disk below it
     // with its file system, as umockdev records, for device number `number` on bus 1.
     static std::string records(const Seat& seat, int number);
+    // What the calculator answers to GET_DESCRIPTOR for descriptor `type` number `index`:
+    // the device, its configuration whole, or a string (0: the languages, then the
+    // manufacturer, the product and the serial, which sysfs holds too); nothing for others.
+    static std::optional<Bytes> descriptor(const Seat& seat, int type, int index);
 
 private:
     std::vector<Seat> seatList;

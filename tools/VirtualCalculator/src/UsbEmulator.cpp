@@ -27,6 +27,10 @@ constexpr unsigned capabilities = USBDEVFS_CAP_ZERO_PACKET | USBDEVFS_CAP_BULK_C
                                   USBDEVFS_CAP_NO_PACKET_SIZE_LIM |
                                   USBDEVFS_CAP_REAP_AFTER_DISCONNECT;
 
+constexpr size_t setupLength = 8; // the setup packet before a control transfer's data
+constexpr uint8_t standardIn = 0x80;
+constexpr uint8_t getDescriptor = 0x06;
+
 constexpr unsigned char endpointOut = 0x01;
 constexpr unsigned char endpointIn = 0x82;
 
@@ -331,8 +335,11 @@ void UsbEmulator::submit(Port& port, UMockdevIoctlClient* client) {
     }
     const usbdevfs_urb& fields = fieldsOf(urb);
     const bool in = fields.endpoint == endpointIn;
-    if (fields.type != USBDEVFS_URB_TYPE_BULK || (!in && fields.endpoint != endpointOut) ||
-        fields.buffer_length < 0) {
+    const bool controlTransfer = fields.type == USBDEVFS_URB_TYPE_CONTROL && fields.endpoint == 0 &&
+                                 fields.buffer_length >= static_cast<int>(setupLength);
+    const bool bulkTransfer = fields.type == USBDEVFS_URB_TYPE_BULK &&
+                              (in || fields.endpoint == endpointOut) && fields.buffer_length >= 0;
+    if (!controlTransfer && !bulkTransfer) {
         complete(port, client, EINVAL);
         return;
     }
@@ -342,12 +349,18 @@ void UsbEmulator::submit(Port& port, UMockdevIoctlClient* client) {
         complete(port, client, EFAULT);
         return;
     }
-    if (port.holder != client) {
-        ++port.counts.unclaimedTransfers;
-    }
     // Held, so that no later client can be given this client's address while it has URBs.
     g_object_ref(client);
     g_object_ref(urb);
+    if (controlTransfer) {
+        control(port, urb, buffer);
+        port.urbs.push_back({client, urb, buffer, false, true});
+        umockdev_ioctl_client_complete(client, 0, 0);
+        return;
+    }
+    if (port.holder != client) {
+        ++port.counts.unclaimedTransfers;
+    }
     port.urbs.push_back({client, urb, buffer, in, false});
     ++(in ? port.counts.inTransfers : port.counts.outTransfers);
     if (in) {
@@ -360,6 +373,27 @@ void UsbEmulator::submit(Port& port, UMockdevIoctlClient* client) {
         port.urbs.back().finished = true;
     }
     umockdev_ioctl_client_complete(client, 0, 0);
+}
+
+// A control transfer on endpoint 0, which needs no claim: the descriptors are answered, a
+// request without data (such as the vendor request some old models want after opening) is
+// accepted, and any other request stalls, as a device does with a request it does not know.
+void UsbEmulator::control(const Port& port, UMockdevIoctlData* urb, UMockdevIoctlData* buffer) {
+    usbdevfs_urb& fields = fieldsOf(urb);
+    const uint8_t* setup = buffer->data;
+    const size_t wanted = std::min<size_t>(setup[6] | setup[7] << 8,
+                                           static_cast<size_t>(fields.buffer_length) - setupLength);
+    const std::optional<Bytes> descriptor =
+        setup[0] == standardIn && setup[1] == getDescriptor
+            ? BusLayout::descriptor(port.seat, setup[3], setup[2])
+            : std::nullopt;
+    fields.actual_length = 0;
+    fields.status = descriptor || ((setup[0] & standardIn) == 0 && wanted == 0) ? 0 : -EPIPE;
+    if (descriptor) {
+        const size_t length = std::min(wanted, descriptor->size());
+        memcpy(buffer->data + setupLength, descriptor->data(), length);
+        fields.actual_length = static_cast<int>(length);
+    }
 }
 
 // Gives an IN URB the device's answer if it has one; true when the URB can be reaped.

@@ -99,6 +99,7 @@ private:
     void reap(Port& port, UMockdevIoctlClient* client);
     void discard(Port& port, UMockdevIoctlClient* client);
     bool settle(Port& port, Urb& urb);
+    static void control(const Port& port, UMockdevIoctlData* urb, UMockdevIoctlData* buffer);
     void complete(Port& port, UMockdevIoctlClient* client, int error);
     void claim(Port& port, UMockdevIoctlClient* client, bool claiming);
     void showHolder(Port& port, UMockdevIoctlClient* holder);
