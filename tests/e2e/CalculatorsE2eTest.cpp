@@ -62,6 +62,9 @@ TEST_F(CalculatorsE2eTest, ListsEveryCalculatorOnTheBus) {
          {linkLine("1-4.1", 1), linkLine("1-4.2", 2),
           "1-4.3\tdrive\tVirtual calculator drive\t" + serial(3)}},
         {{"--calculators", "8"}, eight},
+        {{"--calculators", "2", "--at", "1-4.1", "--serial", "", "--at", "1-4.2", "--serial",
+          "A\tB"},
+         {"1-4.1\tlink\tVirtual calculator\t", "1-4.2\tlink\tVirtual calculator\tA?B"}},
     };
     for (const auto& [options, lines] : cases) {
         const RunResult run = runOnCalculator(options, {tool, "list"}, directory.path());
@@ -86,15 +89,19 @@ TEST_F(CalculatorsE2eTest, ACalculatorHeldByAnotherProgramIsBusy) {
 }
 
 TEST_F(CalculatorsE2eTest, OpensTheChosenOneByAddressOrSerial) {
-    const std::vector<std::tuple<std::string, std::string, int>> cases = {
-        {"1-4.3", "opened 1-4.3\nserial VC0000000003\nfile THREE.TXT\n", 0},
-        {serial(2), "opened 1-4.2\nserial VC0000000002\nfile TWO.TXT\n", 0},
-        {"''", "several attached -\n", 1},
-        {"1-4.9", "not attached -\n", 1},
-        {serial(9), "not attached -\n", 1},
+    const std::vector<std::string> twice{"--at", "1-4.1", "--serial", "X",
+                                         "--at", "1-4.3", "--serial", "X"};
+    const std::vector<std::tuple<std::vector<std::string>, std::string, std::string, int>> cases = {
+        {{}, "1-4.3", "opened 1-4.3\nserial VC0000000003\nfile THREE.TXT\n", 0},
+        {{}, serial(2), "opened 1-4.2\nserial VC0000000002\nfile TWO.TXT\n", 0},
+        {{}, "''", "several attached -\n", 1},
+        {{}, "1-4.9", "not attached -\n", 1},
+        {{}, serial(9), "not attached -\n", 1},
+        {twice, "X", "ambiguous -\n", 1},
     };
-    for (const auto& [chosen, out, status] : cases) {
-        const RunResult run = onThree({"--count-transfers"}, tool + " open " + chosen);
+    for (auto [options, chosen, out, status] : cases) {
+        options.insert(options.begin(), "--count-transfers");
+        const RunResult run = onThree(options, tool + " open " + chosen);
         EXPECT_EQ(run.status, status) << chosen << run.err;
         EXPECT_EQ(run.out, out) << chosen;
         // Each calculator counts the transfers made to it, under its own name.

@@ -26,8 +26,15 @@ std::string line(const char* tag, const std::string& text) {
     return std::string(tag) + ": " + text + "\n";
 }
 
+// An attribute's text, escaped as umockdev reads it.
 std::string attribute(const std::string& name, const std::string& value) {
-    return line("A", name + "=" + value + "\\n");
+    std::string escaped;
+    for (char character : value) {
+        escaped += character == '\\'   ? "\\\\"
+                   : character == '\n' ? "\\n"
+                                       : std::string(1, character);
+    }
+    return line("A", name + "=" + escaped + "\\n");
 }
 
 // A USB device's own lines: its node, its numbers and its identity.
@@ -68,7 +75,8 @@ std::string identityOf(const Seat& seat) {
     return line("E", drive ? "PRODUCT=7cf/6102/100" : "PRODUCT=7cf/6101/100") +
            attribute("speed", "12") + attribute("idVendor", "07cf") +
            attribute("idProduct", drive ? "6102" : "6101") + attribute("manufacturer", "Tolvane") +
-           attribute("product", seat.product()) + attribute("serial", seat.serial);
+           attribute("product", seat.product()) +
+           (seat.serial.empty() ? "" : attribute("serial", seat.serial));
 }
 
 std::string interfaceRecord(const Seat& seat) {
@@ -148,6 +156,7 @@ constexpr int deviceDescriptorType = 1;
 constexpr int configurationDescriptorType = 2;
 constexpr int stringDescriptorType = 3;
 constexpr size_t deviceDescriptorLength = 18;
+constexpr size_t serialIndexOffset = 16; // iSerialNumber in the device descriptor
 constexpr uint8_t englishUs[] = {0x09, 0x04};
 
 Bytes fromHex(const std::string& hex) {
@@ -163,6 +172,16 @@ Bytes stringDescriptor(const Bytes& utf16) {
     Bytes descriptor{static_cast<uint8_t>(2 + utf16.size()), stringDescriptorType};
     descriptor.insert(descriptor.end(), utf16.begin(), utf16.end());
     return descriptor;
+}
+
+std::string toHex(const Bytes& bytes) {
+    std::string hex;
+    char digits[3];
+    for (uint8_t byte : bytes) {
+        snprintf(digits, sizeof digits, "%02x", byte);
+        hex += digits;
+    }
+    return hex;
 }
 
 Bytes utf16Of(const std::string& text) {
@@ -254,15 +273,18 @@ std::string BusLayout::hubRecords() const {
 
 std::string BusLayout::records(const Seat& seat, int number) {
     const bool drive = seat.kind == Seat::Kind::Drive;
-    std::string text = usbDevice(seat.sysfsPath, number, identityOf(seat),
-                                 drive ? driveDescriptors : linkDescriptors) +
-                       "\n" + interfaceRecord(seat);
+    const std::string descriptors = toHex(*descriptor(seat, deviceDescriptorType, 0)) +
+                                    toHex(*descriptor(seat, configurationDescriptorType, 0));
+    std::string text = usbDevice(seat.sysfsPath, number, identityOf(seat), descriptors) + "\n" +
+                       interfaceRecord(seat);
     return drive ? text + diskRecords(seat) : text;
 }
 
 std::optional<Bytes> BusLayout::descriptor(const Seat& seat, int type, int index) {
-    const Bytes all =
-        fromHex(seat.kind == Seat::Kind::Drive ? driveDescriptors : linkDescriptors);
+    Bytes all = fromHex(seat.kind == Seat::Kind::Drive ? driveDescriptors : linkDescriptors);
+    if (seat.serial.empty()) {
+        all[serialIndexOffset] = 0; // a device without a serial string has no index for it
+    }
     const auto configuration = all.begin() + deviceDescriptorLength;
     if (type == deviceDescriptorType && index == 0) {
         return Bytes(all.begin(), configuration);
@@ -271,7 +293,8 @@ std::optional<Bytes> BusLayout::descriptor(const Seat& seat, int type, int index
         return Bytes(configuration, all.end());
     }
     const std::string texts[] = {"Tolvane", seat.product(), seat.serial};
-    if (type != stringDescriptorType || index < 0 || index > 3) {
+    if (type != stringDescriptorType || index < 0 || index > 3 ||
+        (index == 3 && seat.serial.empty())) {
         return std::nullopt;
     }
     return stringDescriptor(index == 0 ? Bytes(std::begin(englishUs), std::end(englishUs))

@@ -32,6 +32,10 @@ bool applyValue(Options& options, const std::string& option, const std::string& 
         target = value;
         return !value.empty();
     }
+    if (option == "--serial") {
+        options.serial = value;
+        return value.find_first_of(std::string(1, '\0') + "\n") == std::string::npos;
+    }
     if (option == "--capacity") {
         options.capacity = parseNonNegative(value);
         return options.capacity.has_value();
@@ -94,14 +98,16 @@ bool isScopable(const std::string& option) {
     return option == "--capacity" || option == "--optimize-delay" || option == "--announce-size" ||
            option == "--idle-turnaround" || option == "--busy-turnaround" ||
            option == "--long-info" || option == "--list-folders" || option == "--extra-part" ||
-           option == "--cannot-pipeline" || option == "--whole-disk" || isFaultOption(option);
+           option == "--cannot-pipeline" || option == "--whole-disk" || option == "--serial" ||
+           isFaultOption(option);
 }
 
 bool takesValue(const std::string& option) {
     return option == "--storage" || option == "--capacity" || option == "--report" ||
            option == "--stream" || option == "--chunk" || option == "--optimize-delay" ||
            option == "--announce-size" || option == "--stream-plan" || option == "--plug-after" ||
-           option == "--idle-turnaround" || option == "--busy-turnaround" || isFaultOption(option);
+           option == "--idle-turnaround" || option == "--busy-turnaround" || option == "--serial" ||
+           isFaultOption(option);
 }
 
 // Options without a value; false for any other.
@@ -312,11 +318,13 @@ void printUsage() {
           "  --drive              the same as --drives 1\n"
           "  --whole-disk         a drive's file system covers its whole disk (sdb) instead\n"
           "                       of a partition (sdb1)\n"
+          "  --serial TEXT        the calculators' serial string (default VC0000000001 for\n"
+          "                       the first, and so on); empty: the device has none\n"
           "  --at ADDRESS         the options after it, up to the next --at, are for the\n"
           "                       calculator at ADDRESS alone, on top of those for all:\n"
           "                       faults, --capacity, --long-info, --list-folders,\n"
           "                       --optimize-delay, the turnarounds, --cannot-pipeline,\n"
-          "                       --extra-part, --announce-size and --whole-disk"
+          "                       --extra-part, --announce-size, --whole-disk, --serial"
           "\n"
           "Faults at a packet the host sends, WHERE = connect, request (command 45),\n"
           "command:CC (command CC, hex), part:K (upload part K, from 1) or terminate:\n"

@@ -28,9 +28,10 @@ struct Options {
     std::optional<long long> announcedSize;
     std::vector<Fault> faults;
     std::vector<std::string> command;
-    std::optional<int> calculators; // link calculators behind hubs; none: the lone one of old
-    int drives = 0;                 // drive calculators behind the same hubs
-    bool wholeDisk = false;         // a drive's file system covers its whole disk
+    std::optional<int> calculators;    // link calculators behind hubs; none: the lone one of old
+    int drives = 0;                    // drive calculators behind the same hubs
+    bool wholeDisk = false;            // a drive's file system covers its whole disk
+    std::optional<std::string> serial; // the serial string; empty: none at all
 
     // An option given after `--at ADDRESS`: for that calculator alone.
     struct Scoped {

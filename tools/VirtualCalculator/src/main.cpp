@@ -137,7 +137,6 @@ void seatCalculators(const Options& options, Report& report, Bench& bench) {
     const bool several = bench.layout.seats().size() > 1;
     for (Seat& seat : bench.layout.seats()) {
         const Options own = forCalculator(options, seat.address);
-        seat.wholeDisk = own.wholeDisk;
         bench.reports.push_back(several ? std::make_unique<Report>(report, seat.address) : nullptr);
         Report& its = several ? *bench.reports.back() : report;
         const std::string root = bench.layout.severalPlaces() ? base + "/" + seat.address : base;
@@ -147,6 +146,15 @@ void seatCalculators(const Options& options, Report& report, Bench& bench) {
         } else {
             bench.peers.push_back(makeLinkCalculator(own, its, root, bench));
         }
+    }
+}
+
+// What the kernel shows of each calculator, as its options ask.
+void dressSeats(const Options& options, BusLayout& layout) {
+    for (Seat& seat : layout.seats()) {
+        const Options own = forCalculator(options, seat.address);
+        seat.wholeDisk = own.wholeDisk;
+        seat.serial = own.serial.value_or(seat.serial);
     }
 }
 
@@ -206,6 +214,7 @@ int run(const Options& options) {
     }
     Bench bench;
     bench.layout = layoutOf(options);
+    dressSeats(options, bench.layout);
     makeCalculators(options, report, bench);
     if (report.failures() > 0) {
         return exitOwnFailure;
