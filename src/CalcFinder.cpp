@@ -4,6 +4,7 @@
 #include "UsbSysfs.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 namespace {
@@ -84,6 +85,25 @@ bool CalcFinder::describe(libusb_device* device, CalcDescription* description) {
     readString(description->address, "serial", description->serial, sizeof description->serial);
     description->busy = isHeld(description->address);
     return false;
+}
+
+int CalcFinder::compareAddresses(const char* first, const char* second) {
+    while (*first != '\0' && *second != '\0') {
+        char* firstEnd = nullptr;
+        char* secondEnd = nullptr;
+        const unsigned long firstNumber = strtoul(first, &firstEnd, 10);
+        const unsigned long secondNumber = strtoul(second, &secondEnd, 10);
+        if (firstNumber != secondNumber) {
+            return firstNumber < secondNumber ? -1 : 1;
+        }
+        // The separators next, where the end comes first.
+        if (*firstEnd != *secondEnd || *firstEnd == '\0') {
+            return (*firstEnd > *secondEnd) - (*firstEnd < *secondEnd);
+        }
+        first = firstEnd + 1;
+        second = secondEnd + 1;
+    }
+    return (*first != '\0') - (*second != '\0');
 }
 
 bool CalcFinder::addressOf(libusb_device* device, char* address, int capacity) {

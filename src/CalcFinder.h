@@ -58,6 +58,9 @@ public:
     static bool listCalcs(UsbContext* usbContext, CalcListener* listener);
     // True when `device` is no calculator.
     static bool describe(libusb_device* device, CalcDescription* description);
+    // Orders addresses as a user reads them: by bus, then port by port, numerically ("1-4.2"
+    // before "1-4.10", a hub's port before the ports behind it). Below, at or above zero.
+    static int compareAddresses(const char* first, const char* second);
     // The device's address (above); true when it does not fit.
     static bool addressOf(libusb_device* device, char* address, int capacity);
 };

@@ -12,13 +12,10 @@
 #include "Log.h"
 
 #include <cstdio>
+#include <libudev.h>
 #include <string>
 #include <sys/wait.h>
 #include <unistd.h>
-
-#ifdef CALC_TOOL_UDEV
-#include <libudev.h>
-#endif
 
 namespace {
 
@@ -68,7 +65,6 @@ int hold(libusb_device_handle* handle, char** command) {
 // From each block device with a file system up to its USB device, as the drive commands
 // will find a drive calculator's file system.
 int drives() {
-#ifdef CALC_TOOL_UDEV
     udev* context = udev_new();
     udev_enumerate* enumeration = udev_enumerate_new(context);
     udev_enumerate_add_match_subsystem(enumeration, "block");
@@ -90,9 +86,6 @@ int drives() {
     udev_enumerate_unref(enumeration);
     udev_unref(context);
     return 0;
-#else
-    return 1;
-#endif
 }
 
 } // namespace

@@ -35,7 +35,7 @@ std::string nameOf(const Device& device) {
 }
 
 const Device rootHub = device(0x0002, {}, nullptr, false, 1, 0x1D6B);
-const Device keyboard = device(0xC31C, {2}, nullptr, false, 1, 0x046D);
+const Device keyboard = device(0xC31C, {2}, nullptr, false, 1, 0x046D); // no Casio
 const Device link1 = device(0x6101, {4, 1}, "S1");
 const Device link2 = device(0x6101, {4, 2}, "S2");
 const Device link3 = device(0x6101, {4, 7, 1}, "S3");
@@ -142,6 +142,17 @@ TEST_F(CalcDoubleTest, ListsEveryCalculatorWithoutOpeningAny) {
     LibusbDouble::setDeviceListResult(LIBUSB_ERROR_NO_MEM);
     EXPECT_TRUE(CalcFinder::listCalcs(&context, &listed));
     EXPECT_EQ(LibusbDouble::openCount(), 0);
+}
+
+TEST(CalcAddressTest, OrdersAddressesPortByPort) {
+    const std::vector<std::tuple<const char*, const char*, int>> cases = {
+        {"1-4.2", "1-4.10", -1},   {"1-4", "1-4.1", -1}, {"2-1", "1-4.7", 1},
+        {"1-4.7.1", "1-4.7.1", 0}, {"10-1", "9-1", 1},   {"1-4.7", "1-4.7.1", -1},
+        {"1-5", "1-4.7.1", 1},     {"1:5", "1-4", 1}};
+    for (const auto& [first, second, order] : cases) {
+        EXPECT_EQ(CalcFinder::compareAddresses(first, second), order) << first << " " << second;
+        EXPECT_EQ(CalcFinder::compareAddresses(second, first), -order) << second << " " << first;
+    }
 }
 
 } // namespace

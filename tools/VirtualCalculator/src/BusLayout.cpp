@@ -88,10 +88,12 @@ std::string interfaceRecord(const Seat& seat) {
                          attribute("bInterfaceClass", drive ? "08" : "ff") +
                          attribute("bInterfaceSubClass", drive ? "06" : "00") +
                          attribute("bInterfaceProtocol", drive ? "50" : "00");
-    if (drive) {
-        // usb-storage holds a drive's interface from the start, as on a real machine.
-        record +=
-            line("E", "DRIVER=usb-storage") + line("L", "driver=" + seat.driverLink("usb-storage"));
+    // usb-storage holds a drive's interface from the start, as on a real machine, unless a
+    // program took it through usbfs.
+    const char* driver = seat.heldElsewhere ? "usbfs" : drive ? "usb-storage" : nullptr;
+    if (driver != nullptr) {
+        record += line("E", std::string("DRIVER=") + driver) +
+                  line("L", "driver=" + seat.driverLink(driver));
     }
     return record + "\n";
 }

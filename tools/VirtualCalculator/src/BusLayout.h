@@ -20,6 +20,8 @@ struct Seat {
     int diskIndex = 0;
     std::string disk;
     bool wholeDisk = false;
+    // Another program holds interface 0 from the start: nobody else may claim it.
+    bool heldElsewhere = false;
 
     std::string product() const;
     std::string interfacePath() const; // the sysfs path of interface 0

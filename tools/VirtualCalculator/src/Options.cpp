@@ -99,7 +99,7 @@ bool isScopable(const std::string& option) {
            option == "--idle-turnaround" || option == "--busy-turnaround" ||
            option == "--long-info" || option == "--list-folders" || option == "--extra-part" ||
            option == "--cannot-pipeline" || option == "--whole-disk" || option == "--serial" ||
-           isFaultOption(option);
+           option == "--held" || isFaultOption(option);
 }
 
 bool takesValue(const std::string& option) {
@@ -119,6 +119,7 @@ bool applyFlag(Options& options, const std::string& option) {
                                 : option == "--extra-part"      ? &Options::extraPart
                                 : option == "--cannot-pipeline" ? &Options::cannotPipeline
                                 : option == "--whole-disk"      ? &Options::wholeDisk
+                                : option == "--held"            ? &Options::heldElsewhere
                                                                 : nullptr;
     if (flag != nullptr) {
         options.*flag = true;
@@ -320,11 +321,13 @@ void printUsage() {
           "                       of a partition (sdb1)\n"
           "  --serial TEXT        the calculators' serial string (default VC0000000001 for\n"
           "                       the first, and so on); empty: the device has none\n"
+          "  --held               another program holds the calculator all along: sysfs\n"
+          "                       shows usbfs bound to its interface, claims fail (EBUSY)\n"
           "  --at ADDRESS         the options after it, up to the next --at, are for the\n"
           "                       calculator at ADDRESS alone, on top of those for all:\n"
           "                       faults, --capacity, --long-info, --list-folders,\n"
           "                       --optimize-delay, the turnarounds, --cannot-pipeline,\n"
-          "                       --extra-part, --announce-size, --whole-disk, --serial"
+          "                       --extra-part, --announce-size, --whole-disk, --serial, --held"
           "\n"
           "Faults at a packet the host sends, WHERE = connect, request (command 45),\n"
           "command:CC (command CC, hex), part:K (upload part K, from 1) or terminate:\n"

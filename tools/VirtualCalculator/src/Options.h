@@ -32,6 +32,7 @@ struct Options {
     int drives = 0;                    // drive calculators behind the same hubs
     bool wholeDisk = false;            // a drive's file system covers its whole disk
     std::optional<std::string> serial; // the serial string; empty: none at all
+    bool heldElsewhere = false;        // another program holds the calculator all along
 
     // An option given after `--at ADDRESS`: for that calculator alone.
     struct Scoped {

@@ -277,7 +277,8 @@ void UsbEmulator::claim(Port& port, UMockdevIoctlClient* client, bool claiming) 
         complete(port, client, ENODEV);
     } else if (interface != 0) {
         complete(port, client, ENOENT);
-    } else if (claiming && port.holder != nullptr && port.holder != client) {
+    } else if (claiming &&
+               (port.seat.heldElsewhere || (port.holder != nullptr && port.holder != client))) {
         ++port.counts.refusedClaims;
         complete(port, client, EBUSY);
     } else if (claiming) {

@@ -155,6 +155,7 @@ void dressSeats(const Options& options, BusLayout& layout) {
         const Options own = forCalculator(options, seat.address);
         seat.wholeDisk = own.wholeDisk;
         seat.serial = own.serial.value_or(seat.serial);
+        seat.heldElsewhere = own.heldElsewhere;
     }
 }
 
