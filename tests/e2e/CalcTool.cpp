@@ -4,6 +4,7 @@
 //   CalcTool open CHOICE  the outcome and address; once opened, the serial the device tells
 //                         and the files of its flash (one session)
 //   CalcTool hold CHOICE CMD...  runs CMD while holding the calculator; CMD's status
+//   CalcTool read CHOICE  what one IN transfer brings
 //   CalcTool drives       each vfat block device with a USB parent: NODE FS ADDRESS ID
 
 #include "CalcChooser.h"
@@ -46,6 +47,14 @@ int listFlash(libusb_device_handle* handle) {
     }
     const bool failed = CasioStorage::listFiles(&socket, "fls0", &printer);
     return CasioProtocolTools::terminateProtocol(&socket, 0) || failed ? 1 : 0;
+}
+
+int readOnce(libusb_device_handle* handle) {
+    unsigned char bytes[64];
+    int moved = 0;
+    const int result = libusb_bulk_transfer(handle, 0x82, bytes, sizeof bytes, &moved, 2000);
+    printf("in %.*s\n", moved, reinterpret_cast<char*>(bytes));
+    return result != 0;
 }
 
 int hold(libusb_device_handle* handle, char** command) {
@@ -108,6 +117,9 @@ int main(int argc, char** argv) {
     printf("%s %s\n", choiceNames[static_cast<int>(choice)], calc.address[0] ? calc.address : "-");
     if (handle == nullptr) {
         return 1;
+    }
+    if (verb == "read") {
+        return readOnce(handle);
     }
     return verb == "hold" && argc > 3 ? hold(handle, argv + 3) : listFlash(handle);
 }

@@ -111,6 +111,16 @@ TEST_F(CalculatorsE2eTest, AFaultAfterAtStrikesThatCalculatorAlone) {
     EXPECT_TRUE(contains(run.err, "VirtualCalculator: 1-4.2: fault refuse at command 4D"));
 }
 
+// One calculator of two talks, and comes only after a while.
+TEST_F(CalculatorsE2eTest, OneCalculatorMayStreamAndComeLate) {
+    writeFile(directory / "talk.bin", "hello");
+    const RunResult run = runOnCalculator(
+        {"--calculators", "2", "--at", "1-4.2", "--stream", "talk.bin", "--plug-after", "0.5"},
+        {"/bin/sh", "-c", tool + " list; sleep 1; " + tool + " read 1-4.2"}, directory.path());
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.out, linkLine("1-4.1", 1) + "\nopened 1-4.2\nin hello\n");
+}
+
 TEST_F(CalculatorsE2eTest, ADriveCalculatorIsADiskThatLibudevTracesToItsUsbDevice) {
     const RunResult run = runOnCalculator(
         {"--calculators", "1", "--drives", "2", "--storage", "storage", "--at", "1-4.3",

@@ -564,7 +564,8 @@ TEST(OptionsTest, RejectsWhatItCannotHonour) {
              {"--calculators", "3", "--at", "1-4.4", "--long-info", "--", "prog"},
              {"--calculators", "3", "--at", "1-4.2", "--storage", "x", "--", "prog"},
              {"--calculators", "3", "--at", "1-4.2", "--capacity", "x", "--", "prog"},
-             {"--stream", "log.bin", "--calculators", "2", "--", "prog"},
+             {"--drive", "--stream", "log.bin", "--", "prog"},
+             {"--calculators", "2", "--at", "1-4.2", "--stream", "x", "--capacity", "5", "--", "p"},
              {"--no-device", "--drive", "--", "prog"}}) {
         EXPECT_EQ(parse(arguments).outcome, ParsedOptions::Invalid) << arguments[0];
     }

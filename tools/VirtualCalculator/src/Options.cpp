@@ -99,7 +99,8 @@ bool isScopable(const std::string& option) {
            option == "--idle-turnaround" || option == "--busy-turnaround" ||
            option == "--long-info" || option == "--list-folders" || option == "--extra-part" ||
            option == "--cannot-pipeline" || option == "--whole-disk" || option == "--serial" ||
-           option == "--held" || isFaultOption(option);
+           option == "--held" || option == "--stream" || option == "--chunk" ||
+           option == "--stream-plan" || option == "--plug-after" || isFaultOption(option);
 }
 
 bool takesValue(const std::string& option) {
@@ -140,9 +141,8 @@ std::string conflicts(const Options& options) {
     if (options.stream.empty() && !options.streamPlan.empty()) {
         return "--stream-plan needs --stream";
     }
-    const bool several = options.calculators || options.drives > 0;
-    if (several && (!options.stream.empty() || options.noDevice)) {
-        return "--calculators and --drives go with neither --stream nor --no-device";
+    if ((options.calculators || options.drives > 0) && options.noDevice) {
+        return "--calculators and --drives do not go with --no-device";
     }
     if (options.calculators.value_or(0) + options.drives > BusLayout::mostCalculators) {
         return "at most " + std::to_string(BusLayout::mostCalculators) + " calculators";
@@ -174,6 +174,22 @@ std::string unseated(const Options& options) {
     for (const Options::Scoped& scoped : options.scoped) {
         if (!seated(layout, scoped.address)) {
             return "--at " + scoped.address + ": no calculator there";
+        }
+    }
+    return "";
+}
+
+// Each calculator's own options must go together too; a drive only holds files.
+std::string seatConflicts(const Options& options) {
+    const BusLayout layout = layoutOf(options);
+    for (const Seat& seat : layout.seats()) {
+        const Options own = forCalculator(options, seat.address);
+        if (seat.kind == Seat::Kind::Drive && (!own.stream.empty() || own.plugAfterMs > 0)) {
+            return seat.address + ": a drive calculator takes neither --stream nor --plug-after";
+        }
+        const std::string conflict = conflicts(own);
+        if (!conflict.empty()) {
+            return seat.address + ": " + conflict;
         }
     }
     return "";
@@ -234,6 +250,9 @@ ParsedOptions parseOptions(int argc, char** argv) {
     std::string conflict = conflicts(options);
     if (conflict.empty()) {
         conflict = unseated(options);
+    }
+    if (conflict.empty()) {
+        conflict = seatConflicts(options);
     }
     if (!conflict.empty()) {
         return invalid(conflict);
@@ -327,7 +346,9 @@ void printUsage() {
           "                       calculator at ADDRESS alone, on top of those for all:\n"
           "                       faults, --capacity, --long-info, --list-folders,\n"
           "                       --optimize-delay, the turnarounds, --cannot-pipeline,\n"
-          "                       --extra-part, --announce-size, --whole-disk, --serial, --held"
+          "                       --extra-part, --announce-size, --whole-disk, --serial,\n"
+          "                       --held, and --stream, --chunk, --stream-plan, --plug-after\n"
+          "                       for a link calculator that talks or comes late"
           "\n"
           "Faults at a packet the host sends, WHERE = connect, request (command 45),\n"
           "command:CC (command CC, hex), part:K (upload part K, from 1) or terminate:\n"

@@ -49,9 +49,8 @@ unsigned long rawArgument(UMockdevIoctlClient* client) {
 } // namespace
 
 UsbEmulator::UsbEmulator(const BusLayout& layout, std::vector<UsbPeer*> peers,
-                         std::chrono::milliseconds plugDelay)
-    : testbed(umockdev_testbed_new()), plugAt(std::chrono::steady_clock::now() + plugDelay),
-      nextDeviceNumber(layout.firstDeviceNumber()) {
+                         std::vector<std::chrono::milliseconds> plugDelays)
+    : testbed(umockdev_testbed_new()), nextDeviceNumber(layout.firstDeviceNumber()) {
     gchar* directory = umockdev_testbed_get_root_dir(testbed);
     root = directory;
     g_free(directory);
@@ -67,7 +66,10 @@ UsbEmulator::UsbEmulator(const BusLayout& layout, std::vector<UsbPeer*> peers,
         ports.back()->emulator = this;
         ports.back()->seat = layout.seats()[seat];
         ports.back()->peer = seat < peers.size() ? peers[seat] : nullptr;
-        if (ports.back()->peer == nullptr || plugDelay.count() == 0) {
+        const std::chrono::milliseconds delay =
+            seat < plugDelays.size() ? plugDelays[seat] : std::chrono::milliseconds(0);
+        ports.back()->plugAt = std::chrono::steady_clock::now() + delay;
+        if (ports.back()->peer == nullptr || delay.count() == 0) {
             plug(*ports.back());
         }
     }
@@ -106,7 +108,7 @@ void UsbEmulator::followPeers() {
         {
             std::lock_guard<std::mutex> lock(mutex);
             letGoOfTheDead(*port);
-            wanted = std::chrono::steady_clock::now() >= plugAt && !port->peer->unplugged();
+            wanted = std::chrono::steady_clock::now() >= port->plugAt && !port->peer->unplugged();
         }
         if (wanted && !port->present) {
             plug(*port);

@@ -37,12 +37,12 @@ public:
     };
 
     // `peers[k]` plays the calculator in `layout.seats()[k]`. A calculator with a peer joins
-    // the bus after `plugDelay`, leaves it while its peer is unplugged, and comes back as a
-    // freshly plugged device (the next device number) when the peer is there again. One
-    // without a peer (a drive) is there from the start, and no ioctl reaches it. No seats:
-    // an empty bus. Watched from the default GLib main context, which the caller runs.
+    // the bus after `plugDelays[k]` (none: at once), leaves it while its peer is unplugged, and
+    // comes back as a freshly plugged device (the next device number) when the peer is there again.
+    // One without a peer (a drive) is there from the start, and no ioctl reaches it. No seats: an
+    // empty bus. Watched from the default GLib main context, which the caller runs.
     UsbEmulator(const BusLayout& layout, std::vector<UsbPeer*> peers,
-                std::chrono::milliseconds plugDelay = std::chrono::milliseconds(0));
+                std::vector<std::chrono::milliseconds> plugDelays = {});
     ~UsbEmulator();
 
     UsbEmulator(const UsbEmulator&) = delete;
@@ -78,6 +78,7 @@ private:
         UsbEmulator* emulator = nullptr;
         Seat seat;
         UsbPeer* peer = nullptr;
+        std::chrono::steady_clock::time_point plugAt;
         std::vector<Plugging> pluggings;
         UMockdevIoctlBase* current = nullptr; // serving the device on the bus, if it is there
         bool present = false;                 // on the bus; changed on the main loop only
@@ -110,7 +111,6 @@ private:
     UMockdevTestbed* testbed = nullptr;
     std::string root;
     std::vector<std::unique_ptr<Port>> ports;
-    std::chrono::steady_clock::time_point plugAt;
     int nextDeviceNumber;
     unsigned follower = 0;
     std::string error;

@@ -13,6 +13,7 @@
 #include <glib.h>
 #include <iterator>
 #include <memory>
+#include <optional>
 
 namespace {
 
@@ -84,6 +85,7 @@ struct Bench {
     std::vector<std::unique_ptr<Report>> reports; // each calculator's, when there are several
     std::vector<std::unique_ptr<Storage>> storages;
     std::vector<std::unique_ptr<UsbPeer>> peers; // null for a drive
+    std::vector<std::chrono::milliseconds> plugDelays;
     std::vector<DriveMedium> drives;
 
     std::vector<UsbPeer*> peerPointers() const {
@@ -127,19 +129,37 @@ void makeDrive(const Seat& seat, Report& report, const std::string& root, Bench&
     bench.drives.push_back({&seat, root});
 }
 
-// One calculator per seat, each with its own storage below the base and its own faults;
-// the lone calculator of old keeps its storage in the base itself.
-void seatCalculators(const Options& options, Report& report, Bench& bench) {
-    const std::string base = storageBase(options, report);
-    if (base.empty()) {
-        return;
+// A calculator that only talks, as an add-in that prints.
+std::unique_ptr<UsbPeer> makeStreamer(const Options& own, Report& report) {
+    Bytes stream;
+    if (!readWhole(own.stream, stream)) {
+        report.failure("can't read the stream " + own.stream);
+        return nullptr;
     }
+    return std::make_unique<StreamingCalculator>(std::move(stream), own.chunk, report,
+                                                 own.streamPlan);
+}
+
+// One calculator per seat, each with its own options, and its own storage below the base,
+// which is made when a calculator first needs it; the lone calculator of old keeps its
+// storage in the base itself.
+void seatCalculators(const Options& options, Report& report, Bench& bench) {
+    std::optional<std::string> base;
     const bool several = bench.layout.seats().size() > 1;
     for (Seat& seat : bench.layout.seats()) {
         const Options own = forCalculator(options, seat.address);
         bench.reports.push_back(several ? std::make_unique<Report>(report, seat.address) : nullptr);
         Report& its = several ? *bench.reports.back() : report;
-        const std::string root = bench.layout.severalPlaces() ? base + "/" + seat.address : base;
+        bench.plugDelays.push_back(std::chrono::milliseconds(own.plugAfterMs));
+        if (!own.stream.empty()) {
+            bench.peers.push_back(makeStreamer(own, its));
+            continue;
+        }
+        base = base ? base : storageBase(options, report);
+        if (base->empty()) {
+            return;
+        }
+        const std::string root = bench.layout.severalPlaces() ? *base + "/" + seat.address : *base;
         if (seat.kind == Seat::Kind::Drive) {
             makeDrive(seat, its, root, bench);
             bench.peers.push_back(nullptr);
@@ -166,17 +186,7 @@ void makeCalculators(const Options& options, Report& report, Bench& bench) {
         bench.layout.seats().clear();
         return;
     }
-    if (options.stream.empty()) {
-        seatCalculators(options, report, bench);
-        return;
-    }
-    Bytes stream;
-    if (!readWhole(options.stream, stream)) {
-        report.failure("can't read the stream " + options.stream);
-        return;
-    }
-    bench.peers.push_back(std::make_unique<StreamingCalculator>(std::move(stream), options.chunk,
-                                                                report, options.streamPlan));
+    seatCalculators(options, report, bench);
 }
 
 // Of each link calculator: what the host did with it, when asked, and the transfers it made
@@ -220,8 +230,7 @@ int run(const Options& options) {
     if (report.failures() > 0) {
         return exitOwnFailure;
     }
-    UsbEmulator emulator(bench.layout, bench.peerPointers(),
-                         std::chrono::milliseconds(options.plugAfterMs));
+    UsbEmulator emulator(bench.layout, bench.peerPointers(), bench.plugDelays);
     if (!emulator.setUpError().empty()) {
         report.failure("can't set up the USB testbed: " + emulator.setUpError());
         return exitOwnFailure;
