@@ -16,7 +16,7 @@ struct libusb_device {
     uint16_t idProduct;
     int descriptorResult;
     int references; // the bus holds one of them
-    LibusbDouble::DevicePlace place;
+    LibusbDouble::PlacedDevice place;
 };
 
 struct libusb_device_handle {
@@ -133,27 +133,31 @@ void setDeviceListResult(int negativeError) {
 
 void addDevice(uint16_t idVendor, uint16_t idProduct, int descriptorResult) {
     const int index = static_cast<int>(state().devices.size());
-    DevicePlace place;
-    place.ports = {static_cast<uint8_t>(index + 1)};
+    PlacedDevice place{idProduct, {static_cast<uint8_t>(index + 1)}};
+    place.idVendor = idVendor;
     state().devices.push_back({index, idVendor, idProduct, descriptorResult, 1, place});
 }
 
-void addDeviceAt(uint16_t idVendor, uint16_t idProduct, DevicePlace place) {
+void addDeviceAt(PlacedDevice device) {
     const int index = static_cast<int>(state().devices.size());
-    state().devices.push_back({index, idVendor, idProduct, 0, 1, std::move(place)});
+    state().devices.push_back({index, device.idVendor, device.idProduct, 0, 1, device});
 }
 
-const DevicePlace* placeNamed(const std::string& address) {
+int deviceNamed(const std::string& address) {
     for (const libusb_device& device : state().devices) {
         std::string name = std::to_string(device.place.bus);
         for (size_t i = 0; i < device.place.ports.size(); ++i) {
             name += (i == 0 ? "-" : ".") + std::to_string(device.place.ports[i]);
         }
         if (name == address) {
-            return &device.place;
+            return device.index;
         }
     }
-    return nullptr;
+    return -1;
+}
+
+const PlacedDevice& placedDevice(int device) {
+    return state().devices.at(static_cast<size_t>(device)).place;
 }
 
 void setOpenResult(int result) {

@@ -38,15 +38,17 @@ struct Transfer {
     unsigned int timeout;
 };
 
-// Where a device sits on the bus, and what the kernel shows of it in sysfs.
-struct DevicePlace {
-    uint8_t bus = 1;
-    std::vector<uint8_t> ports; // from the root hub down; none for a root hub
-    std::optional<std::string> product;
-    std::optional<std::string> serial;
+// A device, where it sits on the bus, and what the kernel shows of it in sysfs.
+struct PlacedDevice {
+    uint16_t idProduct = 0;
+    std::vector<uint8_t> ports = {}; // from the root hub down; none for a root hub
+    std::optional<std::string> serial = std::nullopt;
     // Another program holds interface 0: sysfs shows usbfs bound to it, and a claim fails
     // with LIBUSB_ERROR_BUSY.
     bool busy = false;
+    uint8_t bus = 1;
+    uint16_t idVendor = 0x07CF;
+    std::optional<std::string> product = std::nullopt;
 };
 
 // Called after every OUT transfer with the bytes that moved; typically queues answers.
@@ -62,9 +64,10 @@ void setInitResult(int result);
 void setDeviceListResult(int negativeError);
 void addDevice(uint16_t idVendor, uint16_t idProduct, int descriptorResult = 0);
 // A device at a place of its own; addDevice puts device K at port K+1 of bus 1.
-void addDeviceAt(uint16_t idVendor, uint16_t idProduct, DevicePlace place);
-// The place of the device that sysfs names `address` ("1-4.2"), or null.
-const DevicePlace* placeNamed(const std::string& address);
+void addDeviceAt(PlacedDevice device);
+// The index of the device that sysfs names `address` ("1-4.2"), or -1.
+int deviceNamed(const std::string& address);
+const PlacedDevice& placedDevice(int device);
 void setOpenResult(int result);
 void setClaimResult(int result);
 void setKernelDriverActive(bool active);

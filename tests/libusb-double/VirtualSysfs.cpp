@@ -8,29 +8,30 @@
 namespace {
 
 bool copyOut(const std::optional<std::string>& value, char* text, int capacity) {
-    if (!value || capacity < 1) {
-        return true;
+    if (value) {
+        snprintf(text, static_cast<size_t>(capacity), "%s", value->c_str());
     }
-    snprintf(text, static_cast<size_t>(capacity), "%s", value->c_str());
-    return false;
+    return !value;
+}
+
+const LibusbDouble::PlacedDevice* named(const char* address) {
+    const int device = LibusbDouble::deviceNamed(address);
+    return device < 0 ? nullptr : &LibusbDouble::placedDevice(device);
 }
 
 } // namespace
 
 bool UsbSysfs::readAttribute(const char* address, const char* name, char* text, int capacity) {
-    const LibusbDouble::DevicePlace* place = LibusbDouble::placeNamed(address);
-    if (place == nullptr) {
-        return true;
-    }
+    const LibusbDouble::PlacedDevice* device = named(address);
     const std::string attribute = name;
-    return copyOut(attribute == "product"  ? place->product
-                   : attribute == "serial" ? place->serial
-                                           : std::nullopt,
-                   text, capacity);
+    return device == nullptr || copyOut(attribute == "product"  ? device->product
+                                        : attribute == "serial" ? device->serial
+                                                                : std::nullopt,
+                                        text, capacity);
 }
 
 bool UsbSysfs::interfaceDriver(const char* address, int interface, char* text, int capacity) {
-    const LibusbDouble::DevicePlace* place = LibusbDouble::placeNamed(address);
-    const bool held = place != nullptr && interface == 0 && place->busy;
+    const LibusbDouble::PlacedDevice* device = named(address);
+    const bool held = device != nullptr && interface == 0 && device->busy;
     return copyOut(held ? std::optional<std::string>("usbfs") : std::nullopt, text, capacity);
 }
