@@ -22,7 +22,8 @@ struct CalcDescription {
     char address[addressCapacity];
     CalcKind kind;
     // The kernel's copies of the device's strings; empty when it has none. Control characters
-    // are shown as '?', so that a line that prints them stays one line.
+    // and bytes that are no UTF-8 are shown as '?', so that printing them is safe and a line
+    // stays one line.
     char product[textCapacity];
     char serial[textCapacity];
     // Another program holds it: its interface is claimed through usbfs.

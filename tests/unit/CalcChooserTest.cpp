@@ -106,7 +106,7 @@ TEST_F(CalcDoubleTest, ListsEveryCalculatorWithoutOpeningAny) {
             {0x1234, {5}},
             {0x6101, {4, 1}, "S1", false, 1, 0x07CF, "fx-9860"},
             {0x6102, {4, 2}},
-            {0x6103, {1, 3, 7}, "S3", true, 2, 0x07CF, "fx\tCG50\n"},
+            {0x6103, {1, 3, 7}, "S3", true, 2, 0x07CF, "fx\tCG\xC2\x9B\xFF\xC3\xA9\xE2\x82\n"},
             {0x6101, {255, 255, 255, 255, 255, 255, 255}, "S4", false, 255},
             {0x6101, {}}});
     LibusbDouble::addDevice(0x07CF, 0x6101, LIBUSB_ERROR_IO);
@@ -114,7 +114,7 @@ TEST_F(CalcDoubleTest, ListsEveryCalculatorWithoutOpeningAny) {
     EXPECT_FALSE(CalcFinder::listCalcs(&context, &listed));
     EXPECT_EQ(listed.lines, (std::vector<std::string>{
                                 "1-4.1\tlink\tfx-9860\tS1", "1-4.2\tdrive\t\t",
-                                "2-1.3.7\tdrive\tfx?CG50?\tS3\tbusy",
+                                "2-1.3.7\tdrive\tfx?CG??\xC3\xA9???\tS3\tbusy",
                                 "255-255.255.255.255.255.255.255\tlink\t\tS4", "1:8\tlink\t\t"}));
     LibusbDouble::setDeviceListResult(LIBUSB_ERROR_NO_MEM);
     EXPECT_TRUE(CalcFinder::listCalcs(&context, &listed));
