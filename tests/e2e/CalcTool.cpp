@@ -3,8 +3,6 @@
 //   CalcTool list         one line per calculator: ADDRESS KIND PRODUCT SERIAL [busy]
 //   CalcTool open CHOICE  the outcome and address; once opened, the serial the device tells
 //                         and the files of its flash (one session)
-//   CalcTool hold CHOICE CMD...  runs CMD while holding the calculator; CMD's status
-//   CalcTool read CHOICE  what one IN transfer brings
 //   CalcTool drives       each vfat block device with a USB parent: NODE FS ADDRESS ID
 
 #include "CalcChooser.h"
@@ -15,8 +13,6 @@
 #include <cstdio>
 #include <libudev.h>
 #include <string>
-#include <sys/wait.h>
-#include <unistd.h>
 
 namespace {
 
@@ -49,28 +45,6 @@ int listFlash(libusb_device_handle* handle) {
     return CasioProtocolTools::terminateProtocol(&socket, 0) || failed ? 1 : 0;
 }
 
-int readOnce(libusb_device_handle* handle) {
-    unsigned char bytes[64];
-    int moved = 0;
-    const int result = libusb_bulk_transfer(handle, 0x82, bytes, sizeof bytes, &moved, 2000);
-    printf("in %.*s\n", moved, reinterpret_cast<char*>(bytes));
-    return result != 0;
-}
-
-int hold(libusb_device_handle* handle, char** command) {
-    fflush(stdout);
-    const pid_t child = fork();
-    if (child == 0) {
-        execvp(command[0], command);
-        _exit(127);
-    }
-    int status = 1;
-    waitpid(child, &status, 0);
-    libusb_release_interface(handle, 0);
-    libusb_close(handle);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : 1;
-}
-
 // From each block device with a file system up to its USB device, as the drive commands
 // will find a drive calculator's file system.
 int drives() {
@@ -100,7 +74,6 @@ int drives() {
 } // namespace
 
 int main(int argc, char** argv) {
-    Log::setLoglevel(LOGLEVEL_ERROR);
     Log::setOutput(stderr);
     const std::string verb = argc > 1 ? argv[1] : "";
     UsbContext context;
@@ -108,18 +81,12 @@ int main(int argc, char** argv) {
     if (verb == "drives" || context.initUsbContext()) {
         return verb == "drives" ? drives() : 1;
     }
-    if (verb == "list" || argc < 3) {
+    if (verb != "open" || argc < 3) {
         return verb != "list" || CalcFinder::listCalcs(&context, &printer) ? 1 : 0;
     }
     libusb_device_handle* handle = nullptr;
     CalcDescription calc{};
     const CalcChoice choice = CalcChooser::open(&context, argv[2], &handle, &calc);
     printf("%s %s\n", choiceNames[static_cast<int>(choice)], calc.address[0] ? calc.address : "-");
-    if (handle == nullptr) {
-        return 1;
-    }
-    if (verb == "read") {
-        return readOnce(handle);
-    }
-    return verb == "hold" && argc > 3 ? hold(handle, argv + 3) : listFlash(handle);
+    return handle == nullptr || listFlash(handle);
 }
