@@ -4,7 +4,6 @@
 #include "E2eSupport.h"
 
 #include <algorithm>
-#include <filesystem>
 #include <gtest/gtest.h>
 #include <sstream>
 
@@ -33,10 +32,8 @@ class CalculatorsE2eTest : public ::testing::Test {
 protected:
     // Three link calculators, each with a file of its own on its flash.
     RunResult onThree(std::vector<std::string> options, const std::string& script) {
-        for (const char* name : {"1/ONE", "2/TWO", "3/THREE"}) {
-            const std::string flash = directory / ("storage/1-4." + std::string(name, 1) + "/fls0");
-            std::filesystem::create_directories(flash);
-            writeFile(flash + "/" + (name + 2) + ".TXT", "file");
+        for (const char* file : {"1/fls0/ONE.TXT", "2/fls0/TWO.TXT", "3/fls0/THREE.TXT"}) {
+            writeFile(directory / "storage/1-4." + file, "file");
         }
         options.insert(options.begin(), {"--calculators", "3", "--storage", "storage"});
         return runOnCalculator(options, {"/bin/sh", "-c", script}, directory.path());
@@ -46,11 +43,11 @@ protected:
 };
 
 TEST_F(CalculatorsE2eTest, ListsEveryCalculatorOnTheBus) {
-    Lines eight;
-    for (int k = 1; k <= 8; ++k) {
-        eight.push_back(
-            linkLine((k <= 6 ? "1-4." : "1-4.7.") + std::to_string(k <= 6 ? k : k - 6), k));
+    Lines eight{linkLine("1-4.7.1", 7), linkLine("1-4.7.2", 8)};
+    for (int k = 1; k <= 6; ++k) {
+        eight.push_back(linkLine("1-4." + std::to_string(k), k));
     }
+    std::sort(eight.begin(), eight.end());
     const std::vector<std::pair<Lines, Lines>> cases = {
         {{}, {linkLine("1-1", 1)}},
         {{"--no-device"}, {}},
