@@ -80,8 +80,8 @@ CalcChoice CalcChooser::open(UsbContext* usbContext, const char* chosen,
     libusb_device* device = nullptr;
     CalcDescription calc;
     CalcChoice choice = choose(deviceList, static_cast<int>(deviceCount), chosen, &device, &calc);
-    if (choice == CalcChoice::Opened && calc.kind == CalcKind::Drive) {
-        choice = CalcChoice::IsDrive;
+    if (choice == CalcChoice::Opened && (calc.kind == CalcKind::Drive || calc.busy)) {
+        choice = calc.kind == CalcKind::Drive ? CalcChoice::IsDrive : CalcChoice::Busy;
     }
     if (choice == CalcChoice::Opened) {
         // An open handle keeps its device alive once the list is freed.

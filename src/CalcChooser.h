@@ -13,6 +13,7 @@ enum class CalcChoice {
     NotAttached,     // no attached calculator has the chosen address or serial
     Ambiguous,       // several attached calculators have the chosen serial
     IsDrive,         // the calculator is a drive, which the link code never opens
+    Busy,            // another program holds it; it was not opened
     Unopened,        // it could not be opened or claimed, or the bus could not be read;
                      // the library said why
 };
@@ -23,9 +24,10 @@ enum class CalcChoice {
 class CalcChooser {
 public:
     // `chosen` is an address ("1-4.2"), else a serial; null or empty chooses the only
-    // calculator attached. On Opened, `handle` is the opened device with its interface
-    // claimed, to be released and closed by the caller; otherwise it is null. `description`
-    // (if given) describes the calculator chosen, when there is one.
+    // calculator attached. A calculator that sysfs shows held is left alone. On Opened, `handle` is
+    // the opened device with its interface claimed, to be released and closed by the caller;
+    // otherwise it is null. `description` (if given) describes the calculator chosen, when there is
+    // one.
     static CalcChoice open(UsbContext* usbContext, const char* chosen,
                            libusb_device_handle** handle, CalcDescription* description = nullptr);
 };

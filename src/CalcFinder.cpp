@@ -73,6 +73,24 @@ bool isHeld(const char* address) {
 
 } // namespace
 
+// A class set is listed port by port, without keeping the list: each look finds the lowest
+// address above the one given last.
+bool CalcFinder::findNext(libusb_device** deviceList, int deviceCount, const char* after,
+                          CalcDescription* next) {
+    bool found = false;
+    for (int idx = 0; idx < deviceCount; ++idx) {
+        CalcDescription calc;
+        if (describe(deviceList[idx], &calc) ||
+            (after != nullptr && compareAddresses(calc.address, after) <= 0) ||
+            (found && compareAddresses(calc.address, next->address) >= 0)) {
+            continue;
+        }
+        *next = calc;
+        found = true;
+    }
+    return !found;
+}
+
 const char* CalcFinder::kindName(CalcKind kind) {
     return kind == CalcKind::Drive ? "drive" : "link";
 }
@@ -99,11 +117,14 @@ bool CalcFinder::listCalcs(UsbContext* usbContext, CalcListener* listener) {
         Log::error("Can't get the list of USB devices !");
         return true;
     }
-    for (ssize_t idx = 0; idx < deviceCount; ++idx) {
-        CalcDescription description;
-        if (!describe(deviceList[idx], &description)) {
-            listener->calcFound(description);
-        }
+    CalcDescription given;
+    CalcDescription next;
+    bool anyGiven = false;
+    while (!findNext(deviceList, static_cast<int>(deviceCount), anyGiven ? given.address : nullptr,
+                     &next)) {
+        listener->calcFound(next);
+        given = next;
+        anyGiven = true;
     }
     libusb_free_device_list(deviceList, 1);
     return false;

@@ -54,8 +54,8 @@ public:
     // True when a device with these identifiers is no calculator.
     static bool kindOf(uint16_t idVendor, uint16_t idProduct, CalcKind* kind);
 
-    // Every attached calculator, in the bus's order. True, after saying so, when the bus
-    // cannot be read.
+    // Every attached calculator, in the order of their addresses. True, after saying so, when
+    // the bus cannot be read.
     static bool listCalcs(UsbContext* usbContext, CalcListener* listener);
     // True when `device` is no calculator.
     static bool describe(libusb_device* device, CalcDescription* description);
@@ -64,4 +64,10 @@ public:
     static int compareAddresses(const char* first, const char* second);
     // The device's address (above); true when it does not fit.
     static bool addressOf(libusb_device* device, char* address, int capacity);
+
+private:
+    // The calculator of the list with the lowest address above `after` (null: any); true
+    // when there is none.
+    static bool findNext(libusb_device** deviceList, int deviceCount, const char* after,
+                         CalcDescription* next);
 };
