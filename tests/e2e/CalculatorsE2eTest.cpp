@@ -93,7 +93,9 @@ TEST_F(CalculatorsE2eTest, OpensTheChosenOneByAddressOrSerial) {
                                        "--at", "1-4.3", "--serial", "X"},
                                       tool + " open " + chosen);
         EXPECT_EQ(run.out, out) << run.err;
-        EXPECT_TRUE(contains(run.err, "VirtualCalculator: 1-4.1: the host made 0 OUT and 0 IN"))
+        EXPECT_TRUE(contains(run.err, "VirtualCalculator: 1-4.1: the host made 0 OUT and 0 IN"));
+        EXPECT_EQ(contains(run.err, "made 0 OUT and 0 IN transfers to all calculators"),
+                  chosen == "X")
             << run.err;
     }
 }
@@ -123,11 +125,11 @@ TEST_F(CalculatorsE2eTest, CalculatorsMayTalkAndComeLate) {
 TEST_F(CalculatorsE2eTest, ADriveCalculatorIsADiskThatLibudevTracesToItsUsbDevice) {
     const RunResult run = runOnCalculator(
         {"--calculators", "1", "--drives", "2", "--storage", "storage", "--at", "1-4.3",
-         "--whole-disk"},
+         "--whole-disk", "--monochrome"},
         {"/bin/sh", "-c", tool + " drives; " + tool + " open 1-4.2"}, directory.path());
     EXPECT_EQ(run.status, 1) << run.err; // the link code never opens a drive
     EXPECT_EQ(sortedLines(run.out), (Lines{"/dev/sdb1\tvfat\t1-4.2\t07cf:6102",
-                                           "/dev/sdc\tvfat\t1-4.3\t07cf:6102", "drive 1-4.2"}));
+                                           "/dev/sdc\tvfat\t1-4.3\t07cf:6103", "drive 1-4.2"}));
     // A drive's folder is its file system's root: no storage devices below it.
     EXPECT_TRUE(fileExists(directory / "storage/1-4.1/fls0"));
     EXPECT_TRUE(fileExists(directory / "storage/1-4.3"));

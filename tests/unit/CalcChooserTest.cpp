@@ -9,14 +9,16 @@
 
 namespace {
 
-using Bus = std::vector<LibusbDouble::PlacedDevice>;
+using Placed = LibusbDouble::PlacedDevice;
+using Bus = std::vector<Placed>;
 
-const LibusbDouble::PlacedDevice rootHub{0x0002, {}, {}, false, 1, 0x1D6B};
-const LibusbDouble::PlacedDevice keyboard{0xC31C, {2}, {}, false, 1, 0x046D};
-const LibusbDouble::PlacedDevice link1{0x6101, {4, 1}, "S1"};
-const LibusbDouble::PlacedDevice link2{0x6101, {4, 2}, "S2"};
-const LibusbDouble::PlacedDevice link3{0x6101, {4, 7, 1}, "S3"};
-const LibusbDouble::PlacedDevice drive2{0x6102, {4, 2}, "S2"};
+const Placed rootHub{0x0002, {}, {}, false, 1, 0x1D6B};
+const Placed keyboard{0xC31C, {2}, {}, false, 1, 0x046D};
+const Placed link1{0x6101, {4, 1}, "S1"};
+const Placed link2{0x6101, {4, 2}, "S2"};
+const Placed link3{0x6101, {4, 7, 1}, "S3"};
+const Placed drive2{0x6102, {4, 2}, "S2"};
+const Placed oddSerial{0x6101, {4, 1}, "1-4.2"};
 
 class CalcDoubleTest : public ::testing::Test {
 protected:
@@ -24,7 +26,7 @@ protected:
         LibusbDouble::reset();
         Log::setLoglevel(-1);
         context.initUsbContext();
-        for (const LibusbDouble::PlacedDevice& device : bus) {
+        for (const Placed& device : bus) {
             LibusbDouble::addDeviceAt(device);
         }
     }
@@ -55,11 +57,7 @@ const std::vector<ChoiceCase> choiceCases = {
     {"a link beside a drive", {link1, drive2, link3}, "S3", CalcChoice::Opened, "1-4.7.1"},
     {"a drive and a link", {link1, drive2}, "", CalcChoice::SeveralAttached, ""},
     {"only a drive", {{0x6103, {1}, {}, false, 2}}, "", CalcChoice::IsDrive, "2-1"},
-    {"an address beats a serial",
-     {{0x6101, {4, 1}, "1-4.2"}, link2},
-     "1-4.2",
-     CalcChoice::Opened,
-     "1-4.2"},
+    {"address over serial", {oddSerial, link2}, "1-4.2", CalcChoice::Opened, "1-4.2"},
     {"one serial twice", {link1, {0x6101, {4, 2}, "S1"}}, "S1", CalcChoice::Ambiguous, ""},
     {"no serial", {{0x6101, {4, 1}, ""}}, "x", CalcChoice::NotAttached, ""},
     {"held elsewhere", {{0x6101, {4, 1}, "S1", true}}, "", CalcChoice::Busy, "1-4.1"},
@@ -101,14 +99,11 @@ public:
 };
 
 TEST_F(CalcDoubleTest, ListsEveryCalculatorWithoutOpeningAny) {
-    attach({rootHub,
-            keyboard,
-            {0x1234, {5}},
-            {0x6101, {4, 1}, "S1", false, 1, 0x07CF, "fx-9860"},
-            {0x6102, {4, 2}},
-            {0x6103, {1, 3, 7}, "S3", true, 2, 0x07CF, "fx\tCG\xC2\x9B\xFF\xC3\xA9\xE2\x82\n"},
-            {0x6101, {255, 255, 255, 255, 255, 255, 255}, "S4", false, 255},
-            {0x6101, {}}});
+    const char* const strange = "fx\tCG\xC2\x9B\xFF\xC3\xA9\xE2\x82\n"; // controls, no UTF-8
+    const Placed named{0x6101, {4, 1}, "S1", false, 1, 0x07CF, "fx-9860"};
+    const Placed odd{0x6103, {1, 3, 7}, "S3", true, 2, 0x07CF, strange};
+    const Placed deepest{0x6101, {255, 255, 255, 255, 255, 255, 255}, "S4", false, 255};
+    attach({rootHub, keyboard, {0x1234, {5}}, named, {0x6102, {4, 2}}, odd, deepest, {0x6101}});
     LibusbDouble::addDevice(0x07CF, 0x6101, LIBUSB_ERROR_IO);
     Lines listed;
     EXPECT_FALSE(CalcFinder::listCalcs(&context, &listed));

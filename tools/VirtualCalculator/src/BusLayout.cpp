@@ -71,11 +71,9 @@ std::string serialOf(int number) {
 }
 
 std::string identityOf(const Seat& seat) {
-    const bool drive = seat.kind == Seat::Kind::Drive;
-    return line("E", drive ? "PRODUCT=7cf/6102/100" : "PRODUCT=7cf/6101/100") +
-           attribute("speed", "12") + attribute("idVendor", "07cf") +
-           attribute("idProduct", drive ? "6102" : "6101") + attribute("manufacturer", "Tolvane") +
-           attribute("product", seat.product()) +
+    return line("E", "PRODUCT=7cf/" + seat.productId() + "/100") + attribute("speed", "12") +
+           attribute("idVendor", "07cf") + attribute("idProduct", seat.productId()) +
+           attribute("manufacturer", "Tolvane") + attribute("product", seat.product()) +
            (seat.serial.empty() ? "" : attribute("serial", seat.serial));
 }
 
@@ -118,9 +116,9 @@ std::string blockRecord(const std::string& path, const std::string& name, BlockN
            attribute("dev", dev) + "\n";
 }
 
-std::string fileSystemProperties() {
+std::string fileSystemProperties(const Seat& seat) {
     return line("E", "ID_FS_TYPE=vfat") + line("E", "ID_FS_USAGE=filesystem") +
-           line("E", "ID_FS_VERSION=FAT16");
+           line("E", seat.monochrome ? "ID_FS_VERSION=FAT12" : "ID_FS_VERSION=FAT16");
 }
 
 // Below the drive's interface: the SCSI host, target and device, the disk and, unless the
@@ -131,9 +129,10 @@ std::string diskRecords(const Seat& seat) {
     const std::string targetPath = hostPath + "/target" + host + ":0:0";
     const std::string scsiPath = targetPath + "/" + host + ":0:0:0";
     const std::string diskPath = scsiPath + "/block/" + seat.disk;
-    const std::string usbProperties =
-        line("E", "ID_BUS=usb") + line("E", "ID_VENDOR_ID=07cf") + line("E", "ID_MODEL_ID=6102") +
-        line("E", "ID_SERIAL_SHORT=" + seat.serial) + line("E", "ID_USB_DRIVER=usb-storage");
+    const std::string usbProperties = line("E", "ID_BUS=usb") + line("E", "ID_VENDOR_ID=07cf") +
+                                      line("E", "ID_MODEL_ID=" + seat.productId()) +
+                                      line("E", "ID_SERIAL_SHORT=" + seat.serial) +
+                                      line("E", "ID_USB_DRIVER=usb-storage");
     std::string records = line("P", hostPath) + line("E", "SUBSYSTEM=scsi") +
                           line("E", "DEVTYPE=scsi_host") + "\n" + line("P", targetPath) +
                           line("E", "SUBSYSTEM=scsi") + line("E", "DEVTYPE=scsi_target") + "\n" +
@@ -143,13 +142,13 @@ std::string diskRecords(const Seat& seat) {
     records += blockRecord(
         diskPath, seat.disk, numbersOf(seat.diskIndex, 0),
         line("E", "DEVTYPE=disk") + usbProperties +
-            (seat.wholeDisk ? fileSystemProperties() : line("E", "ID_PART_TABLE_TYPE=dos")) +
+            (seat.wholeDisk ? fileSystemProperties(seat) : line("E", "ID_PART_TABLE_TYPE=dos")) +
             attribute("removable", "1"));
     if (!seat.wholeDisk) {
         records += blockRecord(
             diskPath + "/" + seat.disk + "1", seat.disk + "1", numbersOf(seat.diskIndex, 1),
             line("E", "DEVTYPE=partition") + line("E", "PARTN=1") + usbProperties +
-                fileSystemProperties() + attribute("partition", "1"));
+                fileSystemProperties(seat) + attribute("partition", "1"));
     }
     return records;
 }
@@ -159,6 +158,7 @@ constexpr int configurationDescriptorType = 2;
 constexpr int stringDescriptorType = 3;
 constexpr size_t deviceDescriptorLength = 18;
 constexpr size_t serialIndexOffset = 16; // iSerialNumber in the device descriptor
+constexpr size_t productIdOffset = 10;   // the low byte of idProduct
 constexpr uint8_t englishUs[] = {0x09, 0x04};
 
 Bytes fromHex(const std::string& hex) {
@@ -199,6 +199,10 @@ Bytes utf16Of(const std::string& text) {
 
 std::string Seat::product() const {
     return kind == Kind::Drive ? "Virtual calculator drive" : "Virtual calculator";
+}
+
+std::string Seat::productId() const {
+    return kind == Kind::Link ? "6101" : monochrome ? "6103" : "6102";
 }
 
 std::string Seat::interfacePath() const {
@@ -284,6 +288,8 @@ std::string BusLayout::records(const Seat& seat, int number) {
 
 std::optional<Bytes> BusLayout::descriptor(const Seat& seat, int type, int index) {
     Bytes all = fromHex(seat.kind == Seat::Kind::Drive ? driveDescriptors : linkDescriptors);
+    all[productIdOffset] =
+        static_cast<uint8_t>(std::stoul(seat.productId().substr(2), nullptr, 16));
     if (seat.serial.empty()) {
         all[serialIndexOffset] = 0; // a device without a serial string has no index for it
     }

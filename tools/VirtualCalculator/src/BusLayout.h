@@ -20,10 +20,13 @@ struct Seat {
     int diskIndex = 0;
     std::string disk;
     bool wholeDisk = false;
+    // A drive of the newest monochrome kind: 07cf:6103, with a FAT12 file system.
+    bool monochrome = false;
     // Another program holds interface 0 from the start: nobody else may claim it.
     bool heldElsewhere = false;
 
     std::string product() const;
+    std::string productId() const;     // "6101", "6102" or "6103"
     std::string interfacePath() const; // the sysfs path of interface 0
     // What the `driver` link of interface 0 points to when `driver` holds it.
     std::string driverLink(const std::string& driver) const;

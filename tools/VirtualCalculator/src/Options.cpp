@@ -99,8 +99,9 @@ bool isScopable(const std::string& option) {
            option == "--idle-turnaround" || option == "--busy-turnaround" ||
            option == "--long-info" || option == "--list-folders" || option == "--extra-part" ||
            option == "--cannot-pipeline" || option == "--whole-disk" || option == "--serial" ||
-           option == "--held" || option == "--stream" || option == "--chunk" ||
-           option == "--stream-plan" || option == "--plug-after" || isFaultOption(option);
+           option == "--held" || option == "--monochrome" || option == "--stream" ||
+           option == "--chunk" || option == "--stream-plan" || option == "--plug-after" ||
+           isFaultOption(option);
 }
 
 bool takesValue(const std::string& option) {
@@ -121,6 +122,7 @@ bool applyFlag(Options& options, const std::string& option) {
                                 : option == "--cannot-pipeline" ? &Options::cannotPipeline
                                 : option == "--whole-disk"      ? &Options::wholeDisk
                                 : option == "--held"            ? &Options::heldElsewhere
+                                : option == "--monochrome"      ? &Options::monochrome
                                                                 : nullptr;
     if (flag != nullptr) {
         options.*flag = true;
@@ -338,6 +340,7 @@ void printUsage() {
           "  --drive              the same as --drives 1\n"
           "  --whole-disk         a drive's file system covers its whole disk (sdb) instead\n"
           "                       of a partition (sdb1)\n"
+          "  --monochrome         a drive of the newest monochrome kind: 07cf:6103, FAT12\n"
           "  --serial TEXT        the calculators' serial string (default VC0000000001 for\n"
           "                       the first, and so on); empty: the device has none\n"
           "  --held               another program holds the calculator all along: sysfs\n"
@@ -347,7 +350,8 @@ void printUsage() {
           "                       faults, --capacity, --long-info, --list-folders,\n"
           "                       --optimize-delay, the turnarounds, --cannot-pipeline,\n"
           "                       --extra-part, --announce-size, --whole-disk, --serial,\n"
-          "                       --held, and --stream, --chunk, --stream-plan, --plug-after\n"
+          "                       --held, --monochrome, and --stream, --chunk, --stream-plan, "
+          "--plug-after\n"
           "                       for a link calculator that talks or comes late"
           "\n"
           "Faults at a packet the host sends, WHERE = connect, request (command 45),\n"

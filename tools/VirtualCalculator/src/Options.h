@@ -33,6 +33,7 @@ struct Options {
     bool wholeDisk = false;            // a drive's file system covers its whole disk
     std::optional<std::string> serial; // the serial string; empty: none at all
     bool heldElsewhere = false;        // another program holds the calculator all along
+    bool monochrome = false;           // a drive of the newest monochrome kind (07cf:6103)
 
     // An option given after `--at ADDRESS`: for that calculator alone.
     struct Scoped {

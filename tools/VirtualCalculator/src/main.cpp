@@ -176,6 +176,7 @@ void dressSeats(const Options& options, BusLayout& layout) {
         seat.wholeDisk = own.wholeDisk;
         seat.serial = own.serial.value_or(seat.serial);
         seat.heldElsewhere = own.heldElsewhere;
+        seat.monochrome = own.monochrome;
     }
 }
 
@@ -193,6 +194,8 @@ void makeCalculators(const Options& options, Report& report, Bench& bench) {
 // without a claim, which are a violation.
 void reportUse(const Options& options, const UsbEmulator& emulator, Report& report,
                const Bench& bench) {
+    unsigned long outTransfers = 0;
+    unsigned long inTransfers = 0;
     for (size_t seat = 0; seat < bench.peers.size(); ++seat) {
         if (bench.peers[seat] == nullptr) {
             continue;
@@ -200,6 +203,8 @@ void reportUse(const Options& options, const UsbEmulator& emulator, Report& repo
         Report& its =
             seat < bench.reports.size() && bench.reports[seat] ? *bench.reports[seat] : report;
         const UsbEmulator::Counts counts = emulator.counts(seat);
+        outTransfers += counts.outTransfers;
+        inTransfers += counts.inTransfers;
         if (options.countTransfers) {
             its.note("the host made " + std::to_string(counts.outTransfers) + " OUT and " +
                      std::to_string(counts.inTransfers) + " IN transfers");
@@ -214,6 +219,11 @@ void reportUse(const Options& options, const UsbEmulator& emulator, Report& repo
             its.violation(std::to_string(counts.unclaimedTransfers) +
                           " bulk transfers through an interface the host had not claimed");
         }
+    }
+    // A host of several at once: the sum, for a benchmark of all of them.
+    if (options.countTransfers && !bench.reports.empty()) {
+        report.note("the host made " + std::to_string(outTransfers) + " OUT and " +
+                    std::to_string(inTransfers) + " IN transfers to all calculators");
     }
 }
 
