@@ -3,24 +3,11 @@
 
 #include "E2eSupport.h"
 
-#include <algorithm>
 #include <gtest/gtest.h>
-#include <sstream>
 
 namespace {
 
 const std::string tool = CALC_TOOL;
-using Lines = std::vector<std::string>;
-
-Lines sortedLines(const std::string& text) {
-    Lines lines;
-    std::istringstream stream(text);
-    for (std::string line; std::getline(stream, line);) {
-        lines.push_back(line);
-    }
-    std::sort(lines.begin(), lines.end());
-    return lines;
-}
 
 std::string linkLine(const std::string& address, int number, const std::string& busy = "") {
     const std::string digits = std::to_string(number);
@@ -49,7 +36,7 @@ TEST_F(CalculatorsE2eTest, ListsEveryCalculatorOnTheBus) {
         eight +=
             linkLine((k < 7 ? "1-4." : "1-4.7.") + std::to_string(k < 7 ? k : k - 6), k) + "\n";
     }
-    const std::vector<std::pair<Lines, std::string>> cases = {
+    const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
         {{}, linkLine("1-1", 1) + "\n"},
         {{"--no-device"}, ""},
         {{"--calculators", "2", "--drives", "1"},
@@ -118,8 +105,8 @@ TEST_F(CalculatorsE2eTest, CalculatorsMayTalkAndComeLate) {
         {"/bin/sh", "-c", tool + " list; sleep 1; " + tool + " list; " RAW_HOST " in:64"},
         directory.path());
     EXPECT_EQ(run.status, 0) << run.err;
-    EXPECT_EQ(sortedLines(run.out),
-              (Lines{linkLine("1-4.1", 1), linkLine("1-4.1", 1), linkLine("1-4.2", 2), "in 6869"}));
+    EXPECT_EQ(run.out, linkLine("1-4.1", 1) + "\n" + linkLine("1-4.1", 1) + "\n" +
+                           linkLine("1-4.2", 2) + "\nin 6869\n");
 }
 
 TEST_F(CalculatorsE2eTest, ADriveCalculatorIsADiskThatLibudevTracesToItsUsbDevice) {
@@ -128,8 +115,8 @@ TEST_F(CalculatorsE2eTest, ADriveCalculatorIsADiskThatLibudevTracesToItsUsbDevic
          "--whole-disk", "--monochrome"},
         {"/bin/sh", "-c", tool + " drives; " + tool + " open 1-4.2"}, directory.path());
     EXPECT_EQ(run.status, 1) << run.err; // the link code never opens a drive
-    EXPECT_EQ(sortedLines(run.out), (Lines{"/dev/sdb1\tvfat\t1-4.2\t07cf:6102",
-                                           "/dev/sdc\tvfat\t1-4.3\t07cf:6103", "drive 1-4.2"}));
+    EXPECT_EQ(run.out, "/dev/sdb1\tvfat\t1-4.2\t07cf:6102\n/dev/sdc\tvfat\t1-4.3\t07cf:6103\n"
+                       "drive 1-4.2\n");
     // A drive's folder is its file system's root: no storage devices below it.
     EXPECT_TRUE(fileExists(directory / "storage/1-4.1/fls0"));
     EXPECT_TRUE(fileExists(directory / "storage/1-4.3"));
