@@ -15,6 +15,7 @@ namespace {
 constexpr int packedAreaSize = 2048;
 constexpr int requestTimeout = 5;
 constexpr int partTimeout = 10;
+constexpr int answerAreaSize = 4096;
 
 bool is(const CasioPacketInfo& answer, unsigned char type, unsigned char subtype) {
     return answer.type == type && answer.subtype == subtype;
@@ -52,7 +53,11 @@ bool FileUploader::sendFileRequest(const char* foldername, int dataSize, const c
         return true;
     }
 
-    CasioPacketInfo answer = {0, 0, nullptr};
+    // The diagnostic line of an unexpected answer shows this area's size when the answer
+    // carries no data, as it always has.
+    unsigned char answerData[answerAreaSize];
+    Buffer answerBuffer(answerData, answerAreaSize);
+    CasioPacketInfo answer = {0, 0, &answerBuffer};
     if (CasioProtocolTools::sendPacketAndGetAnswer(socket, &packedBuffer, requestTimeout,
                                                    &answer)) {
         Log::error("Failed to send the send file request !");
