@@ -116,7 +116,10 @@ bool CasioFileSender::sendPartsInTurn(Socket* socket, Buffer* image, CasioSendLi
         }
         CasioReceivedPacket answer;
         if (Tools::sendPacketAndGetAnswer(socket, &packet, partTimeout, &answer.info)) {
-            Log::error("No answer from the calc to a part of the file !");
+            // A calculator gone from the bus is said so by the caller, in its own words.
+            if (!socket->deviceGone()) {
+                Log::error("No answer from the calc to a part of the file !");
+            }
             return true;
         }
         if (!Tools::isPlainAck(answer.info)) {

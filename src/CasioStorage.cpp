@@ -29,8 +29,9 @@ bool sessionOver(Socket* socket) {
     return true;
 }
 
-bool judgeSent(bool failed) {
-    if (failed) {
+// A calculator gone from the bus is said so by the caller, in its own words.
+bool judgeSent(Socket* socket, bool failed) {
+    if (failed && !socket->deviceGone()) {
         Log::error("No answer from the calc to the command !");
     }
     return failed;
@@ -234,7 +235,8 @@ bool CasioStorage::exchangeCommand(Socket* socket, unsigned char code,
         Log::error("Failed to pack the command !");
         return true;
     }
-    return judgeSent(Tools::sendPacketAndGetAnswer(socket, &packet, commandTimeout, answer));
+    return judgeSent(socket,
+                     Tools::sendPacketAndGetAnswer(socket, &packet, commandTimeout, answer));
 }
 
 bool CasioStorage::rejectAnswer(const CasioPacketInfo& answer, int* refusal) {
@@ -252,8 +254,8 @@ bool CasioStorage::rejectAnswer(const CasioPacketInfo& answer, int* refusal) {
 bool CasioStorage::readDeviceInfo(Socket* socket, CasioDeviceInfo* info) {
     CasioReceivedPacket answer;
     if (sessionOver(socket) ||
-        judgeSent(Tools::exchangeBarePacket(socket, Tools::typeCommand, commandDeviceInfo,
-                                            commandTimeout, &answer.info))) {
+        judgeSent(socket, Tools::exchangeBarePacket(socket, Tools::typeCommand, commandDeviceInfo,
+                                                    commandTimeout, &answer.info))) {
         return true;
     }
     if (!is(answer.info, Tools::typeAck, Tools::subtypeWithInformation)) {

@@ -5,7 +5,7 @@
 #include "FileLoader.h"
 #include "FileProtocol.h"
 #include "Log.h"
-#include "UploadProgress.h"
+#include "TransferProgress.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -112,7 +112,7 @@ bool FileUploader::sendFile(Socket* socket, Buffer* fileData, const char* folder
     const int partCount = CasioDataPart::partsFor(fileData->getSize());
     Log::info("Starting to upload ...");
     {
-        UploadProgress progress(partCount, fileData->getSize());
+        TransferProgress progress(partCount, fileData->getSize());
         for (int i = 0; i < partCount; ++i) {
             progress.beforePart();
             Log::debug("Sending next part ...");
