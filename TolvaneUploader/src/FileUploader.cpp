@@ -17,22 +17,20 @@ constexpr int requestTimeout = 5;
 constexpr int partTimeout = 10;
 constexpr int answerAreaSize = 4096;
 
-bool is(const CasioPacketInfo& answer, unsigned char type, unsigned char subtype) {
-    return answer.type == type && answer.subtype == subtype;
-}
+using Tools = CasioProtocolTools;
 
 // True unless the calculator accepted the request.
 bool judgeRequestAnswer(const CasioPacketInfo& answer) {
-    if (is(answer, CasioProtocolTools::typeAck, 0x00)) {
+    if (Tools::isPlainAck(answer)) {
         Log::info("File request accepted !");
         return false;
     }
-    if (is(answer, CasioProtocolTools::typeRefusal, CasioProtocolTools::subtypeExists)) {
+    if (Tools::isPacket(answer, Tools::typeRefusal, Tools::subtypeExists)) {
         Log::error("File already exists !");
         Log::info("use -w to overwrite ?");
         return true;
     }
-    if (is(answer, CasioProtocolTools::typeRefusal, CasioProtocolTools::subtypeMemoryFull)) {
+    if (Tools::isPacket(answer, Tools::typeRefusal, Tools::subtypeMemoryFull)) {
         Log::error("Memory full !");
         Log::info("optimize the memory ?");
         return true;
