@@ -7,6 +7,12 @@ int Log::loglevel = LOGLEVEL_ERROR;
 int Log::detailLevel = INT_MIN;
 FILE* Log::output = nullptr; // standard output; stdout is no constant to start from
 
+namespace {
+
+thread_local const char* threadPrefix = "";
+
+} // namespace
+
 void Log::setLoglevel(int newLoglevel) {
     loglevel = newLoglevel;
 }
@@ -27,27 +33,36 @@ void Log::setDetailLevel(int level) {
     detailLevel = level;
 }
 
+void Log::setThreadPrefix(const char* prefix) {
+    threadPrefix = prefix != nullptr ? prefix : "";
+}
+
+// One call per line, so that lines from several threads never mix.
+void Log::print(const char* label, const char* messageToLog) {
+    fprintf(getOutput(), "%s[%s]: %s\n", threadPrefix, label, messageToLog);
+}
+
 void Log::debug(const char* messageToLog) {
     if (loglevel >= LOGLEVEL_DEBUG) {
-        fprintf(getOutput(), "[DEBUG]: %s\n", messageToLog);
+        print("DEBUG", messageToLog);
     }
 }
 
 void Log::info(const char* messageToLog) {
     if (loglevel >= LOGLEVEL_INFO) {
-        fprintf(getOutput(), "[INFO]: %s\n", messageToLog);
+        print("INFO", messageToLog);
     }
 }
 
 void Log::warning(const char* messageToLog) {
     if (loglevel >= LOGLEVEL_WARNING) {
-        fprintf(getOutput(), "[WARNING]: %s\n", messageToLog);
+        print("WARNING", messageToLog);
     }
 }
 
 void Log::error(const char* messageToLog) {
     if (loglevel >= LOGLEVEL_ERROR) {
-        fprintf(getOutput(), "[ERROR]: %s\n", messageToLog);
+        print("ERROR", messageToLog);
     }
 }
 

@@ -24,6 +24,10 @@ public:
     // printed as they always were (failed transfers as errors, direct lines whatever the
     // level) unless a program asks for them only from `level` on.
     static void setDetailLevel(int level);
+    // Lines logged from the calling thread start with `prefix` (kept, not copied; null for
+    // none), so that a program working with several calculators at once says which one each
+    // line is about.
+    static void setThreadPrefix(const char* prefix);
 
     static void debug(const char* messageToLog);
     static void info(const char* messageToLog);
@@ -33,6 +37,8 @@ public:
     static void direct(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
 private:
+    static void print(const char* label, const char* messageToLog);
+
     static int loglevel;
     static int detailLevel;
     static FILE* output;

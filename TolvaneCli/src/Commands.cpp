@@ -1,6 +1,7 @@
 #include "Commands.h"
 
 #include "DeleteCommand.h"
+#include "DevicesCommand.h"
 #include "FreeCommand.h"
 #include "GetCommand.h"
 #include "InfoCommand.h"
@@ -24,6 +25,7 @@ const std::vector<Command> table = {
     {"delete",   makeTask<DeleteCommand>,   Needs::Session,  OnSignal::Interrupt, "NAME...", 1,   any, deleteHelp},
     {"optimize", makeTask<OptimizeCommand>, Needs::Session,  OnSignal::Interrupt, "",        0,   0,   optimizeHelp},
     {"log",      makeTask<LogCommand>,      Needs::Device,   OnSignal::Finish,    "",        0,   0,   logHelp},
+    {"devices",  makeTask<DevicesCommand>,  Needs::Nothing,  OnSignal::Interrupt, "",        0,   0,   devicesHelp},
 };
 // clang-format on
 
@@ -48,6 +50,11 @@ const char* sessionEnded(Socket* socket) {
 
 const std::vector<OptionSpec>& commonOptions() {
     static const std::vector<OptionSpec> options = {
+        {'c', "calculator", "ADDRESS",
+         "the calculator to use, by its address (see\ntolvane devices) or serial; the default\n"
+         "is $TOLVANE_CALCULATOR, or the only one"},
+        {'\0', "all", nullptr,
+         "every attached calculator at once, each in\nits own session (not for log, devices)"},
         {'q', "quiet", nullptr, "print errors only"},
         {'v', "verbose", nullptr, "print the protocol's detail too"},
         {'h', "help", nullptr, "show this help"},

@@ -43,7 +43,8 @@ inline constexpr OptionSpec storageOption = {
 // table of commands asks.
 class CommandContext {
 public:
-    CommandContext(const CommandLine& line, Link& link) : line(line), link(link) {}
+    CommandContext(const CommandLine& line, Link& link, std::string address = "")
+        : line(line), link(link), address(std::move(address)) {}
 
     // The storage device named with -d, fls0 by default.
     std::string storage() const;
@@ -52,6 +53,8 @@ public:
 
     const CommandLine& line;
     Link& link;
+    // With --all, the address of the calculator this run is for; empty otherwise.
+    const std::string address;
 };
 
 // Why no further command can go to the calculator in this session, in words for a user; null

@@ -8,6 +8,8 @@
 #include "StandardOutput.h"
 #include "TransferProgress.h"
 
+#include <cerrno>
+#include <cstring>
 #include <memory>
 #include <sys/stat.h>
 
@@ -22,6 +24,8 @@ const CommandHelp getHelp = {
       "where the file goes: a file, a folder, or -\nfor standard output; with several NAMEs,\n"
       "an existing folder"},
      {'w', "overwrite", nullptr, "replace local files of the same name"}}};
+// With --all, each calculator's files go into a folder named after its address, under -o
+// or the current folder.
 
 namespace {
 
@@ -78,12 +82,13 @@ bool GetCommand::plan(const CommandLine& line) {
         Log::error("-o needs a path: a file, a folder, or - for standard output");
         return false;
     }
-    const bool several = line.operands().size() > 1;
+    const bool several = line.operands().size() > 1 || line.has("all");
     const bool intoFolder = line.has("output") && isFolder(output);
     if (several && line.has("output") && !intoFolder) {
-        Log::error("With several names, -o must name an existing folder");
+        Log::error("With several names or --all, -o must name an existing folder");
         return false;
     }
+    folderForAll = line.has("output") ? output : ".";
     std::vector<CalcPath> sources;
     if (!CalcPath::parseAll(line.operands(), &sources)) {
         return false;
@@ -99,24 +104,47 @@ bool GetCommand::plan(const CommandLine& line) {
     return true;
 }
 
-std::optional<int> GetCommand::check(const CommandLine& line) {
-    if (!plan(line)) {
-        return exitUsage;
-    }
-    const bool replace = line.has("overwrite");
+bool GetCommand::examine(std::vector<Download>* downloads, bool replace) {
     std::vector<Download> wanted;
-    for (Download& download : downloads) {
+    for (Download& download : *downloads) {
         if (download.toStandardOutput ||
             LocalTarget::examine(download.target.shown, replace, &download.target)) {
             wanted.push_back(download);
         }
     }
-    someRefused = wanted.size() < downloads.size();
-    downloads = wanted;
+    const bool allWanted = wanted.size() == downloads->size();
+    *downloads = wanted;
+    return allWanted;
+}
+
+std::optional<int> GetCommand::check(const CommandLine& line) {
+    if (!plan(line)) {
+        return exitUsage;
+    }
+    replace = line.has("overwrite");
+    // With --all the targets are known, and examined, calculator by calculator.
+    if (line.has("all")) {
+        return std::nullopt;
+    }
+    someRefused = !examine(&downloads, replace);
     if (downloads.empty()) {
         return exitFailed;
     }
     return std::nullopt;
+}
+
+// The downloads of one calculator of several, into a folder named after its address.
+std::vector<GetCommand::Download> GetCommand::intoFolderOf(const std::string& address) const {
+    const std::string folder = folderForAll + "/" + address;
+    if (mkdir(folder.c_str(), 0777) != 0 && errno != EEXIST) {
+        Log::error((folder + ": can't make the folder (" + strerror(errno) + ")").c_str());
+        return {};
+    }
+    std::vector<Download> mine = downloads;
+    for (Download& download : mine) {
+        download.target.shown = folder + "/" + download.source.name;
+    }
+    return mine;
 }
 
 bool GetCommand::fetch(Socket* socket, const std::string& storage, const Download& download) const {
@@ -145,8 +173,13 @@ bool GetCommand::fetch(Socket* socket, const std::string& storage, const Downloa
 int GetCommand::run(CommandContext& context) const {
     Socket* socket = context.socket();
     const std::string storage = context.storage();
+    std::vector<Download> wanted = downloads;
     bool allDone = !someRefused;
-    for (const Download& download : downloads) {
+    if (!context.address.empty()) {
+        wanted = intoFolderOf(context.address);
+        allDone = !wanted.empty() && examine(&wanted, replace);
+    }
+    for (const Download& download : wanted) {
         // Standard output's reader gone, nothing further is fetched for it.
         if (Interruption::happened() || StandardOutput::failed()) {
             allDone = false;

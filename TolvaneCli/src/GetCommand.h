@@ -25,8 +25,13 @@ private:
     };
 
     bool plan(const CommandLine& line);
+    // The downloads whose targets can be written; false when any cannot.
+    static bool examine(std::vector<Download>* downloads, bool replace);
+    std::vector<Download> intoFolderOf(const std::string& address) const;
     bool fetch(Socket* socket, const std::string& storage, const Download& download) const;
 
     std::vector<Download> downloads;
     bool someRefused = false;
+    bool replace = false;
+    std::string folderForAll; // with --all: where each calculator's folder goes
 };

@@ -1,5 +1,6 @@
 #include "LogCommand.h"
 
+#include "Dispatcher.h"
 #include "Interruption.h"
 #include "Log.h"
 #include "StandardOutput.h"
@@ -41,20 +42,9 @@ int endOutput() {
     return StandardOutput::finish() || StandardOutput::readerGone() ? exitDone : exitFailed;
 }
 
-// Looking for a calculator again and again must not repeat why none was found.
-bool openQuietly(Link& link) {
-    const int level = Log::getLoglevel();
-    if (level < LOGLEVEL_DEBUG) {
-        Log::setLoglevel(-1);
-    }
-    const bool opened = link.openDevice();
-    Log::setLoglevel(level);
-    return opened;
-}
-
 int copyUntilSilence(Link& link) {
     if (!link.openDevice()) {
-        return exitFailed;
+        return Dispatcher::cannotOpen(link);
     }
     for (;;) {
         switch (listenOnce(link.socket())) {
@@ -78,7 +68,14 @@ int follow(Link& link) {
     bool waitingSaid = false;
     bool lost = false;
     while (!Interruption::happened()) {
-        if (!link.isOpen() && !openQuietly(link)) {
+        // Looking for a calculator again and again must not repeat why none was found.
+        if (!link.isOpen() && !link.openDevice(true)) {
+            const CalcChoice choice = link.lastChoice();
+            // Only one calculator can be followed: a choice to make is no waiting matter.
+            if (choice == CalcChoice::SeveralAttached || choice == CalcChoice::Ambiguous) {
+                link.openDevice();
+                return Dispatcher::cannotOpen(link);
+            }
             if (!waitingSaid) {
                 Log::warning("Waiting for a calculator");
                 waitingSaid = true;

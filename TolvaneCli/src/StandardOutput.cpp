@@ -5,10 +5,13 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <mutex>
 
 namespace {
 
+std::mutex outputMutex;
 int writeError = 0;
+thread_local std::string threadPrefix;
 
 void check(bool failed) {
     if (failed && writeError == 0) {
@@ -19,34 +22,43 @@ void check(bool failed) {
 } // namespace
 
 void StandardOutput::write(const void* bytes, size_t count) {
+    const std::lock_guard<std::mutex> lock(outputMutex);
     if (writeError == 0 && count > 0) {
         check(fwrite(bytes, 1, count, stdout) != count);
     }
 }
 
 void StandardOutput::printLine(const std::string& line) {
-    write(line.data(), line.size());
-    write("\n", 1);
+    const std::string whole = threadPrefix + line + "\n";
+    write(whole.data(), whole.size());
+}
+
+void StandardOutput::setThreadPrefix(const std::string& prefix) {
+    threadPrefix = prefix;
 }
 
 bool StandardOutput::flush() {
+    const std::lock_guard<std::mutex> lock(outputMutex);
     check(fflush(stdout) != 0);
     return writeError == 0;
 }
 
 bool StandardOutput::failed() {
+    const std::lock_guard<std::mutex> lock(outputMutex);
     return writeError != 0;
 }
 
 bool StandardOutput::readerGone() {
+    const std::lock_guard<std::mutex> lock(outputMutex);
     return writeError == EPIPE;
 }
 
 bool StandardOutput::finish() {
-    flush();
-    if (writeError != 0 && writeError != EPIPE) {
+    const bool written = flush();
+    const std::lock_guard<std::mutex> lock(outputMutex);
+    if (!written && writeError != EPIPE) {
         Log::error(
             (std::string("Can't write to standard output: ") + strerror(writeError)).c_str());
     }
-    return writeError == 0;
+    return written;
 }

@@ -8,7 +8,12 @@
 class StandardOutput {
 public:
     static void write(const void* bytes, size_t count);
+    // One whole line, after the calling thread's prefix: lines printed from several threads
+    // never mix.
     static void printLine(const std::string& line);
+    // What lines printed from the calling thread start with (say, a calculator's address and
+    // a tab).
+    static void setThreadPrefix(const std::string& prefix);
     // Hands what was written on at once; false once writing has failed.
     static bool flush();
     // Whether a write has failed, the reader having gone away included: a command stops

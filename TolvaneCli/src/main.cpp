@@ -1,9 +1,11 @@
 #include "Commands.h"
+#include "Dispatcher.h"
 #include "Interruption.h"
 #include "Log.h"
 #include "Usage.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <memory>
 #include <optional>
 #include <string>
@@ -13,16 +15,49 @@ namespace {
 
 const char* const storageDevices[] = {"fls0", "crd0"};
 
-// The options before the command.
-std::vector<std::string> leadingOptions(const std::vector<std::string>& words) {
-    std::vector<std::string> options;
-    for (const std::string& word : words) {
+const OptionSpec* optionNamed(const std::vector<OptionSpec>& options, const std::string& longName,
+                              char shortName) {
+    for (const OptionSpec& option : options) {
+        if ((!longName.empty() && longName == option.longName) ||
+            (shortName != '\0' && shortName == option.shortName)) {
+            return &option;
+        }
+    }
+    return nullptr;
+}
+
+// Whether the option word `word` takes its value from the next word: a long option without
+// `=`, or a bundle of short ones whose first that takes a value is its last letter.
+bool takesNextWord(const std::vector<OptionSpec>& options, const std::string& word) {
+    if (word.rfind("--", 0) == 0) {
+        const OptionSpec* option = optionNamed(options, word.substr(2), '\0');
+        return option != nullptr && option->valueName != nullptr &&
+               word.find('=') == std::string::npos;
+    }
+    for (size_t letter = 1; letter < word.size(); ++letter) {
+        const OptionSpec* option = optionNamed(options, "", word[letter]);
+        if (option != nullptr && option->valueName != nullptr) {
+            return letter + 1 == word.size();
+        }
+    }
+    return false;
+}
+
+// The options before the command, with their values.
+std::vector<std::string> leadingOptions(const std::vector<OptionSpec>& options,
+                                        const std::vector<std::string>& words) {
+    std::vector<std::string> leading;
+    for (size_t index = 0; index < words.size(); ++index) {
+        const std::string& word = words[index];
         if (word.size() < 2 || word[0] != '-' || word == "--") {
             break;
         }
-        options.push_back(word);
+        leading.push_back(word);
+        if (takesNextWord(options, word) && index + 1 < words.size()) {
+            leading.push_back(words[++index]);
+        }
     }
-    return options;
+    return leading;
 }
 
 void applyVerbosity(const CommandLine& line) {
@@ -55,42 +90,23 @@ std::string misuseOf(const Command& command, const CommandLine& line) {
     if (line.has("storage") && !isStorageDevice(line.value("storage"))) {
         return "unknown storage device '" + line.value("storage") + "': fls0 or crd0";
     }
+    if (line.has("all") && command.needs != Needs::Session) {
+        return std::string(command.name) + " works on one calculator: --all is not for it";
+    }
+    if (line.has("calculator") && command.needs == Needs::Nothing) {
+        return std::string(command.name) + " chooses no calculator: -c is not for it";
+    }
+    if (line.has("all") && line.has("calculator")) {
+        return "-c chooses one calculator, --all every one: not both";
+    }
     return "";
 }
 
-// The exit status of a command that a signal ended, or of one that ended on its own.
-int endedBy(const Command& command, int status) {
-    if (!Interruption::happened()) {
-        return status;
-    }
-    if (command.onSignal == OnSignal::Finish) {
-        return exitDone;
-    }
-    Log::error("Interrupted");
-    return 128 + Interruption::signalNumber();
-}
-
-// Checks the command's operands and local files, opens what its entry needs, runs it, and
-// ends the session whatever happened; the exit status.
-int dispatch(const Command& command, const CommandLine& line) {
-    Interruption::install();
-    const std::unique_ptr<CommandTask> task = command.task();
-    if (const std::optional<int> status = task->check(line)) {
-        return *status == exitUsage ? Usage::remind(command) : *status;
-    }
-    Link link;
-    if (command.needs == Needs::Session && !link.openSession()) {
-        return endedBy(command, exitFailed);
-    }
-    CommandContext context(line, link);
-    int status = task->run(context);
-    if (status == exitUsage) {
-        Usage::remind(command);
-    }
-    if (!link.close(Interruption::happened()) && status == exitDone) {
-        status = exitFailed;
-    }
-    return endedBy(command, status);
+// The calculators the user chose: -c wins over the environment.
+CalcTarget targetOf(const CommandLine& line) {
+    const char* fromEnvironment = getenv("TOLVANE_CALCULATOR");
+    return {line.value("calculator", fromEnvironment != nullptr ? fromEnvironment : ""),
+            line.has("all")};
 }
 
 } // namespace
@@ -103,9 +119,9 @@ int main(int argc, char** argv) {
     Log::setDetailLevel(LOGLEVEL_DEBUG);
 
     const std::vector<std::string> words(argv + 1, argv + argc);
-    const std::vector<std::string> leading = leadingOptions(words);
     std::vector<OptionSpec> programOptions = commonOptions();
     programOptions.push_back({'\0', "version", nullptr, ""});
+    const std::vector<std::string> leading = leadingOptions(programOptions, words);
     CommandLine program;
     if (!program.parse(programOptions, leading)) {
         return Usage::reject(program.error(), nullptr);
@@ -129,8 +145,11 @@ int main(int argc, char** argv) {
 
     std::vector<OptionSpec> options = command->help.options;
     options.insert(options.end(), commonOptions().begin(), commonOptions().end());
+    // The options before the command count as if given after it, first.
+    std::vector<std::string> commandWords = leading;
+    commandWords.insert(commandWords.end(), words.begin() + leading.size() + 1, words.end());
     CommandLine line;
-    if (!line.parse(options, {words.begin() + leading.size() + 1, words.end()})) {
+    if (!line.parse(options, commandWords)) {
         return Usage::reject(std::string(command->name) + ": " + line.error(), command);
     }
     if (line.has("help")) {
@@ -141,7 +160,6 @@ int main(int argc, char** argv) {
     if (!misuse.empty()) {
         return Usage::reject(misuse, command);
     }
-    applyVerbosity(program);
     applyVerbosity(line);
-    return dispatch(*command, line);
+    return Dispatcher::run(*command, line, targetOf(line));
 }

@@ -5,6 +5,8 @@
 
 #include <cmath>
 #include <cstdio>
+#include <mutex>
+#include <string>
 #include <unistd.h>
 
 namespace {
@@ -30,12 +32,91 @@ void formatBytes(double bytes, char* text, size_t size) {
     }
 }
 
+bool drawable() {
+    return isatty(STDERR_FILENO) == 1 && Log::getLoglevel() >= LOGLEVEL_WARNING;
+}
+
+// "LABELPart 3/10   30%  1.2 KiB/s  0:05 left", redrawn over the line before.
+void drawLine(const char* label, long long partsSent, long long partCount, double sentBytes,
+              double totalBytes, double elapsed) {
+    const long long percent = partCount > 0 ? partsSent * 100 / partCount : 0;
+    char rate[32] = "-- B";
+    char left[32] = "--:--";
+    if (elapsed > 0.0) {
+        const double bytesPerSecond = sentBytes / elapsed;
+        formatBytes(bytesPerSecond, rate, sizeof rate);
+        if (bytesPerSecond > 0.0) {
+            const long seconds = lround((totalBytes - sentBytes) / bytesPerSecond);
+            snprintf(left, sizeof left, "%ld:%02ld", seconds / 60, seconds % 60);
+        }
+    }
+    fprintf(stderr, "%s%sPart %lld/%lld  %3lld%%  %s/s  %s left", clearLine, label, partsSent,
+            partCount, percent, rate, left);
+    fflush(stderr);
+}
+
+// The one line of transfers that go on at once.
+struct Combined {
+    std::mutex mutex;
+    bool on = false;
+    std::string label;
+    long long partsSent = 0;
+    long long partCount = 0;
+    timespec start{};
+    double lastDraw = -1.0;
+    bool drawn = false;
+};
+
+Combined combined;
+
 } // namespace
 
+void TransferProgress::combine(int calculators) {
+    const std::lock_guard<std::mutex> lock(combined.mutex);
+    combined.on = true;
+    combined.label = std::to_string(calculators) + " calculators  ";
+    combined.partsSent = 0;
+    combined.partCount = 0;
+    combined.lastDraw = -1.0;
+    combined.drawn = false;
+    clock_gettime(CLOCK_MONOTONIC, &combined.start);
+}
+
+void TransferProgress::endCombined() {
+    const std::lock_guard<std::mutex> lock(combined.mutex);
+    if (combined.drawn) {
+        fputc('\n', stderr);
+    }
+    combined.on = false;
+}
+
+// Each transfer adds its parts as they go, and its count when it starts: the total grows as
+// calculators start their next file.
+void TransferProgress::addToCombined(int partsSent) {
+    const std::lock_guard<std::mutex> lock(combined.mutex);
+    combined.partsSent += partsSent - partsCounted;
+    partsCounted = partsSent;
+    const double elapsed = secondsSince(combined.start);
+    if (!enabled || (combined.lastDraw >= 0 && elapsed - combined.lastDraw < redrawInterval &&
+                     combined.partsSent < combined.partCount)) {
+        return;
+    }
+    const double bytesPerPart = CasioDataPart::maxBytes;
+    drawLine(combined.label.c_str(), combined.partsSent, combined.partCount,
+             static_cast<double>(combined.partsSent) * bytesPerPart,
+             static_cast<double>(combined.partCount) * bytesPerPart, elapsed);
+    combined.lastDraw = elapsed;
+    combined.drawn = true;
+}
+
 TransferProgress::TransferProgress(int partCount, int fileSize, const char* label)
-    : enabled(isatty(STDERR_FILENO) == 1 && Log::getLoglevel() >= LOGLEVEL_WARNING),
-      partCount(partCount), fileSize(fileSize), label(label) {
+    : enabled(drawable()), partCount(partCount), fileSize(fileSize), label(label) {
     clock_gettime(CLOCK_MONOTONIC, &start);
+    const std::lock_guard<std::mutex> lock(combined.mutex);
+    if (combined.on) {
+        combined.partCount += partCount;
+        inCombined = true;
+    }
 }
 
 TransferProgress::~TransferProgress() {
@@ -51,6 +132,10 @@ void TransferProgress::beforePart() {
 }
 
 void TransferProgress::partSent(int partsSent) {
+    if (inCombined) {
+        addToCombined(partsSent);
+        return;
+    }
     if (!enabled) {
         return;
     }
@@ -68,19 +153,6 @@ void TransferProgress::draw(int partsSent, double elapsed) {
     const double sent = partsSent == partCount
                             ? fileSize
                             : static_cast<double>(partsSent) * CasioDataPart::maxBytes;
-    const int percent = partsSent * 100 / partCount;
-    char rate[32] = "-- B";
-    char left[32] = "--:--";
-    if (elapsed > 0.0) {
-        const double bytesPerSecond = sent / elapsed;
-        formatBytes(bytesPerSecond, rate, sizeof rate);
-        if (bytesPerSecond > 0.0) {
-            const long seconds = lround((fileSize - sent) / bytesPerSecond);
-            snprintf(left, sizeof left, "%ld:%02ld", seconds / 60, seconds % 60);
-        }
-    }
-    fprintf(stderr, "%s%sPart %d/%d  %3d%%  %s/s  %s left", clearLine, label, partsSent, partCount,
-            percent, rate, left);
-    fflush(stderr);
+    drawLine(label, partsSent, partCount, sent, fileSize, elapsed);
     drawn = true;
 }
