@@ -3,9 +3,12 @@
 #include "AsciiConverter.h"
 #include "Buffer.h"
 #include "CasioPacker.h"
+#include "CasioScreenReader.h"
+#include "ScreenWire.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstddef>
 #include <cstdlib>
@@ -210,6 +213,55 @@ TEST(CodecAllocation, PacksAndUnpacksThousandsOfPartsWithoutTheHeap) {
         counted = count.stop();
     }
     EXPECT_EQ(failedParts, 0);
+    EXPECT_EQ(counted, 0);
+}
+
+class PictureCount : public CasioScreenListener {
+public:
+    void pictureReceived(const CasioScreenPicture&) override { ++pictures; }
+    int pictures = 0;
+};
+
+// The screen reader holds the frame under way and the picture in the areas it is lent: frames
+// of every kind, with stray bytes and a damaged frame among them, cost the heap nothing.
+TEST(ScreenReaderAllocation, ReadsHundredsOfFramesWithoutTheHeap) {
+    using screenwire::Format;
+    using screenwire::Kind;
+    std::vector<unsigned char> stream;
+    const auto add = [&stream](const std::vector<uint8_t>& bytes) {
+        stream.insert(stream.end(), bytes.begin(), bytes.end());
+    };
+    const screenwire::Picture colour = screenwire::testPattern(Kind::Typz1);
+    std::vector<uint8_t> damaged = screenwire::frame(Kind::Typz2, Format::Rc2, colour);
+    damaged[100] ^= 0xFF;
+    constexpr int rounds = 100;
+    for (int round = 0; round < rounds; ++round) {
+        add(screenwire::frame(Kind::Typ01, Format::Monochrome,
+                              screenwire::testPattern(Kind::Typ01)));
+        add({0x0B, 'T', 'Y', 'P', 0x16, 'C'});
+        add(screenwire::frame(Kind::Typz1, Format::Rc2, colour));
+        add(damaged);
+        add(screenwire::frame(Kind::Typz2, Format::Rc3, colour));
+        add(screenwire::frame(Kind::Typz2, Format::Rm2, colour));
+    }
+    std::vector<unsigned char> frameArea(CasioScreenReader::screenFrameArea);
+    std::vector<unsigned char> pictureArea(CasioScreenReader::screenPictureArea);
+    PictureCount listener;
+    CasioScreenReader reader(Buffer(frameArea.data(), static_cast<int>(frameArea.size())),
+                             Buffer(pictureArea.data(), static_cast<int>(pictureArea.size())),
+                             &listener, nullptr);
+    constexpr size_t readSize = 16384;
+    long counted = 0;
+    {
+        AllocationCount count;
+        for (size_t at = 0; at < stream.size(); at += readSize) {
+            const size_t size = std::min(readSize, stream.size() - at);
+            reader.feed(Buffer(stream.data() + at, static_cast<int>(size)));
+        }
+        counted = count.stop();
+    }
+    EXPECT_EQ(listener.pictures, 4 * rounds);
+    EXPECT_EQ(reader.counts().damaged, static_cast<unsigned long>(rounds));
     EXPECT_EQ(counted, 0);
 }
 
