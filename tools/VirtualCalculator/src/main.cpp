@@ -1,6 +1,8 @@
 #include "Calculator.h"
 #include "ChildProcess.h"
 #include "Options.h"
+#include "PngPicture.h"
+#include "Projector.h"
 #include "Report.h"
 #include "Storage.h"
 #include "StreamingCalculator.h"
@@ -53,6 +55,29 @@ std::string temporaryStorage() {
     return path;
 }
 
+// The picture a projector shows: the PNG file given, or the test pattern. Nothing, after
+// telling `report`, when the file cannot be read or does not fit the frames.
+std::optional<screenwire::Picture> projectorPicture(const ProjectorPlan& plan, Report& report) {
+    if (plan.picture.empty()) {
+        return screenwire::testPattern(plan.kind);
+    }
+    std::string error;
+    std::optional<screenwire::Picture> picture = readPngPicture(plan.picture, 4096, error);
+    const bool monochrome = plan.kind == screenwire::Kind::Typ01;
+    if (picture && monochrome &&
+        (picture->width != screenwire::monochromeWidth ||
+         picture->height != screenwire::monochromeHeight)) {
+        error = "a TYP01 picture must be 128 x 64";
+    } else if (picture && plan.kind == screenwire::Kind::Typz1 &&
+               screenwire::pixelBytes(plan.format, *picture).size() > 0xFFFFFF) {
+        error = "too many bytes for a TYPZ1 frame";
+    } else if (picture) {
+        return picture;
+    }
+    report.failure("can't show the picture " + plan.picture + ": " + error);
+    return std::nullopt;
+}
+
 // The calculator that the options ask for; null for an empty bus, and also when it cannot
 // be made, which `report` then tells.
 std::unique_ptr<UsbPeer> makeCalculator(const Options& options, Report& report,
@@ -60,14 +85,23 @@ std::unique_ptr<UsbPeer> makeCalculator(const Options& options, Report& report,
     if (options.noDevice) {
         return nullptr;
     }
+    if (options.projector) {
+        const std::optional<screenwire::Picture> picture =
+            projectorPicture(options.projectorPlan, report);
+        if (!picture) {
+            return nullptr;
+        }
+        return std::make_unique<Projector>(options.projectorPlan, *picture,
+                                           options.chunk.value_or(0), report);
+    }
     if (!options.stream.empty()) {
         Bytes stream;
         if (!readWhole(options.stream, stream)) {
             report.failure("can't read the stream " + options.stream);
             return nullptr;
         }
-        return std::make_unique<StreamingCalculator>(std::move(stream), options.chunk, report,
-                                                     options.streamPlan);
+        return std::make_unique<StreamingCalculator>(std::move(stream), options.chunk.value_or(64),
+                                                     report, options.streamPlan);
     }
     const std::string root = options.storage.empty() ? temporaryStorage() : options.storage;
     storage = std::make_unique<Storage>(root);
