@@ -346,7 +346,9 @@ bool CasioScreenReader::readWhatIsHeld() {
             front[0] == check[0] ? judgeCheck(front, held) : judgeFrame(front, held, limits);
         switch (judgement.verdict) {
         case Judgement::needMore:
-            if (judgement.size <= capacity) {
+            // What needs more than the area holds is impossible, once the full area tells no
+            // more: as the bytes come in whatever reads, the same bytes decide it.
+            if (judgement.size <= capacity || held < capacity) {
                 return failed;
             }
             dropFirstByte(&seen.impossible);
