@@ -15,112 +15,86 @@ namespace {
 
 using Pixels = std::vector<unsigned char>;
 
-struct Shot {
-    int width;
-    int height;
-    Pixels rgb;
-    CasioScreenPicture view() const { return {width, height, rgb.data()}; }
-};
-
-Shot randomShot(int width, int height, unsigned seed) {
-    std::mt19937 generator(seed);
-    Shot shot{width, height, Pixels(static_cast<size_t>(width) * height * 3)};
-    for (unsigned char& byte : shot.rgb) {
-        byte = static_cast<unsigned char>(generator());
-    }
-    return shot;
-}
-
-// Everything written to `file`, from its start.
+// Everything written to `file`, which is then closed.
 Pixels contents(FILE* file) {
     Pixels bytes(static_cast<size_t>(ftell(file)));
     rewind(file);
     EXPECT_EQ(fread(bytes.data(), 1, bytes.size(), file), bytes.size());
+    fclose(file);
     return bytes;
 }
 
-TEST(PngWriterTest, WritesEveryPixelAsASquareOfTheScale) {
-    for (int scale : {1, 3, 8}) {
-        SCOPED_TRACE("scale " + std::to_string(scale));
-        const Shot shot = randomShot(7, 5, static_cast<unsigned>(scale));
-        FILE* file = tmpfile();
-        ASSERT_TRUE(PngWriter::write(file, shot.view(), scale));
-        const Pixels png = contents(file);
-        fclose(file);
+// Pixel (x, y) of a picture `width` pixels wide.
+Pixels pixelAt(const unsigned char* rgb, size_t width, size_t x, size_t y) {
+    return Pixels(rgb + (y * width + x) * 3, rgb + (y * width + x) * 3 + 3);
+}
 
+TEST(PngWriterTest, WritesEveryPixelAsASquareOfTheScale) {
+    std::mt19937 generator(7);
+    Pixels rgb(7 * 5 * 3);
+    for (unsigned char& byte : rgb) {
+        byte = static_cast<unsigned char>(generator());
+    }
+    for (size_t scale : {1, 3, 8}) {
+        FILE* file = tmpfile();
+        ASSERT_TRUE(PngWriter::write(file, {7, 5, rgb.data()}, static_cast<int>(scale)));
+        const Pixels png = contents(file);
         png_image image{};
         image.version = PNG_IMAGE_VERSION;
         ASSERT_NE(png_image_begin_read_from_memory(&image, png.data(), png.size()), 0);
         image.format = PNG_FORMAT_RGB;
         Pixels read(PNG_IMAGE_SIZE(image));
         ASSERT_NE(png_image_finish_read(&image, nullptr, read.data(), 0, nullptr), 0);
-        ASSERT_EQ(image.width, 7u * scale);
-        ASSERT_EQ(image.height, 5u * scale);
+        ASSERT_EQ(std::vector<size_t>({image.width, image.height}),
+                  std::vector<size_t>({7 * scale, 5 * scale}));
         for (size_t y = 0; y < image.height; ++y) {
             for (size_t x = 0; x < image.width; ++x) {
-                const size_t source = ((y / scale) * 7 + x / scale) * 3;
-                const size_t target = (y * image.width + x) * 3;
-                ASSERT_EQ(Pixels(&read[target], &read[target + 3]),
-                          Pixels(&shot.rgb[source], &shot.rgb[source + 3]))
-                    << x << "," << y;
+                ASSERT_EQ(pixelAt(read.data(), image.width, x, y),
+                          pixelAt(rgb.data(), 7, x / scale, y / scale))
+                    << x << "," << y << " at scale " << scale;
             }
         }
     }
-}
-
-TEST(PngWriterTest, RefusesAScaleOutOfRangeAndTellsAFailedWrite) {
-    const Shot shot = randomShot(4, 4, 1);
     FILE* file = tmpfile();
-    EXPECT_FALSE(PngWriter::write(file, shot.view(), 0));
-    EXPECT_FALSE(PngWriter::write(file, shot.view(), 9));
-    EXPECT_EQ(ftell(file), 0);
-    fclose(file);
+    EXPECT_FALSE(PngWriter::write(file, {7, 5, rgb.data()}, 0));
+    EXPECT_FALSE(PngWriter::write(file, {7, 5, rgb.data()}, 9));
+    EXPECT_EQ(contents(file).size(), 0u) << "nothing written at a scale out of range";
     FILE* full = fopen("/dev/full", "w");
-    ASSERT_NE(full, nullptr);
     errno = 0;
-    EXPECT_FALSE(PngWriter::write(full, shot.view(), 2));
+    EXPECT_FALSE(PngWriter::write(full, {7, 5, rgb.data()}, 2));
     EXPECT_EQ(errno, ENOSPC);
     fclose(full);
 }
 
-// Y, Cb and Cr of stream pixel (x, y) in the frame that starts at `frame`.
-Pixels yuvAt(const Pixels& stream, size_t frame, int width, int height, int x, int y) {
-    const size_t plane = static_cast<size_t>(width) * height;
-    const size_t at = frame + 6 + static_cast<size_t>(y) * width + x;
-    return {stream[at], stream[at + plane], stream[at + 2 * plane]};
-}
-
 TEST(Y4mWriterTest, WritesTheHeaderOnceThenWholeFramesOfTheScaledScreen) {
-    // White, black, a grey and red over a 2 x 2 screen; then a 1 x 1 picture, bordered.
-    const Shot screen{2, 2, {255, 255, 255, 0, 0, 0, 170, 170, 170, 255, 0, 0}};
-    const Shot small{1, 1, {255, 255, 255}};
-    const Pixels white = {235, 128, 128}, black = {16, 128, 128}, grey = {162, 128, 128},
-                 red = {82, 90, 240};
+    // White, black, a grey and red on a 2 x 2 screen; then a 1 x 1 picture, bordered.
+    const Pixels screen = {255, 255, 255, 0, 0, 0, 170, 170, 170, 255, 0, 0};
+    const Pixels white = {235, 128, 128}, black = {16, 128, 128};
+    const std::vector<Pixels> shown = {white, black, {162, 128, 128}, {82, 90, 240}};
     constexpr int scale = 3;
     FILE* file = tmpfile();
     Y4mWriter writer(file, 2, 2, scale, 30);
-    EXPECT_EQ(writer.header(), "YUV4MPEG2 W6 H6 F30:1 Ip A1:1 C444\n");
+    const std::string header = writer.header();
+    EXPECT_EQ(header, "YUV4MPEG2 W6 H6 F30:1 Ip A1:1 C444\n");
     EXPECT_EQ(writer.frameSize(), 6u + 6 * 6 * 3);
-    ASSERT_TRUE(writer.writeFrame(screen.view()));
-    ASSERT_TRUE(writer.writeFrame(small.view()));
+    ASSERT_TRUE(writer.writeFrame({2, 2, screen.data()}));
+    ASSERT_TRUE(writer.writeFrame({1, 1, screen.data()}));
     const Pixels stream = contents(file);
-    fclose(file);
-
-    const size_t headerSize = writer.header().size();
-    ASSERT_EQ(stream.size(), headerSize + 2 * writer.frameSize());
-    EXPECT_EQ(std::string(stream.begin(), stream.begin() + headerSize), writer.header());
-    const size_t second = headerSize + writer.frameSize();
-    for (size_t frame : {headerSize, second}) {
+    ASSERT_EQ(stream.size(), header.size() + 2 * writer.frameSize());
+    const size_t frames[] = {header.size(), header.size() + writer.frameSize()};
+    EXPECT_EQ(std::string(stream.begin(), stream.begin() + frames[0]), header) << "once";
+    for (size_t frame : frames) {
         EXPECT_EQ(std::string(stream.begin() + frame, stream.begin() + frame + 6), "FRAME\n");
     }
-    const std::vector<Pixels> firstFrame = {white, black, grey, red};
-    for (int y = 0; y < 6; ++y) {
-        for (int x = 0; x < 6; ++x) {
-            EXPECT_EQ(yuvAt(stream, headerSize, 6, 6, x, y),
-                      firstFrame[(y / scale) * 2 + x / scale])
-                << x << "," << y;
-            EXPECT_EQ(yuvAt(stream, second, 6, 6, x, y), x < scale && y < scale ? white : black)
-                << x << "," << y;
+    // The planes are Y, then Cb, then Cr, 6 x 6 bytes each.
+    const auto yuvAt = [&](size_t frame, size_t x, size_t y) {
+        const size_t at = frame + 6 + y * 6 + x;
+        return Pixels{stream[at], stream[at + 36], stream[at + 72]};
+    };
+    for (size_t y = 0; y < 6; ++y) {
+        for (size_t x = 0; x < 6; ++x) {
+            EXPECT_EQ(yuvAt(frames[0], x, y), shown[(y / scale) * 2 + x / scale]) << x << "," << y;
+            EXPECT_EQ(yuvAt(frames[1], x, y), x < 3 && y < 3 ? white : black) << x << "," << y;
         }
     }
 }
