@@ -70,13 +70,14 @@ void Y4mWriter::draw(const CasioScreenPicture& picture) {
     const int rows = std::min(picture.height, height / scale);
     for (int y = 0; y < rows; ++y) {
         const size_t rowStart = static_cast<size_t>(y) * scale * width;
-        for (int x = 0; x < columns; ++x) {
-            const Yuv colour =
-                toYuv(picture.rgb + (static_cast<size_t>(y) * picture.width + x) * 3);
-            const unsigned char values[3] = {colour.y, colour.cb, colour.cr};
-            for (int plane = 0; plane < 3; ++plane) {
-                memset(planes[plane] + rowStart + static_cast<size_t>(x) * scale, values[plane],
-                       static_cast<size_t>(scale));
+        const unsigned char* pixel = picture.rgb + static_cast<size_t>(y) * picture.width * 3;
+        size_t at = rowStart;
+        for (int x = 0; x < columns; ++x, pixel += 3) {
+            const Yuv colour = toYuv(pixel);
+            for (int copy = 0; copy < scale; ++copy, ++at) {
+                planes[0][at] = colour.y;
+                planes[1][at] = colour.cb;
+                planes[2][at] = colour.cr;
             }
         }
         for (int plane = 0; plane < 3; ++plane) {
