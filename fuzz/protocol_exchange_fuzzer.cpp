@@ -201,11 +201,12 @@ void exchange(Reader& reader) {
     persist(persistence, script(reader));
 
     Buffer packetBuffer(packet.data(), packet.intSize());
-    CasioPacketInfo answer = {0, 0, nullptr};
+    CasioReceivedPacket answer;
     switch (operation) {
     case getAnswer:
-        if (!CasioProtocolTools::sendPacketAndGetAnswer(&socket, &packetBuffer, count, &answer)) {
-            checkAnswer(answer);
+        if (!CasioProtocolTools::sendPacketAndGetAnswer(&socket, &packetBuffer, count,
+                                                        &answer.info)) {
+            checkAnswer(answer.info);
         }
         break;
     case getAck:

@@ -4,32 +4,32 @@
 #include "LinkInterrupt.h"
 #include "Log.h"
 
-namespace {
-
-// A packet's escaped data is at most 1024 bytes; its restored data no more.
-constexpr int packetCapacity = 2048;
-
-} // namespace
-
 bool CasioCalcTurn::run(Socket* socket, CasioTurnListener* listener) {
+    // The calculator may still hold the active role: the session can only be ended now.
+    if (takeTurn(socket, listener)) {
+        socket->abandonSession();
+        return true;
+    }
+    return false;
+}
+
+bool CasioCalcTurn::takeTurn(Socket* socket, CasioTurnListener* listener) {
     socket->beginExchange();
     if (CasioProtocolTools::sendBarePacket(socket, CasioProtocolTools::typeRoleSwap, 0x00)) {
         Log::error("Failed to hand the link to the calc !");
         return true;
     }
-    unsigned char packetData[packetCapacity];
-    unsigned char data[packetCapacity];
+    unsigned char packetData[CasioPacker::maxReceivedPacketSize];
     for (;;) {
-        Buffer packet(packetData, packetCapacity);
-        Buffer dataBuffer(data, packetCapacity);
-        CasioPacketInfo info = {0, 0, &dataBuffer};
-        if (LinkInterrupt::requested() || receiveIntact(socket, &packet, &info)) {
+        Buffer packet(packetData, sizeof packetData);
+        CasioReceivedPacket received;
+        if (LinkInterrupt::requested() || receiveIntact(socket, &packet, &received.info)) {
             return true;
         }
-        if (info.type == CasioProtocolTools::typeRoleSwap) {
+        if (received.info.type == CasioProtocolTools::typeRoleSwap) {
             return false;
         }
-        listener->packetReceived(info);
+        listener->packetReceived(received.info);
         if (CasioProtocolTools::sendAck(socket, CasioProtocolTools::sendTries)) {
             Log::error("Failed to acknowledge a packet of the calc !");
             return true;

@@ -22,10 +22,12 @@ public:
 
     // Hands the active role to the calculator, then checks, hands to `listener` and
     // acknowledges every packet it sends until it hands the role back. True when the turn
-    // could not be completed: the link is then in no state to go on, but to be terminated.
+    // could not be completed: the session is then marked abandoned (Socket::sessionUsable),
+    // in no state to go on, but to be terminated.
     static bool run(Socket* socket, CasioTurnListener* listener);
 
 private:
+    static bool takeTurn(Socket* socket, CasioTurnListener* listener);
     // The next packet, intact, asking for it again while it arrives damaged.
     static bool receiveIntact(Socket* socket, Buffer* packet, CasioPacketInfo* info);
 };

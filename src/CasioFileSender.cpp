@@ -18,11 +18,6 @@ using Tools = CasioProtocolTools;
 constexpr int requestTimeout = 5;
 constexpr int partTimeout = 10;
 constexpr int packetArea = CasioPacker::maxSentExtendedDataSize + CasioPacker::extendedDataOverhead;
-constexpr int answerArea = 2048;
-
-bool isPlainAck(const CasioPacketInfo& packet) {
-    return Tools::isPacket(packet, Tools::typeAck, 0x00);
-}
 
 void noteRefusal(int* refusal, int value) {
     if (refusal != nullptr) {
@@ -42,27 +37,16 @@ bool packPart(Buffer* image, int index, Buffer* packet) {
            CasioPacker::pack({Tools::typeData, CasioStorage::commandFile, &dataBuffer}, packet);
 }
 
-// A packet without data, answered by a plain acknowledgement.
-bool exchangeBare(Socket* socket, unsigned char type, unsigned char subtype) {
-    unsigned char packetData[CasioPacker::packetSizeWithoutData];
-    Buffer packet(packetData, sizeof packetData);
-    Buffer noData(nullptr, 0);
-    CasioPacker::pack({type, subtype, &noData}, &packet);
-    return Tools::sendPacketAndAck(socket, &packet, requestTimeout);
-}
-
 // The answer to a part sent earlier, read whole: true unless it is a plain acknowledgement.
 bool readPartAnswer(Socket* socket) {
     socket->beginExchange();
-    unsigned char packetData[answerArea];
-    Buffer packet(packetData, answerArea);
-    unsigned char data[answerArea];
-    Buffer dataBuffer(data, answerArea);
-    CasioPacketInfo answer = {0, 0, &dataBuffer};
-    if (Tools::receivePacket(socket, &packet) || CasioPacker::unpack(&answer, &packet)) {
+    unsigned char packetData[CasioPacker::maxReceivedPacketSize];
+    Buffer packet(packetData, sizeof packetData);
+    CasioReceivedPacket answer;
+    if (Tools::receivePacket(socket, &packet) || CasioPacker::unpack(&answer.info, &packet)) {
         return true;
     }
-    return !isPlainAck(answer);
+    return !Tools::isPlainAck(answer.info);
 }
 
 // A stop asked for (Ctrl-C) ends the file before its next part, not after its last.
@@ -98,22 +82,24 @@ bool CasioFileSender::offer(Socket* socket, const CasioUpload& upload, int* refu
         upload.overwrite ? CasioCommandHeader::modeOverwrite : CasioCommandHeader::modeAsk;
     command.dataType = fileDataType;
     command.size = static_cast<uint32_t>(upload.image->getSize());
-    CasioPacketInfo answer = {0, 0, nullptr};
-    if (CasioStorage::exchangeCommand(socket, CasioStorage::commandFile, command, &answer)) {
+    CasioReceivedPacket answer;
+    if (CasioStorage::exchangeCommand(socket, CasioStorage::commandFile, command, &answer.info)) {
         return true;
     }
-    if (isPlainAck(answer)) {
+    if (Tools::isPlainAck(answer.info)) {
         return false;
     }
-    if (!Tools::isPacket(answer, Tools::typeRefusal, Tools::subtypeExists)) {
-        return CasioStorage::rejectAnswer(answer, refusal);
+    if (!Tools::isPacket(answer.info, Tools::typeRefusal, Tools::subtypeExists)) {
+        return CasioStorage::rejectAnswer(answer.info, refusal);
     }
     // The calculator asks whether to replace the file; it acknowledges either answer.
     if (upload.overwrite) {
-        return exchangeBare(socket, Tools::typeAck, Tools::subtypeOverwriteYes);
+        return Tools::sendBarePacketAndAck(socket, Tools::typeAck, Tools::subtypeOverwriteYes,
+                                           requestTimeout);
     }
-    exchangeBare(socket, Tools::typeRefusal, Tools::subtypeOverwriteRefused);
-    return CasioStorage::rejectAnswer(answer, refusal);
+    Tools::sendBarePacketAndAck(socket, Tools::typeRefusal, Tools::subtypeOverwriteRefused,
+                                requestTimeout);
+    return CasioStorage::rejectAnswer(answer.info, refusal);
 }
 
 bool CasioFileSender::sendPartsInTurn(Socket* socket, Buffer* image, CasioSendListener* listener,
@@ -128,13 +114,16 @@ bool CasioFileSender::sendPartsInTurn(Socket* socket, Buffer* image, CasioSendLi
         if (packPart(image, index, &packet)) {
             return true;
         }
-        CasioPacketInfo answer = {0, 0, nullptr};
-        if (Tools::sendPacketAndGetAnswer(socket, &packet, partTimeout, &answer)) {
-            Log::error("No answer from the calc to a part of the file !");
+        CasioReceivedPacket answer;
+        if (Tools::sendPacketAndGetAnswer(socket, &packet, partTimeout, &answer.info)) {
+            // A calculator gone from the bus is said so by the caller, in its own words.
+            if (!socket->deviceGone()) {
+                Log::error("No answer from the calc to a part of the file !");
+            }
             return true;
         }
-        if (!isPlainAck(answer)) {
-            return CasioStorage::rejectAnswer(answer, refusal);
+        if (!Tools::isPlainAck(answer.info)) {
+            return CasioStorage::rejectAnswer(answer.info, refusal);
         }
         listener->partsAcknowledged(index + 1, partCount);
     }

@@ -19,6 +19,11 @@ public:
     static constexpr int extendedDataOverhead = 10;
     static constexpr int maxSentExtendedDataSize = 2048;
     static constexpr int maxReceivedExtendedDataSize = 1024;
+    // Room for the largest packet a calculator sends that can be intact: what every receive
+    // offers. A whole number of 64-byte USB packets, so that no transfer can overflow it.
+    static constexpr int maxReceivedPacketSize = 1088;
+    static_assert(maxReceivedPacketSize >= maxReceivedExtendedDataSize + extendedDataOverhead &&
+                  maxReceivedPacketSize % 64 == 0);
 
     // On success the size of `output` is the packet's length; true when the packet
     // does not fit `output` (its size on entry) or its data escapes beyond 2048 bytes.
@@ -34,4 +39,16 @@ private:
     static bool getExtendedData(Buffer* data, Buffer* input);
     static int getExtendedDataSize(Buffer* input);
     static bool checkCorruption(Buffer* input);
+};
+
+// Room for one packet from the calculator once restored: `info.extendedData` views `data`.
+// Each exchange keeps its own, so that links can be used at the same time.
+struct CasioReceivedPacket {
+    CasioReceivedPacket() : view(data, sizeof data), info{0, 0, &view} {}
+    CasioReceivedPacket(const CasioReceivedPacket&) = delete;
+    CasioReceivedPacket& operator=(const CasioReceivedPacket&) = delete;
+
+    unsigned char data[CasioPacker::maxReceivedExtendedDataSize];
+    Buffer view;
+    CasioPacketInfo info;
 };

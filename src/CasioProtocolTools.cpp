@@ -5,16 +5,27 @@
 
 namespace {
 
-constexpr int connectPacketCapacity = 1024;
-constexpr int answerCapacity = 4096;
+// A packet without extended data, packed: the one place such packets are made.
+class BarePacket {
+public:
+    BarePacket(unsigned char type, unsigned char subtype) : packet(bytes, sizeof bytes) {
+        Buffer noData(nullptr, 0);
+        // Six bytes always hold a packet without extended data.
+        CasioPacker::pack({type, subtype, &noData}, &packet);
+    }
+    BarePacket(const BarePacket&) = delete;
+    BarePacket& operator=(const BarePacket&) = delete;
 
-// The answer's extended data is handed back to the caller, so it outlives the call.
-unsigned char answerData[answerCapacity];
-Buffer answerBuffer(answerData, answerCapacity);
+    Buffer* buffer() { return &packet; }
+
+private:
+    unsigned char bytes[CasioPacker::packetSizeWithoutData];
+    Buffer packet;
+};
 
 bool isResendRequest(const CasioPacketInfo& info) {
-    return info.type == CasioProtocolTools::typeRefusal &&
-           info.subtype == CasioProtocolTools::subtypeResend;
+    return CasioProtocolTools::isPacket(info, CasioProtocolTools::typeRefusal,
+                                        CasioProtocolTools::subtypeResend);
 }
 
 } // namespace
@@ -24,11 +35,11 @@ bool CasioProtocolTools::isPacket(const CasioPacketInfo& packet, unsigned char t
     return packet.type == type && packet.subtype == subtype;
 }
 
-bool CasioProtocolTools::connectProtocol(Socket* socket, int maxRetry) {
-    unsigned char dataBuffer[connectPacketCapacity];
-    Buffer packetBuffer(dataBuffer, connectPacketCapacity);
-    Buffer emptyData(nullptr, 0);
+bool CasioProtocolTools::isPlainAck(const CasioPacketInfo& packet) {
+    return isPacket(packet, typeAck, 0x00);
+}
 
+bool CasioProtocolTools::connectProtocol(Socket* socket, int maxRetry) {
     socket->beginExchange();
     // A lone zero byte ahead of the first request; whether it went out does not matter.
     unsigned char gapFillingData[1] = {0x00};
@@ -36,14 +47,8 @@ bool CasioProtocolTools::connectProtocol(Socket* socket, int maxRetry) {
     SocketTools::sendBufferOrTimeout(socket, &gapFillingBuffer, sendTries);
 
     for (int trycount = 0; trycount < maxRetry; ++trycount) {
-        CasioPacketInfo packetInfo = {typeConnect, 0x00, &emptyData};
-        packetBuffer.setSize(connectPacketCapacity);
-        if (CasioPacker::pack(packetInfo, &packetBuffer)) {
-            Log::error("Failed to pack the connect request !");
-            return true;
-        }
         Log::info("Sending connection packet ...");
-        if (!sendPacketAndAck(socket, &packetBuffer, connectTimeout)) {
+        if (!sendBarePacketAndAck(socket, typeConnect, 0x00, connectTimeout)) {
             Log::info("Protocol connected !");
             return false;
         }
@@ -53,18 +58,9 @@ bool CasioProtocolTools::connectProtocol(Socket* socket, int maxRetry) {
 }
 
 bool CasioProtocolTools::disconnectProtocol(Socket* socket, int maxRetry) {
-    Buffer emptyExtraBuffer(nullptr, 0);
-    CasioPacketInfo info = {typeDisconnect, 0x00, &emptyExtraBuffer};
-    unsigned char dataBuffer[connectPacketCapacity];
-    Buffer packetBuffer(dataBuffer, connectPacketCapacity);
-
-    if (CasioPacker::pack(info, &packetBuffer)) {
-        Log::error("Failed to pack the disconnect signal!");
-        return true;
-    }
     // The calculator does not answer a disconnect signal; nothing is read.
     socket->beginExchange();
-    if (SocketTools::sendBufferOrTimeout(socket, &packetBuffer, maxRetry)) {
+    if (sendBarePacket(socket, typeDisconnect, 0x00, maxRetry)) {
         Log::error("Failed to send the disconnect packet !");
         return true;
     }
@@ -73,8 +69,9 @@ bool CasioProtocolTools::disconnectProtocol(Socket* socket, int maxRetry) {
 
 bool CasioProtocolTools::sendPacketAndGetAnswer(Socket* socket, Buffer* packet, int timeout,
                                                 CasioPacketInfo* result) {
-    unsigned char answerPacketData[answerCapacity];
-    Buffer answerPacketBuffer(answerPacketData, answerCapacity);
+    unsigned char answerPacketData[CasioPacker::maxReceivedPacketSize];
+    Buffer answerPacketBuffer(answerPacketData, sizeof answerPacketData);
+    const int dataArea = result->extendedData->getSize();
     int resendRequests = 0;
     // A calculator that stopped answering is not sent packets it will not answer.
     if (socket->calcIsSilent()) {
@@ -90,7 +87,7 @@ bool CasioProtocolTools::sendPacketAndGetAnswer(Socket* socket, Buffer* packet, 
         }
 
         Log::debug("Sending waiting for ack message ...");
-        answerPacketBuffer.setSize(answerCapacity);
+        answerPacketBuffer.setSize(sizeof answerPacketData);
         if (receivePacket(socket, &answerPacketBuffer)) {
             // Sending again cannot help a calculator that has stopped answering.
             if (socket->shouldGiveUp()) {
@@ -101,12 +98,11 @@ bool CasioProtocolTools::sendPacketAndGetAnswer(Socket* socket, Buffer* packet, 
         }
 
         Log::debug("Reading ack message ...");
-        answerBuffer.setSize(answerCapacity);
-        CasioPacketInfo info = {0, 0, &answerBuffer};
-        if (CasioPacker::unpack(&info, &answerPacketBuffer)) {
+        result->extendedData->setSize(dataArea);
+        if (CasioPacker::unpack(result, &answerPacketBuffer)) {
             return true;
         }
-        if (isResendRequest(info)) {
+        if (isResendRequest(*result)) {
             if (++resendRequests > maxResendRequests) {
                 Log::error("The calc keeps asking to send again !");
                 return true;
@@ -116,19 +112,18 @@ bool CasioProtocolTools::sendPacketAndGetAnswer(Socket* socket, Buffer* packet, 
             }
             continue;
         }
-        *result = info;
         return false;
     }
     return true;
 }
 
 bool CasioProtocolTools::sendPacketAndAck(Socket* socket, Buffer* packet, int timeout) {
-    CasioPacketInfo info = {0, 0, nullptr};
-    if (sendPacketAndGetAnswer(socket, packet, timeout, &info)) {
+    CasioReceivedPacket answer;
+    if (sendPacketAndGetAnswer(socket, packet, timeout, &answer.info)) {
         Log::error("Failed to send or get an answer from the calc !");
         return true;
     }
-    if (info.type != typeAck || info.subtype != 0x00) {
+    if (!isPlainAck(answer.info)) {
         Log::error("Unexpected answer while reading ACK !");
         return true;
     }
@@ -136,36 +131,36 @@ bool CasioProtocolTools::sendPacketAndAck(Socket* socket, Buffer* packet, int ti
 }
 
 bool CasioProtocolTools::sendAck(Socket* socket, int timeout) {
-    unsigned char ackData[CasioPacker::packetSizeWithoutData];
-    Buffer ackPacket(ackData, CasioPacker::packetSizeWithoutData);
-    Buffer emptyExtraData(nullptr, 0);
-    CasioPacketInfo info = {typeAck, 0x00, &emptyExtraData};
-    // Six bytes always hold a packet without extended data.
-    CasioPacker::pack(info, &ackPacket);
-    return SocketTools::sendBufferOrTimeout(socket, &ackPacket, timeout);
+    return sendBarePacket(socket, typeAck, 0x00, timeout);
 }
 
-bool CasioProtocolTools::sendBarePacket(Socket* socket, unsigned char type, unsigned char subtype) {
-    unsigned char packetData[CasioPacker::packetSizeWithoutData];
-    Buffer packet(packetData, CasioPacker::packetSizeWithoutData);
-    Buffer noData(nullptr, 0);
-    // Six bytes always hold a packet without extended data.
-    CasioPacker::pack({type, subtype, &noData}, &packet);
-    return SocketTools::sendBufferOrTimeout(socket, &packet, sendTries);
+bool CasioProtocolTools::sendBarePacket(Socket* socket, unsigned char type, unsigned char subtype,
+                                        int tries) {
+    BarePacket packet(type, subtype);
+    return SocketTools::sendBufferOrTimeout(socket, packet.buffer(), tries);
+}
+
+bool CasioProtocolTools::exchangeBarePacket(Socket* socket, unsigned char type,
+                                            unsigned char subtype, int timeout,
+                                            CasioPacketInfo* result) {
+    BarePacket packet(type, subtype);
+    return sendPacketAndGetAnswer(socket, packet.buffer(), timeout, result);
+}
+
+bool CasioProtocolTools::sendBarePacketAndAck(Socket* socket, unsigned char type,
+                                              unsigned char subtype, int timeout) {
+    BarePacket packet(type, subtype);
+    return sendPacketAndAck(socket, packet.buffer(), timeout);
 }
 
 bool CasioProtocolTools::terminateProtocol(Socket* socket, unsigned char reason) {
-    unsigned char packetData[CasioPacker::packetSizeWithoutData];
-    Buffer packet(packetData, CasioPacker::packetSizeWithoutData);
-    Buffer noData(nullptr, 0);
-    CasioPacker::pack({typeDisconnect, reason, &noData}, &packet);
     // A calculator that stopped answering is still told, in case it listens.
     if (socket->calcIsSilent()) {
         sendBarePacket(socket, typeDisconnect, reason);
         Log::error("The calc did not acknowledge the end of the link !");
         return true;
     }
-    if (sendPacketAndAck(socket, &packet, 1)) {
+    if (sendBarePacketAndAck(socket, typeDisconnect, reason, 1)) {
         Log::error("The calc did not acknowledge the end of the link !");
         return true;
     }

@@ -38,17 +38,26 @@ public:
     static constexpr int maxResendRequests = 32;
 
     static bool isPacket(const CasioPacketInfo& packet, unsigned char type, unsigned char subtype);
+    // The answer that says "done" to a packet: 06 00.
+    static bool isPlainAck(const CasioPacketInfo& packet);
 
     static bool connectProtocol(Socket* socket, int maxRetry);
     static bool disconnectProtocol(Socket* socket, int maxRetry);
-    // `result->extendedData` points into storage of this class that stays readable
-    // until the next call.
+    // `result->extendedData` is the caller's area for the answer's data (a
+    // CasioReceivedPacket's): its size is the room offered, and on success the data's length.
     static bool sendPacketAndGetAnswer(Socket* socket, Buffer* packet, int timeout,
                                        CasioPacketInfo* result);
+    // True unless the answer is a plain acknowledgement.
     static bool sendPacketAndAck(Socket* socket, Buffer* packet, int timeout);
     static bool sendAck(Socket* socket, int timeout);
-    // Sends a packet without extended data and expects nothing back.
-    static bool sendBarePacket(Socket* socket, unsigned char type, unsigned char subtype);
+    // Packets without extended data: sent alone (nothing read back, `tries` transfers at
+    // most), answered, or acknowledged.
+    static bool sendBarePacket(Socket* socket, unsigned char type, unsigned char subtype,
+                               int tries = sendTries);
+    static bool exchangeBarePacket(Socket* socket, unsigned char type, unsigned char subtype,
+                                   int timeout, CasioPacketInfo* result);
+    static bool sendBarePacketAndAck(Socket* socket, unsigned char type, unsigned char subtype,
+                                     int timeout);
     // Ends the link properly: the terminate packet, then its acknowledgement.
     static bool terminateProtocol(Socket* socket, unsigned char reason);
     // Receives one packet whole: its header, then as many bytes as the header announces, as

@@ -20,12 +20,21 @@ bool is(const CasioPacketInfo& packet, unsigned char type, unsigned char subtype
     return Tools::isPacket(packet, type, subtype);
 }
 
-bool sendPacked(Socket* socket, Buffer* packet, CasioPacketInfo* answer) {
-    if (Tools::sendPacketAndGetAnswer(socket, packet, commandTimeout, answer)) {
-        Log::error("No answer from the calc to the command !");
-        return true;
+// A session the calculator can no longer follow takes no further command.
+bool sessionOver(Socket* socket) {
+    if (socket->sessionUsable()) {
+        return false;
     }
-    return false;
+    Log::error("The session with the calc can't go on !");
+    return true;
+}
+
+// A calculator gone from the bus is said so by the caller, in its own words.
+bool judgeSent(Socket* socket, bool failed) {
+    if (failed && !socket->deviceGone()) {
+        Log::error("No answer from the calc to the command !");
+    }
+    return failed;
 }
 
 // A command that the calculator acknowledges: true unless it did.
@@ -34,11 +43,11 @@ bool sendCommand(Socket* socket, unsigned char code, const CasioStorageCommand& 
     if (refusal != nullptr) {
         *refusal = CasioStorage::notRefused;
     }
-    CasioPacketInfo answer = {0, 0, nullptr};
-    if (CasioStorage::exchangeCommand(socket, code, command, &answer)) {
+    CasioReceivedPacket answer;
+    if (CasioStorage::exchangeCommand(socket, code, command, &answer.info)) {
         return true;
     }
-    return !is(answer, Tools::typeAck, 0x00) && CasioStorage::rejectAnswer(answer, refusal);
+    return !Tools::isPlainAck(answer.info) && CasioStorage::rejectAnswer(answer.info, refusal);
 }
 
 // A command the calculator answers with a turn of its own, taken by `listener`.
@@ -218,12 +227,16 @@ bool CasioStorage::exchangeCommand(Socket* socket, unsigned char code,
     Buffer dataBuffer(data, sizeof data);
     unsigned char packetData[packetArea];
     Buffer packet(packetData, packetArea);
+    if (sessionOver(socket)) {
+        return true;
+    }
     if (CasioCommandHeader::build(command, &dataBuffer) ||
         CasioPacker::pack({Tools::typeCommand, code, &dataBuffer}, &packet)) {
         Log::error("Failed to pack the command !");
         return true;
     }
-    return sendPacked(socket, &packet, answer);
+    return judgeSent(socket,
+                     Tools::sendPacketAndGetAnswer(socket, &packet, commandTimeout, answer));
 }
 
 bool CasioStorage::rejectAnswer(const CasioPacketInfo& answer, int* refusal) {
@@ -239,18 +252,16 @@ bool CasioStorage::rejectAnswer(const CasioPacketInfo& answer, int* refusal) {
 }
 
 bool CasioStorage::readDeviceInfo(Socket* socket, CasioDeviceInfo* info) {
-    unsigned char packetData[CasioPacker::packetSizeWithoutData];
-    Buffer packet(packetData, sizeof packetData);
-    Buffer noData(nullptr, 0);
-    CasioPacker::pack({Tools::typeCommand, commandDeviceInfo, &noData}, &packet);
-    CasioPacketInfo answer = {0, 0, nullptr};
-    if (sendPacked(socket, &packet, &answer)) {
+    CasioReceivedPacket answer;
+    if (sessionOver(socket) ||
+        judgeSent(socket, Tools::exchangeBarePacket(socket, Tools::typeCommand, commandDeviceInfo,
+                                                    commandTimeout, &answer.info))) {
         return true;
     }
-    if (!is(answer, Tools::typeAck, Tools::subtypeWithInformation)) {
-        return rejectAnswer(answer, nullptr);
+    if (!is(answer.info, Tools::typeAck, Tools::subtypeWithInformation)) {
+        return rejectAnswer(answer.info, nullptr);
     }
-    if (CasioDeviceInfo::read(answer.extendedData, info)) {
+    if (CasioDeviceInfo::read(answer.info.extendedData, info)) {
         Log::error("The calc's information is too short !");
         return true;
     }

@@ -31,6 +31,8 @@ bool Socket::setDeviceHandle(libusb_device_handle* newDeviceHandle) {
     isConnected = true;
     silentMs = 0;
     silenceReported = false;
+    gone = false;
+    abandoned = false;
     return false;
 }
 
@@ -81,6 +83,7 @@ int Socket::transfer(Buffer* bufferToUse, unsigned char endpoint) {
                                             bufferToUse->getSize(), &processed, transferTimeoutMs);
     bufferToUse->setSize(processed);
     account(endpoint, processed, result != 0, LinkClock::milliseconds() - start);
+    gone = gone || result == LIBUSB_ERROR_NO_DEVICE;
     return result;
 }
 
@@ -131,5 +134,6 @@ bool Socket::calcStoppedAnswering() {
 }
 
 bool Socket::shouldGiveUp() {
-    return LinkInterrupt::requested() || calcStoppedAnswering() || exchangeOverdue();
+    return (heedsInterrupt && LinkInterrupt::requested()) || calcStoppedAnswering() ||
+           exchangeOverdue();
 }

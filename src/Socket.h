@@ -43,10 +43,20 @@ public:
     // and its acknowledgement.
     void beginExchange();
     // True once the calculator has been silent too long, the exchange has lasted too long, or
-    // the program asked the link to stop (LinkInterrupt). Loops stop trying then; the first
-    // two causes are reported once each.
+    // the program asked the link to stop (LinkInterrupt) and the socket heeds that. Loops stop
+    // trying then; the first two causes are reported once each. (A device gone fails every
+    // try at once: its tries cost no time.)
     bool shouldGiveUp();
     bool calcIsSilent() const;
+    // The device left the bus (a transfer found no device): nothing will get through again.
+    bool deviceGone() const { return gone; }
+    // Marks the session as one the calculator cannot follow any more, such as a turn of its
+    // own abandoned half-way: no command may be sent in it, only the terminate.
+    void abandonSession() { abandoned = true; }
+    // Whether commands can still be sent: the calculator answers, is there, and follows.
+    bool sessionUsable() const { return !abandoned && !gone && !calcIsSilent(); }
+    // Closing the link ends the session properly even after a stop was asked for.
+    void ignoreInterrupt() { heedsInterrupt = false; }
 
 private:
     void close();
@@ -62,4 +72,7 @@ private:
     bool silenceReported = false;
     long long exchangeStartMs = -1; // no exchange yet
     bool overdueReported = false;
+    bool gone = false;
+    bool abandoned = false;
+    bool heedsInterrupt = true;
 };

@@ -3,6 +3,8 @@
 #include "CommandLine.h"
 #include "Link.h"
 
+#include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -12,27 +14,11 @@ enum ExitStatus {
     exitUsage = 2,
 };
 
-// What a command is given: its command line, and the link, which the program opens when the
-// command first asks for it and closes after the command, however it ends.
-class CommandContext {
-public:
-    CommandContext(const CommandLine& line, Link& link) : line(line), link(link) {}
-
-    // The storage device named with -d, fls0 by default.
-    std::string storage() const;
-    // The open link, or null after reporting why it could not be opened.
-    Socket* openLink();
-
-    const CommandLine& line;
-    Link& link;
-};
-
-using CommandFunction = int (*)(CommandContext& context);
-
-// What the program must provide around a command.
+// What the dispatcher provides around a command.
 enum class Needs {
-    Link,   // the protocol, opened on the command's first request and closed after it
-    Device, // the device alone: the command opens and closes it itself
+    Session, // a session with the calculator, opened before the command runs, ended after it
+    Device,  // the link, closed: the command opens the device when there is one, and again
+    Nothing, // no calculator at all
 };
 
 // What a signal means to a command.
@@ -41,17 +27,59 @@ enum class OnSignal {
     Finish,    // the normal way to stop it
 };
 
-// What the help says of a command, and the options it takes.
+// What the help says of a command, and the options it takes. Each command's lives beside
+// its work, in its own file.
 struct CommandHelp {
     const char* summary;
     const char* description;
     std::vector<OptionSpec> options;
 };
 
+// The option of every command that works on one storage device.
+inline constexpr OptionSpec storageOption = {
+    'd', "storage", "DEV", "fls0, the internal flash (the default),\nor crd0, the SD card"};
+
+// What a command is given when it runs: its command line, and the link as its entry in the
+// table of commands asks.
+class CommandContext {
+public:
+    CommandContext(const CommandLine& line, Link& link) : line(line), link(link) {}
+
+    // The storage device named with -d, fls0 by default.
+    std::string storage() const;
+    // The session's socket, for a command that needs a session.
+    Socket* socket() { return link.socket(); }
+
+    const CommandLine& line;
+    Link& link;
+};
+
+// Why no further command can go to the calculator in this session, in words for a user; null
+// while commands can still go.
+const char* sessionEnded(Socket* socket);
+
+// One run of a command, in two steps: `check` with nothing reaching a calculator yet (the
+// operands and local files), then `run` with what its entry in the table needs.
+class CommandTask {
+public:
+    virtual ~CommandTask() = default;
+
+    // The exit status to end with before any calculator is reached, after saying why; nothing
+    // to go on. The count of operands and the storage device have been checked already.
+    virtual std::optional<int> check(const CommandLine& /*line*/) { return std::nullopt; }
+    virtual int run(CommandContext& context) const = 0;
+};
+
+using TaskMaker = std::unique_ptr<CommandTask> (*)();
+
+template <typename Task> std::unique_ptr<CommandTask> makeTask() {
+    return std::make_unique<Task>();
+}
+
 // One entry of the table of commands.
 struct Command {
     const char* name;
-    CommandFunction run;
+    TaskMaker task;
     Needs needs;
     OnSignal onSignal;
     const char* operands; // as the usage line shows them

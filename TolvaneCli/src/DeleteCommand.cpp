@@ -1,34 +1,35 @@
 #include "DeleteCommand.h"
 
-#include "CalcPath.h"
 #include "CasioStorage.h"
 #include "Interruption.h"
 #include "Log.h"
 
-int runDelete(CommandContext& context) {
-    std::vector<CalcPath> paths;
-    for (const std::string& name : context.line.operands()) {
-        CalcPath path;
-        std::string problem;
-        if (!CalcPath::parse(name, &path, &problem)) {
-            Log::error(problem.c_str());
-            return exitUsage;
-        }
-        paths.push_back(path);
+const CommandHelp deleteHelp = {
+    "delete files on the calculator",
+    "Deletes each NAME (FILE or FOLDER/FILE on the calculator). The other names are\n"
+    "still deleted when one fails.",
+    {storageOption}};
+
+std::optional<int> DeleteCommand::check(const CommandLine& line) {
+    names = line.operands();
+    if (!CalcPath::parseAll(names, &paths)) {
+        return exitUsage;
     }
-    Socket* socket = context.openLink();
-    if (socket == nullptr) {
-        return exitFailed;
-    }
+    return std::nullopt;
+}
+
+int DeleteCommand::run(CommandContext& context) const {
+    Socket* socket = context.socket();
     const std::string storage = context.storage();
     bool allDone = true;
     for (size_t i = 0; i < paths.size() && !Interruption::happened(); ++i) {
         int refusal = CasioStorage::notRefused;
-        if (CasioStorage::deleteFile(socket, paths[i].folder.c_str(), paths[i].name.c_str(),
+        const char* ended = sessionEnded(socket);
+        if (ended != nullptr ||
+            CasioStorage::deleteFile(socket, paths[i].folder.c_str(), paths[i].name.c_str(),
                                      storage.c_str(), &refusal)) {
-            Log::error((context.line.operands()[i] +
-                        ": not deleted: " + CasioStorage::refusalReason(refusal))
-                           .c_str());
+            const char* why = ended != nullptr ? ended : CasioStorage::refusalReason(refusal);
+            Log::error((names[i] + ": not deleted: " + why).c_str());
             allDone = false;
         }
     }

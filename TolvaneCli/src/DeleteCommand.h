@@ -1,6 +1,19 @@
 #pragma once
 
+#include "CalcPath.h"
 #include "Commands.h"
 
-// tolvane delete: removes files from the calculator, all in one link session.
-int runDelete(CommandContext& context);
+#include <vector>
+
+// tolvane delete: deletes each NAME, going on with the others when one fails.
+extern const CommandHelp deleteHelp;
+
+class DeleteCommand final : public CommandTask {
+public:
+    std::optional<int> check(const CommandLine& line) override;
+    int run(CommandContext& context) const override;
+
+private:
+    std::vector<std::string> names;
+    std::vector<CalcPath> paths;
+};

@@ -4,14 +4,14 @@
 #include "Log.h"
 #include "StandardOutput.h"
 
-int runFree(CommandContext& context) {
-    Socket* socket = context.openLink();
-    if (socket == nullptr) {
-        return exitFailed;
-    }
+const CommandHelp freeHelp = {"show the free bytes of a storage device",
+                              "Prints the free bytes of the storage device, a tab, and its name.",
+                              {storageOption}};
+
+int FreeCommand::run(CommandContext& context) const {
     const std::string storage = context.storage();
     uint32_t freeBytes = 0;
-    if (CasioStorage::freeSpace(socket, storage.c_str(), &freeBytes)) {
+    if (CasioStorage::freeSpace(context.socket(), storage.c_str(), &freeBytes)) {
         Log::error(("Can't tell the free space of " + storage).c_str());
         return exitFailed;
     }

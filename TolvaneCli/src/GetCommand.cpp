@@ -1,73 +1,35 @@
 #include "GetCommand.h"
 
-#include "CalcPath.h"
 #include "CasioDataPart.h"
 #include "CasioStorage.h"
 #include "Interruption.h"
 #include "Log.h"
-#include "StagedFile.h"
+#include "OutputFile.h"
 #include "StandardOutput.h"
-#include "UploadProgress.h"
+#include "TransferProgress.h"
 
 #include <memory>
 #include <sys/stat.h>
 
+const CommandHelp getHelp = {
+    "copy files from the calculator",
+    "Copies each NAME (FILE or FOLDER/FILE on the calculator) into the current\n"
+    "folder, under its calculator name. A file lands whole or not at all; a local\n"
+    "file is never replaced without -w. The other names are still fetched when one\n"
+    "fails.",
+    {storageOption,
+     {'o', "output", "PATH",
+      "where the file goes: a file, a folder, or -\nfor standard output; with several NAMEs,\n"
+      "an existing folder"},
+     {'w', "overwrite", nullptr, "replace local files of the same name"}}};
+
 namespace {
 
-constexpr const char* toStandardOutput = "-";
-
-struct Download {
-    std::string shown; // the name as the user gave it
-    CalcPath source;
-    std::string target; // a local path, or "-"
-};
+constexpr const char* standardOutputName = "-";
 
 bool isFolder(const std::string& path) {
     struct stat status;
     return stat(path.c_str(), &status) == 0 && S_ISDIR(status.st_mode);
-}
-
-bool exists(const std::string& path) {
-    struct stat status;
-    return lstat(path.c_str(), &status) == 0;
-}
-
-// Where each name goes; false after reporting a usage error.
-bool plan(const CommandLine& line, std::vector<Download>* downloads) {
-    const std::string output = line.value("output");
-    const bool several = line.operands().size() > 1;
-    if (several && !output.empty() && !isFolder(output)) {
-        Log::error("With several names, -o must name an existing folder");
-        return false;
-    }
-    for (const std::string& name : line.operands()) {
-        Download download{name, {}, ""};
-        std::string problem;
-        if (!CalcPath::parse(name, &download.source, &problem)) {
-            Log::error(problem.c_str());
-            return false;
-        }
-        const std::string& file = download.source.name;
-        download.target = output.empty() ? file : isFolder(output) ? output + "/" + file : output;
-        downloads->push_back(download);
-    }
-    return true;
-}
-
-// A local file that is there already is kept, unless -w; a folder always.
-bool targetIsFree(const Download& download, bool replace) {
-    if (download.target == toStandardOutput) {
-        return true;
-    }
-    if (isFolder(download.target)) {
-        Log::error((download.target + ": is a folder").c_str());
-        return false;
-    }
-    if (!replace && exists(download.target)) {
-        Log::error((download.target + ": exists; -w replaces it").c_str());
-        return false;
-    }
-    return true;
 }
 
 // Passes the file's bytes on to a stream as they arrive, with a progress line.
@@ -77,8 +39,8 @@ public:
 
     void fileAnnounced(uint32_t size) override {
         if (size > 0) {
-            progress = std::make_unique<UploadProgress>(CasioDataPart::partsFor(size),
-                                                        static_cast<int>(size));
+            progress = std::make_unique<TransferProgress>(CasioDataPart::partsFor(size),
+                                                          static_cast<int>(size));
         }
     }
 
@@ -86,6 +48,9 @@ public:
         const auto count = static_cast<size_t>(bytes.getSize());
         if (stream == stdout) {
             StandardOutput::write(bytes.getData(), count);
+            if (StandardOutput::failed()) {
+                return true;
+            }
         } else if (fwrite(bytes.getData(), 1, count, stream) != count) {
             return true;
         }
@@ -100,61 +65,99 @@ public:
 
 private:
     FILE* stream;
-    std::unique_ptr<UploadProgress> progress;
+    std::unique_ptr<TransferProgress> progress;
     uint64_t received = 0;
 };
 
-bool fetch(Socket* socket, const std::string& storage, const Download& download, FILE* stream) {
-    StreamSink sink(stream);
+} // namespace
+
+// Where each name goes; false after reporting a usage error.
+bool GetCommand::plan(const CommandLine& line) {
+    const std::string output = line.value("output");
+    if (line.has("output") && output.empty()) {
+        Log::error("-o needs a path: a file, a folder, or - for standard output");
+        return false;
+    }
+    const bool several = line.operands().size() > 1;
+    const bool intoFolder = line.has("output") && isFolder(output);
+    if (several && line.has("output") && !intoFolder) {
+        Log::error("With several names, -o must name an existing folder");
+        return false;
+    }
+    std::vector<CalcPath> sources;
+    if (!CalcPath::parseAll(line.operands(), &sources)) {
+        return false;
+    }
+    for (size_t i = 0; i < sources.size(); ++i) {
+        Download download{line.operands()[i], sources[i], output == standardOutputName, {}};
+        const std::string& file = sources[i].name;
+        download.target.shown = !line.has("output") ? file
+                                : intoFolder        ? output + "/" + file
+                                                    : output;
+        downloads.push_back(download);
+    }
+    return true;
+}
+
+std::optional<int> GetCommand::check(const CommandLine& line) {
+    if (!plan(line)) {
+        return exitUsage;
+    }
+    const bool replace = line.has("overwrite");
+    std::vector<Download> wanted;
+    for (Download& download : downloads) {
+        if (download.toStandardOutput ||
+            LocalTarget::examine(download.target.shown, replace, &download.target)) {
+            wanted.push_back(download);
+        }
+    }
+    someRefused = wanted.size() < downloads.size();
+    downloads = wanted;
+    if (downloads.empty()) {
+        return exitFailed;
+    }
+    return std::nullopt;
+}
+
+bool GetCommand::fetch(Socket* socket, const std::string& storage, const Download& download) const {
+    std::unique_ptr<OutputFile> file;
+    if (!download.toStandardOutput) {
+        file = std::make_unique<OutputFile>(download.target);
+        if (!file->create()) {
+            return false;
+        }
+    }
+    StreamSink sink(file ? file->stream() : stdout);
     int refusal = CasioStorage::notRefused;
     if (CasioStorage::fetchFile(socket, download.source.folder.c_str(),
                                 download.source.name.c_str(), storage.c_str(), &sink, &refusal)) {
         const std::string why = refusal != CasioStorage::notRefused
                                     ? CasioStorage::refusalReason(refusal)
                                     : "it did not arrive whole";
-        if (!Interruption::happened()) {
+        if (!Interruption::happened() && !StandardOutput::readerGone()) {
             Log::error((download.shown + ": not fetched: " + why).c_str());
         }
         return false;
     }
-    return true;
+    return !file || file->commit();
 }
 
-bool fetchToFile(Socket* socket, const std::string& storage, const Download& download,
-                 bool replace) {
-    StagedFile file(download.target);
-    return file.create() && fetch(socket, storage, download, file.stream()) && file.commit(replace);
-}
-
-} // namespace
-
-int runGet(CommandContext& context) {
-    const CommandLine& line = context.line;
-    std::vector<Download> downloads;
-    if (!plan(line, &downloads)) {
-        return exitUsage;
-    }
-    const bool replace = line.has("overwrite");
-    std::vector<Download> wanted;
-    for (const Download& download : downloads) {
-        if (targetIsFree(download, replace)) {
-            wanted.push_back(download);
-        }
-    }
-    bool allDone = wanted.size() == downloads.size();
-    Socket* socket = wanted.empty() ? nullptr : context.openLink();
-    if (!wanted.empty() && socket == nullptr) {
-        return exitFailed;
-    }
+int GetCommand::run(CommandContext& context) const {
+    Socket* socket = context.socket();
     const std::string storage = context.storage();
-    for (const Download& download : wanted) {
-        if (Interruption::happened()) {
+    bool allDone = !someRefused;
+    for (const Download& download : downloads) {
+        // Standard output's reader gone, nothing further is fetched for it.
+        if (Interruption::happened() || StandardOutput::failed()) {
+            allDone = false;
             break;
         }
-        const bool fetched = download.target == toStandardOutput
-                                 ? fetch(socket, storage, download, stdout)
-                                 : fetchToFile(socket, storage, download, replace);
-        allDone = allDone && fetched;
+        if (const char* ended = sessionEnded(socket)) {
+            Log::error((download.shown + ": not fetched: " + ended).c_str());
+            allDone = false;
+            continue;
+        }
+        allDone = fetch(socket, storage, download) && allDone;
     }
     return StandardOutput::finish() && allDone ? exitDone : exitFailed;
 }

@@ -4,6 +4,13 @@
 #include "Log.h"
 #include "StandardOutput.h"
 
+const CommandHelp infoHelp = {
+    "show what the calculator is",
+    "Prints what the calculator tells about itself, one 'Label: value' line each:\n"
+    "hardware, processor, OS and boot code versions, flash and RAM, protocol, product\n"
+    "and user.",
+    {}};
+
 namespace {
 
 std::string capacity(long kibibytes) {
@@ -12,13 +19,9 @@ std::string capacity(long kibibytes) {
 
 } // namespace
 
-int runInfo(CommandContext& context) {
-    Socket* socket = context.openLink();
-    if (socket == nullptr) {
-        return exitFailed;
-    }
+int InfoCommand::run(CommandContext& context) const {
     CasioDeviceInfo info{};
-    if (CasioStorage::readDeviceInfo(socket, &info)) {
+    if (CasioStorage::readDeviceInfo(context.socket(), &info)) {
         Log::error("Can't read what the calculator is");
         return exitFailed;
     }

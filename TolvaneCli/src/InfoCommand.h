@@ -3,4 +3,9 @@
 #include "Commands.h"
 
 // tolvane info: what the calculator is, one "Label: value" line per field.
-int runInfo(CommandContext& context);
+extern const CommandHelp infoHelp;
+
+class InfoCommand final : public CommandTask {
+public:
+    int run(CommandContext& context) const override;
+};

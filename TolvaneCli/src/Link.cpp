@@ -2,7 +2,6 @@
 
 #include "CalcConnector.h"
 #include "CasioProtocolTools.h"
-#include "LinkInterrupt.h"
 #include "Log.h"
 
 namespace {
@@ -30,7 +29,7 @@ bool Link::openDevice() {
     return true;
 }
 
-bool Link::open() {
+bool Link::openSession() {
     if (!openDevice()) {
         return false;
     }
@@ -39,20 +38,28 @@ bool Link::open() {
         close(false);
         return false;
     }
-    protocolOpen = true;
+    sessionOpen = true;
     return true;
+}
+
+bool Link::restartSession() {
+    close(false);
+    return openSession();
 }
 
 bool Link::close(bool interrupted) {
     bool ended = true;
-    if (protocolOpen) {
-        // The calculator waits for the terminate, whatever stopped us.
-        LinkInterrupt::clear();
+    if (sessionOpen && !calcSocket->deviceGone()) {
+        // The calculator waits for the terminate, whatever stopped us; a stop asked for still
+        // holds for the rest of the command.
+        calcSocket->ignoreInterrupt();
         const unsigned char reason = interrupted ? CasioProtocolTools::terminateUserAsked
                                                  : CasioProtocolTools::terminateNormal;
         ended = !CasioProtocolTools::terminateProtocol(&*calcSocket, reason);
-        protocolOpen = false;
+    } else if (sessionOpen) {
+        ended = false;
     }
+    sessionOpen = false;
     calcSocket.reset();
     if (contextReady) {
         context.deinitUsbContext();

@@ -4,6 +4,12 @@
 #include "Log.h"
 #include "StandardOutput.h"
 
+const CommandHelp listHelp = {
+    "list the files on a storage device",
+    "Prints one line per file, in the calculator's order: its size in bytes, a tab,\n"
+    "and its path (NAME, or FOLDER/NAME for a file in a folder).",
+    {storageOption}};
+
 namespace {
 
 // One line per file whatever the calculator calls it: control characters show as '?'.
@@ -29,14 +35,10 @@ public:
 
 } // namespace
 
-int runList(CommandContext& context) {
-    Socket* socket = context.openLink();
-    if (socket == nullptr) {
-        return exitFailed;
-    }
+int ListCommand::run(CommandContext& context) const {
     ListPrinter printer;
     const std::string storage = context.storage();
-    if (CasioStorage::listFiles(socket, storage.c_str(), &printer)) {
+    if (CasioStorage::listFiles(context.socket(), storage.c_str(), &printer)) {
         Log::error(("Can't list the files of " + storage).c_str());
         StandardOutput::finish();
         return exitFailed;

@@ -3,4 +3,9 @@
 #include "Commands.h"
 
 // tolvane list: every file of a storage device, its size, a tab, its path.
-int runList(CommandContext& context);
+extern const CommandHelp listHelp;
+
+class ListCommand final : public CommandTask {
+public:
+    int run(CommandContext& context) const override;
+};

@@ -6,12 +6,20 @@
 
 #include <ctime>
 
+const CommandHelp logHelp = {
+    "copy what the calculator sends to standard output",
+    "Copies every byte the calculator sends to standard output, as it arrives, and\n"
+    "nothing else. Ends after two seconds of silence, or with --follow on Ctrl-C or\n"
+    "SIGTERM only.",
+    {{'f', "follow", nullptr,
+      "wait for a calculator, read on through silence,\nand wait again when it is unplugged"}}};
+
 namespace {
 
 constexpr int receiveArea = 4096;
 constexpr timespec retryPause = {1, 0};
 
-enum class Heard { Bytes, Silence, Nothing };
+enum class Heard { Bytes, Silence, Nothing, Unwritten };
 
 // One receive, its bytes passed on at once.
 Heard listenOnce(Socket* socket) {
@@ -21,8 +29,16 @@ Heard listenOnce(Socket* socket) {
         return Heard::Nothing;
     }
     StandardOutput::write(bytes, static_cast<size_t>(buffer.getSize()));
-    StandardOutput::flush();
+    if (!StandardOutput::flush()) {
+        return Heard::Unwritten;
+    }
     return buffer.getSize() > 0 ? Heard::Bytes : Heard::Silence;
+}
+
+// The status the log ends with: a reader that went away (a closed pipe) ends it quietly and
+// well, any other write error is reported.
+int endOutput() {
+    return StandardOutput::finish() || StandardOutput::readerGone() ? exitDone : exitFailed;
 }
 
 // Looking for a calculator again and again must not repeat why none was found.
@@ -45,10 +61,11 @@ int copyUntilSilence(Link& link) {
         case Heard::Bytes:
             continue;
         case Heard::Silence:
-            return StandardOutput::finish() ? exitDone : exitFailed;
+        case Heard::Unwritten:
+            return endOutput();
         case Heard::Nothing:
             if (Interruption::happened()) {
-                return StandardOutput::finish() ? exitDone : exitFailed;
+                return endOutput();
             }
             Log::error("The calculator can't be read any more");
             StandardOutput::finish();
@@ -75,17 +92,21 @@ int follow(Link& link) {
             lost = false;
         }
         waitingSaid = true;
-        if (listenOnce(link.socket()) == Heard::Nothing && !Interruption::happened()) {
+        const Heard heard = listenOnce(link.socket());
+        if (heard == Heard::Unwritten) {
+            return endOutput();
+        }
+        if (heard == Heard::Nothing && !Interruption::happened()) {
             Log::warning("The calculator went away; waiting for it to come back");
             link.close(false);
             lost = true;
         }
     }
-    return StandardOutput::finish() ? exitDone : exitFailed;
+    return endOutput();
 }
 
 } // namespace
 
-int runLog(CommandContext& context) {
+int LogCommand::run(CommandContext& context) const {
     return context.line.has("follow") ? follow(context.link) : copyUntilSilence(context.link);
 }

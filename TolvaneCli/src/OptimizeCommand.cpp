@@ -3,15 +3,17 @@
 #include "CasioStorage.h"
 #include "Log.h"
 
-int runOptimize(CommandContext& context) {
-    Socket* socket = context.openLink();
-    if (socket == nullptr) {
-        return exitFailed;
-    }
+const CommandHelp optimizeHelp = {
+    "compact a storage device",
+    "Compacts the storage device, so that the room of deleted files can be used\n"
+    "again. A real calculator can take minutes over it; tolvane waits for it.",
+    {storageOption}};
+
+int OptimizeCommand::run(CommandContext& context) const {
     const std::string storage = context.storage();
     Log::info(("Optimizing " + storage + "; the calculator may take minutes").c_str());
     int refusal = CasioStorage::notRefused;
-    if (CasioStorage::optimize(socket, storage.c_str(), &refusal)) {
+    if (CasioStorage::optimize(context.socket(), storage.c_str(), &refusal)) {
         Log::error((storage + ": not optimized: " + CasioStorage::refusalReason(refusal)).c_str());
         return exitFailed;
     }

@@ -2,5 +2,10 @@
 
 #include "Commands.h"
 
-// tolvane optimize: compacts a storage device, which can keep a calculator busy for minutes.
-int runOptimize(CommandContext& context);
+// tolvane optimize: compacts a storage device, waiting as long as a calculator may take.
+extern const CommandHelp optimizeHelp;
+
+class OptimizeCommand final : public CommandTask {
+public:
+    int run(CommandContext& context) const override;
+};

@@ -34,6 +34,14 @@ bool StandardOutput::flush() {
     return writeError == 0;
 }
 
+bool StandardOutput::failed() {
+    return writeError != 0;
+}
+
+bool StandardOutput::readerGone() {
+    return writeError == EPIPE;
+}
+
 bool StandardOutput::finish() {
     flush();
     if (writeError != 0 && writeError != EPIPE) {

@@ -4,6 +4,8 @@
 #include "Usage.h"
 
 #include <cstdio>
+#include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -56,24 +58,39 @@ std::string misuseOf(const Command& command, const CommandLine& line) {
     return "";
 }
 
-// Runs the command, then closes the link whatever happened; the exit status.
-int run(const Command& command, const CommandLine& line) {
+// The exit status of a command that a signal ended, or of one that ended on its own.
+int endedBy(const Command& command, int status) {
+    if (!Interruption::happened()) {
+        return status;
+    }
+    if (command.onSignal == OnSignal::Finish) {
+        return exitDone;
+    }
+    Log::error("Interrupted");
+    return 128 + Interruption::signalNumber();
+}
+
+// Checks the command's operands and local files, opens what its entry needs, runs it, and
+// ends the session whatever happened; the exit status.
+int dispatch(const Command& command, const CommandLine& line) {
     Interruption::install();
+    const std::unique_ptr<CommandTask> task = command.task();
+    if (const std::optional<int> status = task->check(line)) {
+        return *status == exitUsage ? Usage::remind(command) : *status;
+    }
     Link link;
+    if (command.needs == Needs::Session && !link.openSession()) {
+        return endedBy(command, exitFailed);
+    }
     CommandContext context(line, link);
-    int status = command.run(context);
+    int status = task->run(context);
     if (status == exitUsage) {
         Usage::remind(command);
     }
-    const bool interrupted = Interruption::happened();
-    if (!link.close(interrupted) && status == exitDone) {
+    if (!link.close(Interruption::happened()) && status == exitDone) {
         status = exitFailed;
     }
-    if (interrupted && command.onSignal == OnSignal::Interrupt) {
-        Log::error("Interrupted");
-        return 128 + Interruption::signalNumber();
-    }
-    return interrupted ? exitDone : status;
+    return endedBy(command, status);
 }
 
 } // namespace
@@ -126,5 +143,5 @@ int main(int argc, char** argv) {
     }
     applyVerbosity(program);
     applyVerbosity(line);
-    return run(*command, line);
+    return dispatch(*command, line);
 }

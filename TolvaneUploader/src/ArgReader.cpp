@@ -2,6 +2,7 @@
 
 #include "ArgHelp.h"
 #include "Log.h"
+#include "NameHints.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -11,18 +12,18 @@ namespace {
 
 struct NameOption {
     const char* option;
-    size_t maxLength;
-    const char* tooLongWarning;
+    // Only a warning: the calculator may still take a longer name.
+    void (*warnIfLong)(const char* name);
     const char* missingValueError;
     bool printsPosition; // the position line that only -f prints when its value is missing
 };
 
-constexpr NameOption fileOption = {"-f", 12, "File name might be too long (12 max) !",
-                                   "-f without argument!", true};
-constexpr NameOption folderOption = {"-F", 8, "Folder name might be too long (8 max) !",
-                                     "-F without argument!", false};
-constexpr NameOption deviceOption = {"-d", 4, "Device name might be too long (4 max) !",
-                                     "-d without argument!", false};
+constexpr NameOption fileOption = {"-f", NameHints::warnIfFileNameLong, "-f without argument!",
+                                   true};
+constexpr NameOption folderOption = {"-F", NameHints::warnIfFolderNameLong, "-F without argument!",
+                                     false};
+constexpr NameOption deviceOption = {"-d", NameHints::warnIfDeviceNameLong, "-d without argument!",
+                                     false};
 
 bool is(const char* argument, const char* option) {
     return strcmp(argument, option) == 0;
@@ -38,13 +39,6 @@ bool rejectLine(const char* error) {
     return true;
 }
 
-// Only a warning: the calculator may still take a longer name.
-void warnIfLong(const char* name, const NameOption& option) {
-    if (strlen(name) > option.maxLength) {
-        Log::warning(option.tooLongWarning);
-    }
-}
-
 // Stores the value that follows a name option; true when there is none.
 bool takeName(int argc, char** argv, int i, const NameOption& option, const char** name) {
     if (!hasValue(argc, i)) {
@@ -54,7 +48,7 @@ bool takeName(int argc, char** argv, int i, const NameOption& option, const char
         return rejectLine(option.missingValueError);
     }
     *name = argv[i + 1];
-    warnIfLong(*name, option);
+    option.warnIfLong(*name);
     return false;
 }
 
@@ -111,14 +105,6 @@ bool ArgReader::readArg(int argc, char** argv) {
         deviceName = "fls0";
     }
     return false;
-}
-
-void ArgReader::warnIfFileNameLong(const char* name) {
-    warnIfLong(name, fileOption);
-}
-
-void ArgReader::warnIfFolderNameLong(const char* name) {
-    warnIfLong(name, folderOption);
 }
 
 const char* ArgReader::getFileName() const {

@@ -10,10 +10,6 @@ public:
     // `-l` and `-q` change the log level as soon as they are read.
     bool readArg(int argc, char** argv);
 
-    // The warnings of -f and -F for names longer than the calculator shows well.
-    static void warnIfFileNameLong(const char* name);
-    static void warnIfFolderNameLong(const char* name);
-
     const char* getFileName() const;
     const char* getFolderName() const;
     const char* getDeviceName() const;

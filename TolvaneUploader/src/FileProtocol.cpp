@@ -1,5 +1,6 @@
 #include "FileProtocol.h"
 
+#include "CasioFileSender.h"
 #include "CasioPacker.h"
 #include "CasioProtocolTools.h"
 #include "CasioStorage.h"
@@ -10,8 +11,6 @@
 namespace {
 
 constexpr unsigned char fileSubtype = CasioStorage::commandFile;
-// The data type the uploader has always sent; calculators take it.
-constexpr int fixedRequestValue = 5;
 
 bool namesFitTheRequest(size_t folderLength, size_t fileLength, size_t deviceLength) {
     const size_t maxName = FileProtocol::maxNameLength;
@@ -50,7 +49,7 @@ bool FileProtocol::buildSendRequestPacket(Buffer* output, int dataSize, const ch
 
     CasioStorageCommand request = CasioCommandHeader::naming(foldername, filename, devicename);
     request.overwriteMode = mode;
-    request.dataType = fixedRequestValue;
+    request.dataType = CasioFileSender::fileDataType;
     request.size = static_cast<uint32_t>(dataSize);
     unsigned char data[requestAreaSize];
     Buffer buffer(data, requestAreaSize);

@@ -8,8 +8,8 @@
 // and the file parts that carry it. Both return true on failure.
 class FileProtocol {
 public:
-    static constexpr unsigned char modeRefuseExisting = 0;
-    static constexpr unsigned char modeOverwrite = 2;
+    static constexpr unsigned char modeRefuseExisting = CasioCommandHeader::modeAsk;
+    static constexpr unsigned char modeOverwrite = CasioCommandHeader::modeOverwrite;
 
     // The request's name lengths have two hex digits. Three names of that length
     // always fit the request area after its header.

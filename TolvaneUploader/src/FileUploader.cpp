@@ -5,7 +5,7 @@
 #include "FileLoader.h"
 #include "FileProtocol.h"
 #include "Log.h"
-#include "UploadProgress.h"
+#include "TransferProgress.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -15,23 +15,22 @@ namespace {
 constexpr int packedAreaSize = 2048;
 constexpr int requestTimeout = 5;
 constexpr int partTimeout = 10;
+constexpr int answerAreaSize = 4096;
 
-bool is(const CasioPacketInfo& answer, unsigned char type, unsigned char subtype) {
-    return answer.type == type && answer.subtype == subtype;
-}
+using Tools = CasioProtocolTools;
 
 // True unless the calculator accepted the request.
 bool judgeRequestAnswer(const CasioPacketInfo& answer) {
-    if (is(answer, CasioProtocolTools::typeAck, 0x00)) {
+    if (Tools::isPlainAck(answer)) {
         Log::info("File request accepted !");
         return false;
     }
-    if (is(answer, CasioProtocolTools::typeRefusal, CasioProtocolTools::subtypeExists)) {
+    if (Tools::isPacket(answer, Tools::typeRefusal, Tools::subtypeExists)) {
         Log::error("File already exists !");
         Log::info("use -w to overwrite ?");
         return true;
     }
-    if (is(answer, CasioProtocolTools::typeRefusal, CasioProtocolTools::subtypeMemoryFull)) {
+    if (Tools::isPacket(answer, Tools::typeRefusal, Tools::subtypeMemoryFull)) {
         Log::error("Memory full !");
         Log::info("optimize the memory ?");
         return true;
@@ -52,7 +51,11 @@ bool FileUploader::sendFileRequest(const char* foldername, int dataSize, const c
         return true;
     }
 
-    CasioPacketInfo answer = {0, 0, nullptr};
+    // The diagnostic line of an unexpected answer shows this area's size when the answer
+    // carries no data, as it always has.
+    unsigned char answerData[answerAreaSize];
+    Buffer answerBuffer(answerData, answerAreaSize);
+    CasioPacketInfo answer = {0, 0, &answerBuffer};
     if (CasioProtocolTools::sendPacketAndGetAnswer(socket, &packedBuffer, requestTimeout,
                                                    &answer)) {
         Log::error("Failed to send the send file request !");
@@ -107,7 +110,7 @@ bool FileUploader::sendFile(Socket* socket, Buffer* fileData, const char* folder
     const int partCount = CasioDataPart::partsFor(fileData->getSize());
     Log::info("Starting to upload ...");
     {
-        UploadProgress progress(partCount, fileData->getSize());
+        TransferProgress progress(partCount, fileData->getSize());
         for (int i = 0; i < partCount; ++i) {
             progress.beforePart();
             Log::debug("Sending next part ...");

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "Buffer.h"
+#include "CasioFileSender.h"
 #include "FileProtocol.h"
 #include "Socket.h"
 
@@ -8,8 +9,8 @@
 // over a protocol connection that is already open. All operations return true on failure.
 class FileUploader {
 public:
-    static constexpr int partSize = CasioDataPart::maxBytes;
-    static constexpr int maxFileSize = FileProtocol::maxPartCount * partSize;
+    static constexpr int partSize = CasioFileSender::partSize;
+    static constexpr int maxFileSize = CasioFileSender::maxFileSize;
 
     static bool sendFileRequest(const char* foldername, int dataSize, const char* filename,
                                 const char* devicename, unsigned char mode, Socket* socket);

@@ -3,6 +3,7 @@
 // the order things happened, each on a line of its own.
 
 #include "E2eSupport.h"
+#include "PseudoTerminal.h"
 
 #include <gtest/gtest.h>
 
@@ -89,6 +90,9 @@ TEST_F(SharedOutputE2eTest, ALogHoldsNotesAndLinesInTheOrderTheyHappened) {
 
 // The note about the last part arrives while the progress line of the first is drawn.
 TEST_F(SharedOutputE2eTest, OnATerminalNotesStartOnALineOfTheirOwn) {
+    if (const std::string missing = pseudoTerminalMissing(); !missing.empty()) {
+        GTEST_SKIP() << missing;
+    }
     writeFile(directory / "TWO.BIN", patternBytes(300));
     const RunResult run = runOnTerminal(calculatorAndUploader("TWO.BIN"), directory.path());
     ASSERT_EQ(run.status, 0) << run.out;

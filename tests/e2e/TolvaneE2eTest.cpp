@@ -90,6 +90,11 @@ TEST_F(TolvaneE2eTest, TheCommandLineFollowsTheConventions) {
         {{"free", "-d", "sd9"}, 2, "", "unknown storage device 'sd9'"},
         {{"get", "A/B/C"}, 2, "", "'A/B/C' is no calculator file"},
         {{"info", "extra"}, 2, "", "info: unexpected 'extra'"},
+        {{"send", "-F", "..", "X"}, 2, "", "'..' is no calculator folder"},
+        {{"send", "-F", "A\tB", "X"}, 2, "", "is no calculator folder"},
+        {{"send", "-F", "", "X"}, 2, "", "'' is no calculator folder"},
+        {{"get", "-o", "", "A"}, 2, "", "-o needs a path"},
+        {{"delete", "A\x01"}, 2, "", "is no calculator file"},
     };
     for (const auto& scenario : cases) {
         std::vector<std::string> argv{tolvane};
@@ -272,7 +277,9 @@ TEST_F(TolvaneE2eTest, ALinkThatCannotPipelineStillGetsEveryFileWhole) {
     const std::string second = patternBytes(2000, 2);
     writeFile(directory / "ONE.BIN", first);
     writeFile(directory / "TWO.BIN", second);
-    const RunResult result = run({"send", "ONE.BIN", "TWO.BIN"}, {"--cannot-pipeline"});
+    // A calculator that keeps what came of the broken transfer has it replaced.
+    const RunResult result =
+        run({"send", "ONE.BIN", "TWO.BIN"}, {"--cannot-pipeline", "--keep-partial"});
     EXPECT_EQ(result.status, 0) << result.err;
     EXPECT_TRUE(stored("fls0/ONE.BIN") == first);
     EXPECT_TRUE(stored("fls0/TWO.BIN") == second);
@@ -393,7 +400,7 @@ TEST_F(TolvaneE2eTest, AnInterruptedGetLeavesNoFileAndEndsTheLink) {
     put("fls0/BIG.BIN", patternBytes(1024 * 1024));
     const RunResult result =
         script("\"$TOLVANE\" get BIG.BIN 2> err.txt & pid=$!; "
-               "until ls .BIG.BIN.tolvane-* > /dev/null 2>&1; do sleep 0.05; done; sleep 0.3; "
+               "until ls .tolvane-* > /dev/null 2>&1; do sleep 0.05; done; sleep 0.3; "
                "kill -INT $pid; wait $pid; echo \"status $?\"; ls",
                {"--storage", "storage"});
     EXPECT_TRUE(contains(result.out, "status 130\n")) << result.out << result.err;
@@ -419,6 +426,94 @@ TEST_F(TolvaneE2eTest, AnInterruptedSendStopsAndEndsTheLink) {
     EXPECT_TRUE(contains(local("err.txt"), "Interrupted")) << local("err.txt");
     EXPECT_TRUE(contains(report, "terminated")) << report;
     EXPECT_TRUE(filesBelow(directory / "storage").empty());
+}
+
+// A calculator unplugged in mid-file, whether its parts go pipelined or not: one line says so
+// and names what was not sent; nothing crashes and nothing is tried again.
+TEST_F(TolvaneE2eTest, ACalculatorUnpluggedInMidSendEndsItWithOneLine) {
+    writeFile(directory / "A.BIN", patternBytes(2000, 1));
+    writeFile(directory / "B.BIN", patternBytes(700, 2));
+    for (const std::vector<std::string>& how :
+         {std::vector<std::string>{"send"}, std::vector<std::string>{"send", "--no-pipeline"}}) {
+        std::vector<std::string> arguments = how;
+        arguments.insert(arguments.end(), {"A.BIN", "B.BIN"});
+        const RunResult result = run(arguments, {"--unplug", "part:2"});
+        EXPECT_EQ(result.status, 1) << result.err;
+        EXPECT_EQ(count(result.err, "[ERROR]"), 1u) << result.err;
+        EXPECT_TRUE(contains(result.err, "the calculator was unplugged; not sent: A.BIN, B.BIN"))
+            << result.err;
+        EXPECT_FALSE(contains(result.err, "refused")) << result.err;
+    }
+}
+
+// A part that stays damaged ends the calculator's turn half-way: no command is sent into it,
+// the other names fail with a line each, and the session is ended.
+TEST_F(TolvaneE2eTest, AnAbandonedTurnEndsTheSession) {
+    put("fls0/A.BIN", patternBytes(1000));
+    put("fls0/B.BIN", "b");
+    std::vector<std::string> faults;
+    for (int i = 0; i < 6; ++i) {
+        faults.insert(faults.end(), {"--corrupt", "download:2"});
+    }
+    const RunResult result = run({"get", "A.BIN", "B.BIN"}, faults);
+    EXPECT_EQ(result.status, 1);
+    EXPECT_TRUE(contains(result.err, "A.BIN: not fetched")) << result.err;
+    EXPECT_TRUE(
+        contains(result.err, "B.BIN: not fetched: the session with the calculator broke off"))
+        << result.err;
+    EXPECT_TRUE(contains(result.err, "terminated")) << result.err;
+    EXPECT_TRUE(localFiles().empty());
+}
+
+// Devices and FIFOs are written into, without -w; a file named "-" on the calculator is a file.
+TEST_F(TolvaneE2eTest, GetWritesIntoDevicesAndTakesEveryNameAsAFile) {
+    put("fls0/-", "dash");
+    put("fls0/A.TXT", "into a device");
+    RunResult result = run({"get", "-o", "/dev/stdout", "A.TXT"});
+    EXPECT_EQ(result.status, 0) << result.err;
+    EXPECT_EQ(result.out, "into a device");
+    EXPECT_EQ(run({"get", "-o", "/dev/null", "A.TXT"}).status, 0);
+    result = run({"get", "-"});
+    EXPECT_EQ(result.status, 0) << result.err;
+    EXPECT_EQ(result.out, "");
+    EXPECT_EQ(local("-"), "dash");
+}
+
+// A file that changes between its check and its turn is not sent with a size the calculator
+// was not told; the others go, and the session ends properly.
+TEST_F(TolvaneE2eTest, AFileThatCannotBeReadWholeIsSkipped) {
+    writeFile(directory / "BIG.BIN", patternBytes(1024 * 1024));
+    writeFile(directory / "SHRINKS.BIN", patternBytes(5000));
+    const RunResult result = script(
+        "\"$TOLVANE\" send --no-pipeline BIG.BIN SHRINKS.BIN 2> err.txt & pid=$!; "
+        "until grep -q 'accepted fls0/BIG.BIN' report.txt 2> /dev/null; do sleep 0.05; done; "
+        "head -c 100 SHRINKS.BIN > SHORT; mv SHORT SHRINKS.BIN; wait $pid; echo \"status $?\"",
+        {"--storage", "storage", "--report", "report.txt"});
+    EXPECT_EQ(result.out, "status 1\n") << result.err;
+    EXPECT_TRUE(contains(local("err.txt"), "SHRINKS.BIN: changed since it was checked"))
+        << local("err.txt");
+    EXPECT_EQ(filesBelow(directory / "storage"), std::vector<std::string>{"fls0/BIG.BIN"});
+    EXPECT_FALSE(contains(local("report.txt"), "without the terminate")) << local("report.txt");
+}
+
+// A reader that goes away ends the stream: log quietly, get without fetching further names.
+TEST_F(TolvaneE2eTest, AReaderThatGoesAwayEndsTheOutput) {
+    writeFile(directory / "stream.bin", patternBytes(5000, 9));
+    RunResult result = runOnCalculator(
+        {"--stream", "stream.bin", "--stream-plan", "1000,pause:30"},
+        {"/bin/sh", "-c",
+         "{ " + tolvane + " log --follow; echo \"status $?\" > status.txt; } | head -c 10 > out"},
+        directory.path());
+    EXPECT_LT(result.seconds, 20) << result.err;
+    EXPECT_EQ(local("status.txt"), "status 0\n") << result.err;
+    EXPECT_EQ(local("out").size(), 10u);
+
+    put("fls0/A.BIN", patternBytes(100000));
+    result = script("{ \"$TOLVANE\" get -o - A.BIN; echo \"status $?\" > status.txt; } | "
+                    "head -c 10 > out",
+                    {"--storage", "storage"});
+    EXPECT_EQ(local("status.txt"), "status 1\n") << result.err;
+    EXPECT_FALSE(contains(result.err, "without the terminate")) << result.err;
 }
 
 } // namespace

@@ -56,8 +56,9 @@ struct State {
     bool misuse = false;
 };
 
+// Each thread has a bus of its own, so that links can be driven from several threads at once.
 State& state() {
-    static State instance;
+    thread_local State instance;
     return instance;
 }
 

@@ -5,6 +5,7 @@
 // test scripts the bus, the open result and every bulk transfer, and afterwards reads back
 // what crossed the wire. Time is virtual: it passes only when a transfer takes time (a
 // timeout costs the full timeout, a step may say how long it takes) or a test advances it.
+// Everything here belongs to the calling thread: each thread scripts a bus of its own.
 
 #include <cstdint>
 #include <functional>

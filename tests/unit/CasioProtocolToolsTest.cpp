@@ -166,13 +166,14 @@ TEST_F(ProtocolTest, AnEmptyReceiveSendsThePacketAgainWithTheFullArea) {
     Log::setLoglevel(-1);
     EXPECT_FALSE(exchangeAndAck(connectRequest, 2));
     EXPECT_EQ(timesSent(connectRequest), 2);
-    EXPECT_EQ(LibusbDouble::transfers().back().offered, 4096);
+    EXPECT_EQ(LibusbDouble::transfers().back().offered, CasioPacker::maxReceivedPacketSize);
 }
 
 // However many passes the caller allows, the packet is not sent again into a silence.
 TEST_F(ProtocolTest, NoAnswerWithinTenSecondsFails) {
     Log::setLoglevel(-1);
-    CasioPacketInfo answer{};
+    CasioReceivedPacket received;
+    CasioPacketInfo& answer = received.info;
     EXPECT_TRUE(exchange(connectRequest, 100, &answer));
     EXPECT_EQ(timesSent(connectRequest), 1);
     EXPECT_EQ(LibusbDouble::inTransferCount(), 5);
@@ -216,7 +217,8 @@ TEST_F(ProtocolTest, AnAnswerSplitAfterItsHeaderIsReadWhole) {
     for (size_t split : {6, 7, 8, 100}) {
         LibusbDouble::queueIn({Bytes(answer.begin(), answer.begin() + split), 0});
         LibusbDouble::queueIn({Bytes(answer.begin() + split, answer.end()), 0});
-        CasioPacketInfo info{};
+        CasioReceivedPacket received;
+        CasioPacketInfo& info = received.info;
         ASSERT_FALSE(exchange(connectRequest, 1, &info)) << split;
         EXPECT_EQ(info.subtype, 0x02);
         EXPECT_EQ(info.extendedData->getSize(), 164) << split;
@@ -228,7 +230,8 @@ TEST_F(ProtocolTest, APacketThatCannotBeSentIsNotTriedAgain) {
         LibusbDouble::queueOut({0, LIBUSB_ERROR_PIPE});
     }
     Log::setLoglevel(-1);
-    CasioPacketInfo answer{};
+    CasioReceivedPacket received;
+    CasioPacketInfo& answer = received.info;
     EXPECT_TRUE(exchange(connectRequest, 5, &answer));
     EXPECT_EQ(LibusbDouble::outTransferCount(), 10);
     EXPECT_EQ(LibusbDouble::inTransferCount(), 0);
@@ -255,11 +258,12 @@ TEST_F(ProtocolTest, AnAnswerArrivingInPiecesIsJoined) {
 
 TEST_F(ProtocolTest, AnyAnswerButAResendRequestIsHandedBack) {
     LibusbDouble::queueIn({fileExists, 0});
-    CasioPacketInfo answer{};
+    CasioReceivedPacket received;
+    CasioPacketInfo& answer = received.info;
     EXPECT_FALSE(exchange(connectRequest, 1, &answer));
     EXPECT_EQ(answer.type, 0x15);
     EXPECT_EQ(answer.subtype, 0x02);
-    EXPECT_EQ(answer.extendedData->getSize(), 4096);
+    EXPECT_EQ(answer.extendedData->getSize(), CasioPacker::maxReceivedExtendedDataSize);
 
     for (Bytes refused : {fileExists, packet(0x06, "0106F")}) {
         LibusbDouble::queueIn({refused, 0});
@@ -271,7 +275,8 @@ TEST_F(ProtocolTest, AnyAnswerButAResendRequestIsHandedBack) {
 
 TEST_F(ProtocolTest, AnAnswersDataStaysReadableAfterTheCall) {
     LibusbDouble::queueIn({packet(0x06, "0010005ABCDE5B"), 0});
-    CasioPacketInfo answer{};
+    CasioReceivedPacket received;
+    CasioPacketInfo& answer = received.info;
     ASSERT_FALSE(exchange(connectRequest, 1, &answer));
     ASSERT_EQ(answer.extendedData->getSize(), 5);
     const unsigned char* data = answer.extendedData->getData();

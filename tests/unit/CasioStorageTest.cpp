@@ -19,6 +19,7 @@
 #include <gtest/gtest.h>
 #include <map>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -328,11 +329,13 @@ TEST_F(StorageTest, FreeSpaceIsTheSizeOfTheCalculatorsAnswer) {
     EXPECT_NE(capture.finish().find("did not tell its free space"), std::string::npos);
 }
 
+void put(Bytes* block, size_t offset, const std::string& text) {
+    std::copy(text.begin(), text.end(), block->begin() + offset);
+}
+
 TEST_F(StorageTest, DeviceInformationIsReadFromTheAcknowledgement) {
     Bytes block(164, 0xFF);
-    const auto put = [&](size_t offset, const std::string& text) {
-        std::copy(text.begin(), text.end(), block.begin() + offset);
-    };
+    const auto put = [&](size_t offset, const std::string& text) { ::put(&block, offset, text); };
     put(0, "Gy363007");
     put(8, "SH7305");
     put(32, "00004096");
@@ -430,8 +433,15 @@ TEST_F(StorageTest, OptimizingIsWaitedForLongerThanOtherCommands) {
     EXPECT_TRUE(CasioStorage::deleteFile(&socket, "", "A.BIN", "fls0"));
     slowAcknowledgement();
     EXPECT_FALSE(CasioStorage::optimize(&socket, "fls0"));
+    // Twelve seconds of silence are too many again for the next command.
+    LibusbDouble::clearScript();
+    for (int i = 0; i < 6; ++i) {
+        LibusbDouble::queueIn({{}, LIBUSB_ERROR_TIMEOUT});
+    }
+    LibusbDouble::queueIn({wire::acknowledgement(), 0});
+    EXPECT_TRUE(CasioStorage::deleteFile(&socket, "", "A.BIN", "fls0"))
+        << "the usual patience is back";
     capture.finish();
-    EXPECT_FALSE(socket.calcIsSilent()) << "the usual patience is back";
 }
 
 TEST_F(StorageTest, TheLinkEndsWithATerminateThatIsAcknowledged) {
@@ -445,6 +455,45 @@ TEST_F(StorageTest, TheLinkEndsWithATerminateThatIsAcknowledged) {
     EXPECT_TRUE(
         CasioProtocolTools::terminateProtocol(&socket, CasioProtocolTools::terminateUserAsked));
     EXPECT_NE(capture.finish().find("did not acknowledge the end of the link"), std::string::npos);
+}
+
+// Two links at once, each over a bus of its own in a thread of its own: what one calculator
+// answers reaches its own caller only, whatever the other does meanwhile.
+TEST(ConcurrentLinks, EachOfTwoLinksInTwoThreadsGetsItsOwnAnswers) {
+    const auto session = [](const std::string& hardwareId, const Bytes& file,
+                            std::string* problem) {
+        LibusbDouble::reset();
+        LibusbDouble::addDevice(CalcConnector::calcVendorId, CalcConnector::calcProductId);
+        UsbContext context;
+        context.initUsbContext();
+        Socket socket;
+        socket.setDeviceHandle(CalcConnector::connect(&context));
+        Bytes block(164, 0xFF);
+        put(&block, 0, hardwareId);
+        for (int round = 0; round < 300 && problem->empty(); ++round) {
+            LibusbDouble::clearScript();
+            ScriptedStorage informing(wire::frameAsCalculator(wire::typeAck, wire::ackInfo, block),
+                                      {});
+            CasioDeviceInfo info{};
+            if (CasioStorage::readDeviceInfo(&socket, &info) || info.hardwareId != hardwareId) {
+                *problem = "round " + std::to_string(round) + ": information of " + info.hardwareId;
+            }
+            LibusbDouble::clearScript();
+            ScriptedStorage sending(wire::acknowledgement(), fileTurn(file));
+            CollectingSink sink;
+            if (CasioStorage::fetchFile(&socket, "", "A.BIN", "fls0", &sink) || sink.kept != file) {
+                *problem = "round " + std::to_string(round) + ": another file";
+            }
+        }
+    };
+    Log::setLoglevel(-1);
+    std::string problems[2];
+    std::thread first(session, "Gy363007", awkwardBytes(700), &problems[0]);
+    std::thread second(session, "Gy362000", awkwardBytes(300), &problems[1]);
+    first.join();
+    second.join();
+    EXPECT_EQ(problems[0], "");
+    EXPECT_EQ(problems[1], "");
 }
 
 TEST(CasioCommandHeader, BuildsTheLayoutTheCalculatorReadsAndReadsItBack) {

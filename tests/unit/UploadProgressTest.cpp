@@ -1,5 +1,6 @@
 #include "LibusbDouble.h"
 #include "Log.h"
+#include "PseudoTerminal.h"
 #include "ScriptedCalculator.h"
 #include "StdoutCapture.h"
 
@@ -71,6 +72,9 @@ private:
 class UploadProgressTest : public ::testing::Test {
 protected:
     void SetUp() override {
+        if (const std::string missing = pseudoTerminalMissing(); !missing.empty()) {
+            GTEST_SKIP() << missing;
+        }
         LibusbDouble::reset();
         LibusbDouble::addDevice(0x07CF, 0x6101);
         calculator.emplace();

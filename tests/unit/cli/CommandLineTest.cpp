@@ -4,13 +4,15 @@
 #include "CommandLine.h"
 #include "CalcPath.h"
 #include "Log.h"
-#include "StagedFile.h"
+#include "OutputFile.h"
 #include "StdoutCapture.h"
 
 #include <cstdio>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <iterator>
+#include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 
 namespace {
@@ -85,6 +87,8 @@ TEST(CalcPath, NamesAFileInTheRootOrOneFolderDeep) {
         {"A/B/C", false, "", ""},
         {"..", false, "", ""},
         {"./A", false, "", ""},
+        {"A\tB", false, "", ""},
+        {"DIR\x7F/A", false, "", ""},
         {std::string(256, 'n'), false, "", ""},
         {std::string(255, 'f') + "/" + std::string(255, 'n'), true, std::string(255, 'f'),
          std::string(255, 'n')},
@@ -102,7 +106,7 @@ TEST(CalcPath, NamesAFileInTheRootOrOneFolderDeep) {
     }
 }
 
-class StagedFileTest : public ::testing::Test {
+class OutputFileTest : public ::testing::Test {
 protected:
     void SetUp() override {
         char pattern[] = "/tmp/tolvane-staged-XXXXXX";
@@ -115,48 +119,115 @@ protected:
     std::vector<std::string> entries() {
         std::vector<std::string> names;
         FILE* list = popen(("ls -A " + folder).c_str(), "r");
-        char line[256];
+        char line[512];
         while (fgets(line, sizeof line, list) != nullptr) {
             names.emplace_back(line, strcspn(line, "\n"));
         }
         pclose(list);
         return names;
     }
+    // Empty for what holds no bytes (a folder, nothing at all).
     std::string contents(const std::string& name) {
-        std::ifstream file(folder + "/" + name);
-        return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
-    }
-    // Writes `text` through a staged file and commits it; true when it took its place.
-    bool stage(const std::string& text, bool replace) {
-        StagedFile file(folder + "/GAME.G1A");
-        if (!file.create()) {
-            return false;
+        std::string text;
+        FILE* file = fopen(at(name).c_str(), "rb");
+        char chunk[256];
+        for (size_t count = 0;
+             file != nullptr && (count = fread(chunk, 1, sizeof chunk, file)) > 0;) {
+            text.append(chunk, count);
         }
-        fputs(text.c_str(), file.stream());
+        if (file != nullptr) {
+            fclose(file);
+        }
+        return text;
+    }
+    std::string at(const std::string& name) { return name[0] == '/' ? name : folder + "/" + name; }
+    void put(const std::string& name, const std::string& text, mode_t mode = 0644) {
+        std::ofstream(at(name)) << text;
+        chmod(at(name).c_str(), mode);
+    }
+    // Writes `text` to `name` as a download does; true when it took its place. What was
+    // printed is kept.
+    bool fetchInto(const std::string& name, const std::string& text, bool replace) {
         StdoutCapture capture;
-        const bool committed = file.commit(replace);
-        capture.finish();
-        return committed;
+        LocalTarget target;
+        bool written = LocalTarget::examine(at(name), replace, &target);
+        if (written) {
+            OutputFile file(target);
+            written = file.create() && fputs(text.c_str(), file.stream()) >= 0 && file.commit();
+        }
+        printed = capture.finish();
+        return written;
     }
 
     std::string folder;
+    std::string printed;
 };
 
-TEST_F(StagedFileTest, OnlyACommittedFileTakesItsNameAndNothingElseIsLeft) {
+TEST_F(OutputFileTest, OnlyACommittedFileTakesItsNameAndNothingElseIsLeft) {
     {
-        StagedFile abandoned(folder + "/GAME.G1A");
+        LocalTarget target;
+        ASSERT_TRUE(LocalTarget::examine(at("GAME.G1A"), false, &target));
+        OutputFile abandoned(target);
         ASSERT_TRUE(abandoned.create());
         fputs("half", abandoned.stream());
         EXPECT_EQ(entries().size(), 1u) << "written beside the target";
     }
     EXPECT_TRUE(entries().empty());
 
-    EXPECT_TRUE(stage("first", false));
-    EXPECT_FALSE(stage("second", false)) << "never replaced without asking";
-    EXPECT_EQ(contents("GAME.G1A"), "first");
-    EXPECT_TRUE(stage("third", true));
-    EXPECT_EQ(contents("GAME.G1A"), "third");
-    EXPECT_EQ(entries(), std::vector<std::string>{"GAME.G1A"});
+    const std::string longName(255, 'n');
+    EXPECT_TRUE(fetchInto(longName, "the longest name", false)) << printed;
+    EXPECT_EQ(contents(longName), "the longest name");
+    EXPECT_EQ(entries(), std::vector<std::string>{longName});
+}
+
+// Whatever lies at the target already: kept without -w, written through or into as cp would,
+// never replaced by something of another kind or with wider permissions.
+TEST_F(OutputFileTest, WhatIsThereAlreadyIsRespected) {
+    put("OWN.TXT", "old", 0600);
+    put("OTHER.TXT", "linked");
+    symlink("OTHER.TXT", at("LINK").c_str());
+    symlink("NOWHERE", at("DANGLING").c_str());
+    mkdir(at("DIR").c_str(), 0755);
+    const struct {
+        std::string name;
+        bool replace;
+        bool written;
+        std::string said;
+        std::string readBack; // of `name` afterwards
+    } cases[] = {
+        {"OWN.TXT", false, false, "exists; -w replaces it", "old"},
+        {"OWN.TXT", true, true, "", "new"},
+        {"LINK", false, false, "exists; -w replaces it", "linked"},
+        {"LINK", true, true, "", "new"},
+        {"DANGLING", true, false, "a link to nothing", ""},
+        {"DIR", true, false, "is a folder", ""},
+        {"/dev/null", false, true, "", ""},
+    };
+    for (const auto& scenario : cases) {
+        EXPECT_EQ(fetchInto(scenario.name, "new", scenario.replace), scenario.written)
+            << scenario.name << ": " << printed;
+        EXPECT_NE(printed.find(scenario.said), std::string::npos) << printed;
+        EXPECT_EQ(contents(scenario.name), scenario.readBack) << scenario.name;
+    }
+    struct stat status;
+    ASSERT_EQ(stat(at("OWN.TXT").c_str(), &status), 0);
+    EXPECT_EQ(status.st_mode & 07777, 0600u) << "a private file stays private";
+    ASSERT_EQ(lstat(at("LINK").c_str(), &status), 0);
+    EXPECT_TRUE(S_ISLNK(status.st_mode)) << "the link stays";
+    EXPECT_EQ(contents("OTHER.TXT"), "new");
+    EXPECT_EQ(entries().size(), 5u) << "no temporary file is left";
+}
+
+TEST_F(OutputFileTest, AFifoIsWrittenIntoWithoutBeingReplaced) {
+    ASSERT_EQ(mkfifo(at("PIPE").c_str(), 0600), 0);
+    std::string read;
+    std::thread reader([&] { read = contents("PIPE"); });
+    EXPECT_TRUE(fetchInto("PIPE", "through", false)) << printed;
+    reader.join();
+    EXPECT_EQ(read, "through");
+    struct stat status;
+    ASSERT_EQ(lstat(at("PIPE").c_str(), &status), 0);
+    EXPECT_TRUE(S_ISFIFO(status.st_mode));
 }
 
 } // namespace

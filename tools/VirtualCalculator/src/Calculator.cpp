@@ -292,9 +292,8 @@ std::optional<Bytes> Calculator::duringTurn(const Packet& packet) {
             turn->acknowledged();
             return sendCurrent();
         }
-        currentFlaw.clear();
-        flawIsDamage = false;
-        return current->packet();
+        // Sent again, through any fault still planned for its place.
+        return sendCurrent();
     }
     if (packet.type == wire::typeRoleSwap) {
         report.violation("a role swap from the host while the calculator is the active side, "
@@ -324,6 +323,10 @@ std::optional<Bytes> Calculator::check(const Packet& packet) {
 }
 
 std::optional<Bytes> Calculator::resendLast() {
+    // The turn's packet now due is sent again through any fault still planned for its place.
+    if (turn && turn->started() && turn->current() != nullptr) {
+        return sendCurrent();
+    }
     if (!lastSentIntact) {
         return refuse("a request to send again before the calculator sent anything");
     }
@@ -391,10 +394,7 @@ std::optional<Bytes> Calculator::terminate(const Packet& packet) {
                          std::to_string(packet.data.size()) + " bytes of extended data");
     }
     if (upload) {
-        report.note("terminated after " + std::to_string(upload->nextPart - 1) + " of " +
-                    std::to_string(upload->partCount) + " parts of " + upload->path +
-                    ": nothing stored");
-        upload.reset();
+        abandonUpload("terminated");
     }
     if (turn) {
         report.note("terminated while " +
@@ -708,6 +708,20 @@ void Calculator::storeUpload() {
     upload.reset();
 }
 
+// An upload that did not come to its end: nothing stored, or, for a calculator that keeps
+// what it was given, the parts taken so far, as a file that looks like any other.
+void Calculator::abandonUpload(const std::string& how) {
+    const std::string parts = std::to_string(upload->nextPart - 1) + " of " +
+                              std::to_string(upload->partCount) + " parts of " + upload->path;
+    if (settings.keepsPartialFiles && storage.store(upload->path, upload->data)) {
+        report.note(how + " after " + parts + ": kept the " + std::to_string(upload->data.size()) +
+                    " bytes taken");
+    } else {
+        report.note(how + " after " + parts + ": nothing stored");
+    }
+    upload.reset();
+}
+
 Bytes Calculator::refuse(const std::string& violation) {
     report.violation(violation);
     return wire::refusal(wire::refusedPlain);
@@ -790,9 +804,7 @@ void Calculator::endSession() {
                          wire::hexDump(reader.waiting()));
     }
     if (upload) {
-        report.note("the host stopped after " + std::to_string(upload->nextPart - 1) + " of " +
-                    std::to_string(upload->partCount) + " parts of " + upload->path +
-                    ": nothing stored");
+        abandonUpload("the host stopped");
     }
     if (turn && !gone) {
         const std::string left = "the host left without the terminate while " +

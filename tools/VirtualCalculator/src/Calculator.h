@@ -33,6 +33,7 @@ public:
         CalculatorTurn::FileFlaws fileFlaws; // for the first file sent
         AnswerQueue::Turnarounds turnarounds;
         bool cannotPipeline = false; // a link that breaks on a part sent before an answer is read
+        bool keepsPartialFiles = false; // an upload cut short leaves the parts taken as the file
         AnswerQueue::Now now = AnswerQueue::Clock::now;
     };
 
@@ -109,6 +110,7 @@ private:
     std::optional<Bytes> filePart(const Packet& packet);
     std::string checkPart(const Bytes& data) const;
     void storeUpload();
+    void abandonUpload(const std::string& how);
 
     // The turn's packet now due, as it goes out (faults included); the role swap after
     // the last, which also ends the turn.

@@ -96,6 +96,7 @@ bool applyFlag(Options& options, const std::string& option) {
                                 : option == "--list-folders"    ? &Options::listFolders
                                 : option == "--extra-part"      ? &Options::extraPart
                                 : option == "--cannot-pipeline" ? &Options::cannotPipeline
+                                : option == "--keep-partial"    ? &Options::keepPartial
                                                                 : nullptr;
     if (flag != nullptr) {
         options.*flag = true;
@@ -109,7 +110,7 @@ std::string conflicts(const Options& options) {
         !options.storage.empty() || options.capacity || !options.faults.empty() ||
         options.longInfo || options.listFolders || options.optimizeDelayMs > 0 ||
         options.extraPart || options.announcedSize || options.idleTurnaroundMs > 0 ||
-        options.busyTurnaroundMs > 0 || options.cannotPipeline;
+        options.busyTurnaroundMs > 0 || options.cannotPipeline || options.keepPartial;
     if (!options.stream.empty() && storageCalculator) {
         return "--stream goes with none of the storage calculator's options or faults";
     }
@@ -202,6 +203,9 @@ void printUsage() {
           "                       read (default 0; a real one: about 3 ms)\n"
           "  --cannot-pipeline    a link that cannot take pipelined parts: such a part is\n"
           "                       answered 15/01 (send it again) and not taken\n"
+          "  --keep-partial       an upload cut short (terminated, or left by the host) leaves\n"
+          "                       the parts taken so far stored as the file, where a\n"
+          "                       well-behaved calculator stores nothing\n"
           "  --report FILE        write notes and violations there instead of standard error\n"
           "  --stream FILE        a calculator that only talks: once opened, it sends FILE's\n"
           "                       bytes on the IN endpoint, then falls silent\n"
@@ -254,8 +258,10 @@ void printUsage() {
           "                         the header announced\n"
           "  --announce-size BYTES  the header of a file sent announces BYTES, whatever the\n"
           "                         file's size\n"
-          "Each fault strikes once, at the first packet of its place, in the order given;\n"
-          "--extra-part and --announce-size strike the first file sent.\n"
+          "Each fault strikes once, at the first packet of its place, in the order given (a\n"
+          "packet the calculator sends again is one of its place too: --corrupt download:2\n"
+          "given six times damages part 2 six times); --extra-part and --announce-size\n"
+          "strike the first file sent.\n"
           "\n"
           "Exit status: COMMAND's own status when the host kept to the protocol, 128+N when\n"
           "signal N ended it; 90 when the host broke the protocol (each violation is one\n"

@@ -24,6 +24,7 @@ struct Options {
     long long idleTurnaroundMs = 0;
     long long busyTurnaroundMs = 0;
     bool cannotPipeline = false;
+    bool keepPartial = false;
     bool extraPart = false;
     std::optional<long long> announcedSize;
     std::vector<Fault> faults;

@@ -120,6 +120,7 @@ std::unique_ptr<UsbPeer> makeCalculator(const Options& options, Report& report,
     settings.turnarounds = {std::chrono::milliseconds(options.idleTurnaroundMs),
                             std::chrono::milliseconds(options.busyTurnaroundMs)};
     settings.cannotPipeline = options.cannotPipeline;
+    settings.keepsPartialFiles = options.keepPartial;
     settings.fileFlaws = {options.announcedSize ? std::optional<uint32_t>(
                                                       static_cast<uint32_t>(*options.announcedSize))
                                                 : std::nullopt,

@@ -1,6 +1,6 @@
-#include "UploadProgress.h"
+#include "TransferProgress.h"
 
-#include "FileUploader.h"
+#include "CasioDataPart.h"
 #include "Log.h"
 
 #include <cmath>
@@ -32,25 +32,25 @@ void formatBytes(double bytes, char* text, size_t size) {
 
 } // namespace
 
-UploadProgress::UploadProgress(int partCount, int fileSize, const char* label)
+TransferProgress::TransferProgress(int partCount, int fileSize, const char* label)
     : enabled(isatty(STDERR_FILENO) == 1 && Log::getLoglevel() >= LOGLEVEL_WARNING),
       partCount(partCount), fileSize(fileSize), label(label) {
     clock_gettime(CLOCK_MONOTONIC, &start);
 }
 
-UploadProgress::~UploadProgress() {
+TransferProgress::~TransferProgress() {
     if (drawn) {
         fputc('\n', stderr);
     }
 }
 
-void UploadProgress::beforePart() {
+void TransferProgress::beforePart() {
     if (drawn && Log::getLoglevel() >= LOGLEVEL_DEBUG) {
         fputs(clearLine, stderr);
     }
 }
 
-void UploadProgress::partSent(int partsSent) {
+void TransferProgress::partSent(int partsSent) {
     if (!enabled) {
         return;
     }
@@ -64,9 +64,10 @@ void UploadProgress::partSent(int partsSent) {
     }
 }
 
-void UploadProgress::draw(int partsSent, double elapsed) {
-    const double sent =
-        partsSent == partCount ? fileSize : static_cast<double>(partsSent) * FileUploader::partSize;
+void TransferProgress::draw(int partsSent, double elapsed) {
+    const double sent = partsSent == partCount
+                            ? fileSize
+                            : static_cast<double>(partsSent) * CasioDataPart::maxBytes;
     const int percent = partsSent * 100 / partCount;
     char rate[32] = "-- B";
     char left[32] = "--:--";

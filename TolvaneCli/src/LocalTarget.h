@@ -1,0 +1,28 @@
+#pragma once
+
+#include <string>
+#include <sys/types.h>
+
+// Where a file from the calculator is to be written on this machine, examined before anything
+// is fetched. A regular file is replaced only when asked, by a whole new file put in its place
+// that keeps its permissions; a link is followed, and the file it points to is the one
+// replaced (the link stays); a device, FIFO or socket is written directly, as cp does.
+class LocalTarget {
+public:
+    enum class Way {
+        Staged, // written beside `path` under a temporary name, then renamed to it
+        Direct, // opened and written as it is
+    };
+
+    // False, after saying why, when nothing can be written there: a folder, a link to
+    // nothing, an existing file without `replace`, a path that can't be examined.
+    static bool examine(const std::string& path, bool replace, LocalTarget* target);
+
+    std::string shown; // the path as given, for messages
+    Way way = Way::Staged;
+    std::string path;      // where the bytes go, links followed
+    bool replaces = false; // an existing file is replaced (Staged)
+    mode_t mode = 0;       // its permission bits, kept (when it replaces)
+    uid_t owner = 0;
+    gid_t group = 0;
+};

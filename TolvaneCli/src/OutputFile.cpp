@@ -1,0 +1,136 @@
+#include "OutputFile.h"
+
+#include "Log.h"
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+// Short and of a fixed length, so that any name the file system takes can be staged.
+constexpr const char* temporaryName = ".tolvane-XXXXXX";
+
+std::string folderOf(const std::string& path) {
+    const size_t slash = path.rfind('/');
+    return slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+}
+
+// The permissions a file created the usual way would get.
+mode_t usualMode() {
+    const mode_t mask = umask(0);
+    umask(mask);
+    return 0666 & ~mask;
+}
+
+// Renames without replacing; where the file system cannot promise that, looks first.
+int renameWithoutReplacing(const char* from, const char* to) {
+    if (renameat2(AT_FDCWD, from, AT_FDCWD, to, RENAME_NOREPLACE) == 0) {
+        return 0;
+    }
+    if (errno != EINVAL && errno != ENOSYS) {
+        return -1;
+    }
+    if (access(to, F_OK) == 0) {
+        errno = EEXIST;
+        return -1;
+    }
+    return rename(from, to);
+}
+
+} // namespace
+
+bool OutputFile::create() {
+    return target.way == LocalTarget::Way::Direct ? createDirect() : createStaged();
+}
+
+bool OutputFile::createStaged() {
+    std::string pattern = folderOf(target.path) + "/" + temporaryName;
+    std::vector<char> name(pattern.begin(), pattern.end());
+    name.push_back('\0');
+    const int descriptor = mkostemp(name.data(), O_CLOEXEC);
+    if (descriptor < 0) {
+        return fail("can't create a file beside it");
+    }
+    temporary = name.data();
+    if (keepAttributes(descriptor)) {
+        close(descriptor);
+        return fail("can't give the new file the permissions of the old");
+    }
+    file = fdopen(descriptor, "wb");
+    if (file == nullptr) {
+        close(descriptor);
+        return fail("can't write beside it");
+    }
+    return true;
+}
+
+bool OutputFile::createDirect() {
+    const int descriptor = open(target.path.c_str(), O_WRONLY | O_NOCTTY | O_CLOEXEC);
+    if (descriptor < 0) {
+        return fail("can't write to it");
+    }
+    file = fdopen(descriptor, "wb");
+    if (file == nullptr) {
+        close(descriptor);
+        return fail("can't write to it");
+    }
+    return true;
+}
+
+// A replaced file keeps its permission bits (a private file stays private) and, where we may
+// give it away, its owner; a new one gets the usual permissions. True on failure.
+bool OutputFile::keepAttributes(int descriptor) {
+    if (!target.replaces) {
+        return fchmod(descriptor, usualMode()) != 0;
+    }
+    const bool foreign = target.owner != geteuid() || target.group != getegid();
+    if (foreign && geteuid() == 0 && fchown(descriptor, target.owner, target.group) != 0) {
+        return true;
+    }
+    return fchmod(descriptor, target.mode) != 0;
+}
+
+bool OutputFile::commit() {
+    const bool direct = target.way == LocalTarget::Way::Direct;
+    // On disk before it takes the target's name: a crash leaves the old file or the new one.
+    const bool written = fflush(file) == 0 && (direct || fsync(fileno(file)) == 0);
+    const bool closed = fclose(file) == 0;
+    file = nullptr;
+    if (!written || !closed) {
+        return fail("can't write it");
+    }
+    if (direct) {
+        return true;
+    }
+    const int renamed = target.replaces
+                            ? rename(temporary.c_str(), target.path.c_str())
+                            : renameWithoutReplacing(temporary.c_str(), target.path.c_str());
+    if (renamed != 0) {
+        return fail(errno == EEXIST ? "exists; -w replaces it" : "can't put it in place");
+    }
+    temporary.clear();
+    return true;
+}
+
+void OutputFile::discard() {
+    if (file != nullptr) {
+        fclose(file);
+        file = nullptr;
+    }
+    if (!temporary.empty()) {
+        unlink(temporary.c_str());
+        temporary.clear();
+    }
+}
+
+bool OutputFile::fail(const std::string& what) {
+    const std::string reason =
+        errno != 0 && errno != EEXIST ? std::string(" (") + strerror(errno) + ")" : "";
+    Log::error((target.shown + ": " + what + reason).c_str());
+    discard();
+    return false;
+}
