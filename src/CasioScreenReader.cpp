@@ -288,6 +288,25 @@ void decode(Format format, const unsigned char* bytes, int width, int height, un
     }
 }
 
+// A whole frame: its picture decoded into `pixels` and handed on, or, in a pixel format not read
+// here, only noted. False, with neither done, when its checksum is wrong.
+bool takeWholeFrame(unsigned char* frame, const Judgement& judgement, unsigned char* pixels,
+                    CasioScreenListener* listener, CasioScreenCounts* seen) {
+    if (!checksumHolds(frame, judgement.size)) {
+        return false;
+    }
+    if (judgement.format == otherFormat) {
+        copyName(frame + judgement.pixelOffset - formatSize, formatSize, seen->otherFormat);
+        ++seen->otherFormats;
+        return true;
+    }
+    decode(judgement.format, frame + judgement.pixelOffset, judgement.width, judgement.height,
+           pixels);
+    ++seen->pictures;
+    listener->pictureReceived({judgement.width, judgement.height, pixels});
+    return true;
+}
+
 } // namespace
 
 CasioScreenReader::CasioScreenReader(Buffer frameArea, Buffer pictureArea,
@@ -371,18 +390,10 @@ bool CasioScreenReader::readWhatIsHeld() {
             if (held < judgement.size) {
                 return failed;
             }
-            if (!checksumHolds(front, judgement.size)) {
-                dropFirstByte(&seen.damaged);
-            } else if (judgement.format == otherFormat) {
-                copyName(front + judgement.pixelOffset - formatSize, formatSize, seen.otherFormat);
-                ++seen.otherFormats;
+            if (takeWholeFrame(front, judgement, pixels, listener, &seen)) {
                 consume(judgement.size);
             } else {
-                decode(judgement.format, front + judgement.pixelOffset, judgement.width,
-                       judgement.height, pixels);
-                ++seen.pictures;
-                listener->pictureReceived({judgement.width, judgement.height, pixels});
-                consume(judgement.size);
+                dropFirstByte(&seen.damaged);
             }
             break;
         }
