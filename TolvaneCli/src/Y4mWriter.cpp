@@ -1,7 +1,9 @@
 #include "Y4mWriter.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
+#include <unistd.h>
 
 namespace {
 
@@ -46,13 +48,34 @@ std::string Y4mWriter::header() const {
 bool Y4mWriter::writeFrame(const CasioScreenPicture& picture) {
     if (!headerWritten) {
         const std::string text = header();
-        if (fwrite(text.data(), 1, text.size(), output) != text.size()) {
+        if (!writeAll(text.data(), text.size())) {
             return false;
         }
         headerWritten = true;
     }
     draw(picture);
-    return fwrite(frame.data(), 1, frame.size(), output) == frame.size() && fflush(output) == 0;
+    return writeAll(frame.data(), frame.size());
+}
+
+// Straight to the descriptor, going on after a signal: a stream stopped by Ctrl-C still ends
+// with whole frames.
+bool Y4mWriter::writeAll(const void* bytes, size_t size) {
+    if (fflush(output) != 0) {
+        return false;
+    }
+    const char* next = static_cast<const char*>(bytes);
+    while (size > 0) {
+        const ssize_t written = write(fileno(output), next, size);
+        if (written < 0 && errno == EINTR) {
+            continue;
+        }
+        if (written <= 0) {
+            return false;
+        }
+        next += written;
+        size -= static_cast<size_t>(written);
+    }
+    return true;
 }
 
 // Each pixel is converted once, then repeated across its square in the three planes.

@@ -15,8 +15,9 @@ class Y4mWriter {
 public:
     Y4mWriter(FILE* output, int width, int height, int scale, int framesPerSecond);
 
-    // Writes one whole frame (after the header, before the first), in one write, and flushes
-    // it. False when it could not be written whole: errno then tells why.
+    // Writes one whole frame (after the header, before the first) to the stream's descriptor,
+    // past anything buffered in `output`, whatever signals come meanwhile. False when it could
+    // not be written whole: errno then tells why.
     bool writeFrame(const CasioScreenPicture& picture);
 
     std::string header() const;
@@ -25,6 +26,7 @@ public:
 
 private:
     void draw(const CasioScreenPicture& picture);
+    bool writeAll(const void* bytes, size_t size);
 
     FILE* output;
     int width; // of the stream: the screen's, enlarged
