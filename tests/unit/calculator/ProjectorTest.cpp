@@ -1,10 +1,13 @@
 // The projector personality in process, on a clock the test moves: what goes out at each
-// frame time, faults included, and what it holds against a host.
+// frame time, faults included, what it holds against a host, and the options it takes.
 
 #include "Projector.h"
 #include "E2eSupport.h"
+#include "Options.h"
 
 #include <gtest/gtest.h>
+#include <iterator>
+#include <sstream>
 
 namespace {
 
@@ -13,10 +16,9 @@ using screenwire::Kind;
 
 class ProjectorTest : public ::testing::Test {
 protected:
-    void start(ProjectorPlan plan, size_t chunk = 0) {
+    void start(ProjectorPlan plan) {
         plan.framesPerSecond = 10;
-        projector =
-            std::make_unique<Projector>(plan, picture, chunk, report, [this] { return now; });
+        projector = std::make_unique<Projector>(plan, picture, 99, report, [this] { return now; });
         projector->deviceOpened();
     }
     // Everything the projector has ready now, then the clock moved on by a frame time.
@@ -69,7 +71,7 @@ TEST_F(ProjectorTest, SendsAFrameEachFrameTimeSpoiledAsPlannedAndTakesOnlyTheAns
         SCOPED_TRACE(name);
         ProjectorPlan plan;
         change(plan);
-        start(plan, 100);
+        start(plan);
         const int before = report.violations();
         for (size_t time = 0; time < frameTimes.size(); ++time) {
             EXPECT_EQ(frameTime(), frameTimes[time]) << "frame time " << time;
@@ -84,6 +86,25 @@ TEST_F(ProjectorTest, SendsAFrameEachFrameTimeSpoiledAsPlannedAndTakesOnlyTheAns
     }
     const std::string notes = readFile(directory / "report");
     EXPECT_TRUE(contains(notes, "sent 1 frames and 1 checks; the host answered 1 times")) << notes;
+}
+
+TEST(ProjectorOptionsTest, TakesThePlanAndRefusesWhatItCannotHonour) {
+    const char* const valid = "--picture a.png --projector TYPZ2:1RM2 --frame-rate 2.5 --frames 9 "
+                              "--check --stray 3 --cut 4:9 --damage 5 --unplug-after 6 --chunk 64";
+    for (const char* arguments :
+         {valid, "--projector TYP02", "--projector TYP01:1RC2", "--projector TYPZ1:1RC4",
+          "--projector TYPZ1 --frame-rate 0", "--projector TYPZ1 --damage 0",
+          "--projector TYPZ1 --cut 2:0", "--projector TYPZ1 --storage d", "--frames 3"}) {
+        std::istringstream words("VirtualCalculator " + std::string(arguments) + " -- prog");
+        std::vector<std::string> split{std::istream_iterator<std::string>(words), {}};
+        std::vector<char*> argv;
+        for (std::string& word : split) {
+            argv.push_back(word.data());
+        }
+        const ParsedOptions parsed = parseOptions(static_cast<int>(argv.size()), argv.data());
+        EXPECT_EQ(parsed.outcome, arguments == valid ? ParsedOptions::Run : ParsedOptions::Invalid)
+            << arguments;
+    }
 }
 
 } // namespace

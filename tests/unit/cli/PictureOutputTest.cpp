@@ -24,11 +24,6 @@ Pixels contents(FILE* file) {
     return bytes;
 }
 
-// Pixel (x, y) of a picture `width` pixels wide.
-Pixels pixelAt(const unsigned char* rgb, size_t width, size_t x, size_t y) {
-    return Pixels(rgb + (y * width + x) * 3, rgb + (y * width + x) * 3 + 3);
-}
-
 TEST(PngWriterTest, WritesEveryPixelAsASquareOfTheScale) {
     std::mt19937 generator(7);
     Pixels rgb(7 * 5 * 3);
@@ -45,12 +40,11 @@ TEST(PngWriterTest, WritesEveryPixelAsASquareOfTheScale) {
         image.format = PNG_FORMAT_RGB;
         Pixels read(PNG_IMAGE_SIZE(image));
         ASSERT_NE(png_image_finish_read(&image, nullptr, read.data(), 0, nullptr), 0);
-        ASSERT_EQ(std::vector<size_t>({image.width, image.height}),
-                  std::vector<size_t>({7 * scale, 5 * scale}));
+        ASSERT_TRUE(image.width == 7 * scale && image.height == 5 * scale) << image.width;
         for (size_t y = 0; y < image.height; ++y) {
             for (size_t x = 0; x < image.width; ++x) {
-                ASSERT_EQ(pixelAt(read.data(), image.width, x, y),
-                          pixelAt(rgb.data(), 7, x / scale, y / scale))
+                const size_t at = (y * image.width + x) * 3, from = (y / scale * 7 + x / scale) * 3;
+                ASSERT_EQ(Pixels(&read[at], &read[at + 3]), Pixels(&rgb[from], &rgb[from + 3]))
                     << x << "," << y << " at scale " << scale;
             }
         }
