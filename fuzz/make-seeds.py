@@ -157,6 +157,32 @@ def storage_seeds():
     }
 
 
+def screen_frame(kind, pixels, width=0, height=0, pixel_format=b""):
+    fields = b""
+    if kind != b"TYP01":
+        fields = hexdigits(len(pixels), 6 if kind == b"TYPZ1" else 8)
+        fields += hexdigits(height, 4) + hexdigits(width, 4) + pixel_format
+    body = kind + fields + pixels
+    return b"\x0b" + body + hexdigits(-sum(body) & 0xFF, 2)
+
+
+def screen_seeds():
+    def areas(frame_area, picture_pixels, read_size):
+        return u16(frame_area) + u16(picture_pixels) + bytes([read_size])
+
+    mono = screen_frame(b"TYP01", bytes(range(256)) * 4)
+    rc2 = screen_frame(b"TYPZ1", b"\xf8\x00\x07\xe0\x00\x1f\xff\xff", 2, 2, b"1RC2")
+    rc3 = screen_frame(b"TYPZ2", b"\x47\x10\x25\x60", 3, 2, b"1RC3")
+    rm2 = screen_frame(b"TYPZ2", b"\xa5\x80\x0f\x00\x3c\x80\xf0\x00", 9, 2, b"1RM2")
+    spoiled = b"\x0bTYP\x16CA" + rc2[:10] + b"\x00" + rc2[11:] + rc2[:20] + rc3 + b"\x0bTYPQ9"
+    return {
+        "typ01": areas(2048, 8192, 0) + mono,
+        "typz2-1rc3-1rm2": areas(64, 18, 5) + rc3 + rm2,
+        "check-then-frames": areas(256, 64, 3) + b"\x16CAL00D0" * 2 + rc2 + rc3,
+        "spoiled": areas(256, 64, 11) + spoiled + rm2,
+    }
+
+
 def main():
     targets = {
         "casio_packer_unpack_fuzzer": unpack_seeds(),
@@ -165,6 +191,7 @@ def main():
         "storage_commands_fuzzer": storage_seeds(),
         "arg_reader_fuzzer": arg_seeds(),
         "file_protocol_packets_fuzzer": file_protocol_seeds(),
+        "screen_reader_fuzzer": screen_seeds(),
     }
     for target, seeds in targets.items():
         directory = CORPUS / target

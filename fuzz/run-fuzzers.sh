@@ -21,7 +21,8 @@ esac
 JOBS=${JOBS:-2}
 
 ALL_TARGETS=(casio_packer_unpack_fuzzer codec_primitives_fuzzer protocol_exchange_fuzzer
-             storage_commands_fuzzer arg_reader_fuzzer file_protocol_packets_fuzzer)
+             storage_commands_fuzzer arg_reader_fuzzer file_protocol_packets_fuzzer
+             screen_reader_fuzzer)
 if [ $# -gt 0 ]; then
     TARGETS=("$@")
 else
@@ -36,6 +37,7 @@ declare -A MAX_LEN=(
     [storage_commands_fuzzer]=8192        # a calculator's turn of many packets
     [arg_reader_fuzzer]=1024              # a command line
     [file_protocol_packets_fuzzer]=4096   # three names of up to 600 bytes, or an image
+    [screen_reader_fuzzer]=8192           # a few frames, TYP01 ones of 1032 bytes among them
 )
 declare -A DICTIONARY=(
     [casio_packer_unpack_fuzzer]=packet.dict
@@ -44,6 +46,7 @@ declare -A DICTIONARY=(
     [storage_commands_fuzzer]=packet.dict
     [arg_reader_fuzzer]=arg_reader.dict
     [file_protocol_packets_fuzzer]=packet.dict
+    [screen_reader_fuzzer]=screen.dict
 )
 
 echo "== Configuring and building the fuzz targets in $BUILD_DIR"

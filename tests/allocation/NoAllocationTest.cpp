@@ -3,6 +3,9 @@
 #include "AsciiConverter.h"
 #include "Buffer.h"
 #include "CasioPacker.h"
+#include "CasioScreenReader.h"
+#include "ScreenWire.h"
+#include "Y4mWriter.h"
 
 #include <gtest/gtest.h>
 
@@ -211,6 +214,50 @@ TEST(CodecAllocation, PacksAndUnpacksThousandsOfPartsWithoutTheHeap) {
     }
     EXPECT_EQ(failedParts, 0);
     EXPECT_EQ(counted, 0);
+}
+
+// Each picture read goes out as a frame of video, as a live stream of the screen does.
+struct VideoOfTheScreen : CasioScreenListener {
+    explicit VideoOfTheScreen(FILE* output) : video(output, 384, 216, 2, 30) {}
+    void pictureReceived(const CasioScreenPicture& picture) override {
+        written += video.writeFrame(picture) ? 1 : 0;
+    }
+    Y4mWriter video;
+    int written = 0;
+};
+
+// The reader keeps the frame under way and the picture in the areas it is lent, the video
+// writer its one frame: after the first, hundreds of frames of every kind, with stray bytes and
+// a damaged frame among them, cost the heap nothing.
+TEST(ScreenAllocation, ReadsAndWritesHundredsOfFramesWithoutTheHeap) {
+    using namespace screenwire;
+    const Picture colour = testPattern(Kind::Typz1);
+    std::vector<uint8_t> damaged = frame(Kind::Typz2, Format::Rc2, colour);
+    damaged[100] ^= 0xFF;
+    std::vector<uint8_t> round = {0x0B, 'T', 'Y', 'P', 0x16, 'C'};
+    for (const std::vector<uint8_t>& part :
+         {frame(Kind::Typ01, Format::Monochrome, testPattern(Kind::Typ01)), damaged,
+          frame(Kind::Typz1, Format::Rc2, colour), frame(Kind::Typz2, Format::Rc3, colour),
+          frame(Kind::Typz2, Format::Rm2, colour)}) {
+        round.insert(round.end(), part.begin(), part.end());
+    }
+    std::vector<unsigned char> frameArea(CasioScreenReader::screenFrameArea);
+    std::vector<unsigned char> pictureArea(CasioScreenReader::screenPictureArea);
+    FILE* nowhere = fopen("/dev/null", "w");
+    VideoOfTheScreen video(nowhere);
+    CasioScreenReader reader(Buffer(frameArea.data(), CasioScreenReader::screenFrameArea),
+                             Buffer(pictureArea.data(), CasioScreenReader::screenPictureArea),
+                             &video, nullptr);
+    const Buffer bytes(round.data(), static_cast<int>(round.size()));
+    reader.feed(bytes);
+    AllocationCount count;
+    for (int again = 0; again < 100; ++again) {
+        reader.feed(bytes);
+    }
+    EXPECT_EQ(count.stop(), 0);
+    fclose(nowhere);
+    EXPECT_EQ(video.written, 4 * 101);
+    EXPECT_EQ(reader.counts().damaged, 101u);
 }
 
 } // namespace

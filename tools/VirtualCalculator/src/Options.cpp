@@ -68,6 +68,11 @@ bool applyValue(Options& options, const std::string& option, const std::string& 
         options.chunk = chunk ? static_cast<size_t>(*chunk) : 0;
         return chunk && *chunk >= 1 && *chunk <= largestChunk;
     }
+    if (isProjectorOption(option)) {
+        options.projector = options.projector || option == "--projector";
+        options.projectorOptionsGiven = true;
+        return applyProjectorOption(options.projectorPlan, option, value);
+    }
     std::optional<Fault> fault = parseFault(option, value);
     if (fault) {
         options.faults.push_back(std::move(*fault));
@@ -109,11 +114,16 @@ bool takesValue(const std::string& option) {
            option == "--stream" || option == "--chunk" || option == "--optimize-delay" ||
            option == "--announce-size" || option == "--stream-plan" || option == "--plug-after" ||
            option == "--idle-turnaround" || option == "--busy-turnaround" || option == "--serial" ||
-           isFaultOption(option);
+           isFaultOption(option) || isProjectorOption(option);
 }
 
 // Options without a value; false for any other.
 bool applyFlag(Options& options, const std::string& option) {
+    if (option == "--check") {
+        options.projectorPlan.check = true;
+        options.projectorOptionsGiven = true;
+        return true;
+    }
     bool Options::*const flag = option == "--count-transfers"   ? &Options::countTransfers
                                 : option == "--no-device"       ? &Options::noDevice
                                 : option == "--long-info"       ? &Options::longInfo
@@ -131,7 +141,7 @@ bool applyFlag(Options& options, const std::string& option) {
     return flag != nullptr;
 }
 
-// The talking calculator only talks: it has no storage to fill and no packets to spoil.
+// The talking calculators only talk: they have no storage to fill and no packets to spoil.
 std::string conflicts(const Options& options) {
     const bool storageCalculator =
         !options.storage.empty() || options.capacity || !options.faults.empty() ||
@@ -140,6 +150,14 @@ std::string conflicts(const Options& options) {
         options.busyTurnaroundMs > 0 || options.cannotPipeline || options.keepPartial;
     if (!options.stream.empty() && storageCalculator) {
         return "--stream goes with none of the storage calculator's options or faults";
+    }
+    if (options.projector && (storageCalculator || !options.stream.empty())) {
+        return "--projector goes with none of the storage calculator's options or faults, "
+               "nor with --stream";
+    }
+    if (!options.projector && options.projectorOptionsGiven) {
+        return "--picture, --frame-rate, --frames, --check, --stray, --damage, --cut and "
+               "--unplug-after need --projector";
     }
     if (options.stream.empty() && !options.streamPlan.empty()) {
         return "--stream-plan needs --stream";
@@ -289,7 +307,8 @@ void printUsage() {
           "calculator keeps its storage in a directory on the PC, plays the storage commands\n"
           "(device information, upload, download, listing, free space, delete, optimize) and\n"
           "checks every byte the host sends. COMMAND keeps its own standard output and error;\n"
-          "VirtualCalculator writes only to standard error (or to the report file).\n"
+          "VirtualCalculator writes only to standard error (or to the report file). With\n"
+          "--projector it plays a calculator in its projector mode instead.\n"
           "\n"
           "Calculator:\n"
           "  --storage DIR        the calculator's storage: DIR/fls0 (flash, created if\n"
@@ -320,7 +339,8 @@ void printUsage() {
           "  --report FILE        write notes and violations there instead of standard error\n"
           "  --stream FILE        a calculator that only talks: once opened, it sends FILE's\n"
           "                       bytes on the IN endpoint, then falls silent\n"
-          "  --chunk N            at most N bytes per IN transfer with --stream (default 64)\n"
+          "  --chunk N            at most N bytes per IN transfer (with --stream: default 64;\n"
+          "                       with --projector: as many as the host's buffer takes)\n"
           "  --stream-plan STEPS  with --stream, a script of comma-separated steps: N (send the\n"
           "                       next N bytes), pause:S (silent S seconds), unplug:S (leave\n"
           "                       the bus, come back after S seconds as a freshly plugged\n"
@@ -328,6 +348,21 @@ void printUsage() {
           "  --plug-after S       an empty bus for the first S seconds, then the calculator\n"
           "                       is plugged in\n"
           "  --no-device          attach no calculator at all\n"
+          "\n"
+          "A calculator in its projector mode, which sends pictures of its screen unasked:\n"
+          "  --projector KIND[:FORMAT]\n"
+          "                       frames of kind TYP01 (monochrome, 128 x 64), TYPZ1 or TYPZ2\n"
+          "                       (colour) in pixel format 1RC2 (default), 1RC3 or 1RM2\n"
+          "  --picture FILE       the picture shown, a PNG file (TYP01: 128 x 64; colour: any\n"
+          "                       size); default: a test pattern of the screen's size\n"
+          "  --frame-rate FPS     frames a second (default 10; fractions allowed)\n"
+          "  --frames N           fall silent after N frames (0: send no picture at all)\n"
+          "  --check              first repeat the check (16 CAL00D0) at the frame rate\n"
+          "                       until the host answers it (06 0200100D)\n"
+          "  --stray K[:N]        N stray bytes (default 16) before frame K (from 1)\n"
+          "  --damage K           frame K with a wrong checksum\n"
+          "  --cut K[:N]          only the first N bytes of frame K (default: half of it)\n"
+          "  --unplug-after K     leave the bus for good once K frames are out\n"
           "  --count-transfers    note at the end how many bulk transfers the host made, and\n"
           "                       how often it claimed and released the interface\n"
           "  -h, --help           show this text\n"

@@ -2,6 +2,7 @@
 
 #include "BusLayout.h"
 #include "Faults.h"
+#include "ProjectorPlan.h"
 #include "StreamingCalculator.h"
 
 #include <optional>
@@ -13,7 +14,7 @@ struct Options {
     std::optional<long long> capacity; // bytes per storage device; none: unlimited
     std::string report;                // empty: standard error
     std::string stream;                // non-empty: play a talking calculator
-    size_t chunk = 64;
+    std::optional<size_t> chunk;       // bytes per IN transfer at most; none: the default
     std::vector<StreamStep> streamPlan;
     long long plugAfterMs = 0;
     bool noDevice = false;
@@ -28,6 +29,9 @@ struct Options {
     bool extraPart = false;
     std::optional<long long> announcedSize;
     std::vector<Fault> faults;
+    bool projector = false; // play a calculator in its projector mode
+    ProjectorPlan projectorPlan;
+    bool projectorOptionsGiven = false;
     std::vector<std::string> command;
     std::optional<int> calculators;    // link calculators behind hubs; none: the lone one of old
     int drives = 0;                    // drive calculators behind the same hubs

@@ -1,6 +1,8 @@
 #include "Calculator.h"
 #include "ChildProcess.h"
 #include "Options.h"
+#include "PngPicture.h"
+#include "Projector.h"
 #include "Report.h"
 #include "Storage.h"
 #include "StreamingCalculator.h"
@@ -53,6 +55,29 @@ std::string temporaryStorage() {
     const std::string path = directory != nullptr ? directory : "";
     g_free(directory);
     return path;
+}
+
+// The picture a projector shows: the PNG file given, or the test pattern. Nothing, after
+// telling `report`, when the file cannot be read or does not fit the frames.
+std::optional<screenwire::Picture> projectorPicture(const ProjectorPlan& plan, Report& report) {
+    if (plan.picture.empty()) {
+        return screenwire::testPattern(plan.kind);
+    }
+    std::string error;
+    std::optional<screenwire::Picture> picture = readPngPicture(plan.picture, 4096, error);
+    const bool monochrome = plan.kind == screenwire::Kind::Typ01;
+    if (picture && monochrome &&
+        (picture->width != screenwire::monochromeWidth ||
+         picture->height != screenwire::monochromeHeight)) {
+        error = "a TYP01 picture must be 128 x 64";
+    } else if (picture && plan.kind == screenwire::Kind::Typz1 &&
+               screenwire::pixelBytes(plan.format, *picture).size() > 0xFFFFFF) {
+        error = "too many bytes for a TYPZ1 frame";
+    } else if (picture) {
+        return picture;
+    }
+    report.failure("can't show the picture " + plan.picture + ": " + error);
+    return std::nullopt;
 }
 
 Calculator::Settings settingsOf(const Options& options) {
@@ -137,8 +162,17 @@ std::unique_ptr<UsbPeer> makeStreamer(const Options& own, Report& report) {
         report.failure("can't read the stream " + own.stream);
         return nullptr;
     }
-    return std::make_unique<StreamingCalculator>(std::move(stream), own.chunk, report,
-                                                 own.streamPlan);
+    return std::make_unique<StreamingCalculator>(std::move(stream), own.chunk.value_or(64),
+                                                 report, own.streamPlan);
+}
+
+// A calculator in its projector mode, sending pictures of its screen.
+std::unique_ptr<UsbPeer> makeProjector(const Options& own, Report& report) {
+    const std::optional<screenwire::Picture> picture = projectorPicture(own.projectorPlan, report);
+    if (!picture) {
+        return nullptr;
+    }
+    return std::make_unique<Projector>(own.projectorPlan, *picture, own.chunk.value_or(0), report);
 }
 
 // One calculator per seat, each with its own options, and its own storage below the base,
@@ -152,6 +186,10 @@ void seatCalculators(const Options& options, Report& report, Bench& bench) {
         bench.reports.push_back(several ? std::make_unique<Report>(report, seat.address) : nullptr);
         Report& its = several ? *bench.reports.back() : report;
         bench.plugDelays.push_back(std::chrono::milliseconds(own.plugAfterMs));
+        if (own.projector) {
+            bench.peers.push_back(makeProjector(own, its));
+            continue;
+        }
         if (!own.stream.empty()) {
             bench.peers.push_back(makeStreamer(own, its));
             continue;
