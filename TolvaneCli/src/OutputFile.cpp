@@ -26,12 +26,19 @@ mode_t usualMode() {
     return 0666 & ~mask;
 }
 
-// Renames without replacing; where the file system cannot promise that, looks first.
+// Renames without replacing. Where the file system cannot promise that, a second link (which
+// an existing name refuses) does as well; only without links does it look first.
 int renameWithoutReplacing(const char* from, const char* to) {
     if (renameat2(AT_FDCWD, from, AT_FDCWD, to, RENAME_NOREPLACE) == 0) {
         return 0;
     }
     if (errno != EINVAL && errno != ENOSYS) {
+        return -1;
+    }
+    if (link(from, to) == 0) {
+        return unlink(from);
+    }
+    if (errno == EEXIST) {
         return -1;
     }
     if (access(to, F_OK) == 0) {
@@ -94,16 +101,20 @@ bool OutputFile::keepAttributes(int descriptor) {
     return fchmod(descriptor, target.mode) != 0;
 }
 
-bool OutputFile::commit() {
+// On disk before it takes the target's name: a crash leaves the old file or the new one.
+bool OutputFile::finishWriting() {
     const bool direct = target.way == LocalTarget::Way::Direct;
-    // On disk before it takes the target's name: a crash leaves the old file or the new one.
     const bool written = fflush(file) == 0 && (direct || fsync(fileno(file)) == 0);
     const bool closed = fclose(file) == 0;
     file = nullptr;
-    if (!written || !closed) {
-        return fail("can't write it");
+    return (written && closed) || fail("can't write it");
+}
+
+bool OutputFile::commit() {
+    if (!finishWriting()) {
+        return false;
     }
-    if (direct) {
+    if (target.way == LocalTarget::Way::Direct) {
         return true;
     }
     const int renamed = target.replaces
@@ -114,6 +125,24 @@ bool OutputFile::commit() {
     }
     temporary.clear();
     return true;
+}
+
+bool OutputFile::commitFresh(const std::string& stem, const std::string& extension,
+                             std::string* placed) {
+    if (!finishWriting()) {
+        return false;
+    }
+    for (int number = 1;; ++number) {
+        *placed = stem + (number > 1 ? "-" + std::to_string(number) : "") + extension;
+        if (renameWithoutReplacing(temporary.c_str(), placed->c_str()) == 0) {
+            temporary.clear();
+            return true;
+        }
+        if (errno != EEXIST) {
+            target.shown = *placed;
+            return fail("can't put it in place");
+        }
+    }
 }
 
 void OutputFile::discard() {

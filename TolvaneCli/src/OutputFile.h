@@ -24,9 +24,14 @@ public:
     // target replaces one). False after reporting why not; the temporary file is gone either
     // way.
     bool commit();
+    // Puts the complete staged file in place under a name nothing has: `stem` + `extension`
+    // or, when that is taken, `stem` + "-2" + `extension`, "-3", ..., never replacing a file,
+    // even one that appears meanwhile. False after reporting why not; `placed` is the name.
+    bool commitFresh(const std::string& stem, const std::string& extension, std::string* placed);
     void discard();
 
 private:
+    bool finishWriting();
     bool createStaged();
     bool createDirect();
     bool keepAttributes(int descriptor);
