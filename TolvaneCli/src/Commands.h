@@ -25,6 +25,7 @@ enum class Needs {
 enum class OnSignal {
     Interrupt, // the work was cut short: exit 128 + the signal's number
     Finish,    // the normal way to stop it
+    TaskSays,  // one or the other by the command line: CommandTask::signalFinishes tells
 };
 
 // What the help says of a command, and the options it takes. Each command's lives beside
@@ -71,6 +72,8 @@ public:
     // to go on. The count of operands and the storage device have been checked already.
     virtual std::optional<int> check(const CommandLine& /*line*/) { return std::nullopt; }
     virtual int run(CommandContext& context) const = 0;
+    // For OnSignal::TaskSays, once checked: whether a signal is the normal way to stop this run.
+    virtual bool signalFinishes() const { return false; }
 };
 
 using TaskMaker = std::unique_ptr<CommandTask> (*)();

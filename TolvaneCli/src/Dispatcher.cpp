@@ -15,11 +15,12 @@
 namespace {
 
 // The exit status of a command that a signal ended, or of one that ended on its own.
-int endedBy(const Command& command, int status) {
+int endedBy(const Command& command, const CommandTask& task, int status) {
     if (!Interruption::happened()) {
         return status;
     }
-    if (command.onSignal == OnSignal::Finish) {
+    if (command.onSignal == OnSignal::Finish ||
+        (command.onSignal == OnSignal::TaskSays && task.signalFinishes())) {
         return exitDone;
     }
     Log::error("Interrupted");
@@ -112,5 +113,5 @@ int Dispatcher::run(const Command& command, const CommandLine& line, const CalcT
     }
     const int status = target.all ? runOnAll(command, line, *task)
                                   : runOn(command, line, *task, target.chosen, "");
-    return endedBy(command, status);
+    return endedBy(command, *task, status);
 }
