@@ -8,6 +8,7 @@
 #include "ListCommand.h"
 #include "LogCommand.h"
 #include "OptimizeCommand.h"
+#include "ScreenCommand.h"
 #include "SendCommand.h"
 
 namespace {
@@ -25,6 +26,7 @@ const std::vector<Command> table = {
     {"delete",   makeTask<DeleteCommand>,   Needs::Session,  OnSignal::Interrupt, "NAME...", 1,   any, deleteHelp},
     {"optimize", makeTask<OptimizeCommand>, Needs::Session,  OnSignal::Interrupt, "",        0,   0,   optimizeHelp},
     {"log",      makeTask<LogCommand>,      Needs::Device,   OnSignal::Finish,    "",        0,   0,   logHelp},
+    {"screen",   makeTask<ScreenCommand>,   Needs::Device,   OnSignal::TaskSays,  "",        0,   0,   screenHelp},
     {"devices",  makeTask<DevicesCommand>,  Needs::Nothing,  OnSignal::Interrupt, "",        0,   0,   devicesHelp},
 };
 // clang-format on
@@ -54,7 +56,8 @@ const std::vector<OptionSpec>& commonOptions() {
          "the calculator to use, by its address (see\ntolvane devices) or serial; the default\n"
          "is $TOLVANE_CALCULATOR, or the only one"},
         {'\0', "all", nullptr,
-         "every attached calculator at once, each in\nits own session (not for log, devices)"},
+         "every attached calculator at once, each in\nits own session (not for log, "
+         "screen,\ndevices)"},
         {'q', "quiet", nullptr, "print errors only"},
         {'v', "verbose", nullptr, "print the protocol's detail too"},
         {'h', "help", nullptr, "show this help"},

@@ -26,6 +26,7 @@ const std::map<std::string, Words> valuesOfKind = {
     {"FILE", localFiles},
     {"FOLDER", {}},
     {"NAME", {}},
+    {"N", {}},
 };
 
 std::string shellWord(const std::string& word) {

@@ -1,0 +1,68 @@
+#include "ScreenFeed.h"
+
+#include <cstring>
+
+namespace {
+
+// As much as a transfer may bring: a colour frame comes in three receives.
+constexpr size_t receiveArea = 65536;
+
+} // namespace
+
+ScreenFeed::ScreenFeed(Socket* socket)
+    : socket(socket), received(receiveArea), frameArea(CasioScreenReader::screenFrameArea),
+      pictureArea(CasioScreenReader::screenPictureArea),
+      reader(Buffer(frameArea.data(), static_cast<int>(frameArea.size())),
+             Buffer(pictureArea.data(), static_cast<int>(pictureArea.size())), this, socket) {}
+
+bool ScreenFeed::readOnce() {
+    Buffer bytes(received.data(), static_cast<int>(received.size()));
+    // Silence for a whole transfer is no error: a still screen may send nothing.
+    const bool failed = socket->listen(&bytes) != SOCKET_OK || reader.feed(bytes);
+    if (failed) {
+        const std::lock_guard<std::mutex> lock(mutex);
+        unreadable = true;
+    }
+    return !failed;
+}
+
+bool ScreenFeed::ended() const {
+    const std::lock_guard<std::mutex> lock(mutex);
+    return unreadable;
+}
+
+void ScreenFeed::pictureReceived(const CasioScreenPicture& picture) {
+    const size_t size = static_cast<size_t>(picture.width) * picture.height * 3;
+    const std::lock_guard<std::mutex> lock(mutex);
+    newest.width = picture.width;
+    newest.height = picture.height;
+    newest.rgb.assign(picture.rgb, picture.rgb + size);
+    any = true;
+}
+
+bool ScreenFeed::latest(Picture* copy) const {
+    const std::lock_guard<std::mutex> lock(mutex);
+    if (any) {
+        *copy = newest;
+    }
+    return any;
+}
+
+std::string ScreenFeed::whyNoPicture(int seconds) const {
+    const CasioScreenCounts& seen = reader.counts();
+    const std::string during = " in " + std::to_string(seconds) + " seconds";
+    if (seen.otherKinds > 0 || seen.otherFormats > 0) {
+        const std::string way = seen.otherFormats > 0
+                                    ? std::string("pixel format ") + seen.otherFormat
+                                    : std::string("frames of kind ") + seen.otherKind;
+        return "The calculator sends its screen as " + way +
+               ", which tolvane does not read: no picture came" + during;
+    }
+    if (seen.damaged > 0 || seen.impossible > 0) {
+        return "Only damaged or unreadable pictures came" + during +
+               ": check the cable (or try another USB port)";
+    }
+    return "No picture came" + during +
+           ": put the calculator in its projector mode (Projector, ScreenRecv or "
+           "ScreenR(XP) in its menu)";
+}
