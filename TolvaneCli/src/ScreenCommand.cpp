@@ -66,8 +66,9 @@ bool usage(const char* problem) {
     return false;
 }
 
-// Nothing but the bytes it was meant for would make sense of a picture or a video.
-bool refuseTerminal(bool streaming) {
+// A picture or a video on a terminal is only noise: false, after saying what to do instead,
+// when standard output is one.
+bool notATerminal(bool streaming) {
     if (isatty(STDOUT_FILENO) != 1) {
         return true;
     }
@@ -120,7 +121,7 @@ bool ScreenCommand::plan(const CommandLine& line) {
     }
     if (streaming || output == standardOutputName) {
         destination = Destination::StandardOutput;
-        return refuseTerminal(streaming);
+        return notATerminal(streaming);
     }
     if (line.has("output") && !isFolder(output)) {
         destination = Destination::File;
