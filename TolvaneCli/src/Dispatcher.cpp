@@ -51,10 +51,11 @@ void summarize(const std::vector<CalcDescription>& calcs, const std::vector<int>
         }
     }
     const std::string count = std::to_string(calcs.size());
-    if (failed.empty()) {
-        Log::warning(("Done on all " + count + " calculators").c_str());
-    } else {
+    if (!failed.empty()) {
         Log::error(("Done on " + count + " calculators; failed on " + failed).c_str());
+    } else if (Log::getLoglevel() >= LOGLEVEL_WARNING) {
+        // Not a warning, but shown like one: the outcome of a run on a whole class set.
+        fprintf(stderr, "[INFO]: Done on all %s calculators\n", count.c_str());
     }
 }
 
