@@ -152,13 +152,14 @@ bool DriveFiles::list(std::vector<DriveFile>* files) const {
     return true;
 }
 
-bool DriveFiles::freeBytes(uint64_t* bytes) const {
+bool DriveFiles::space(DriveSpace* space) const {
     struct statvfs status;
     if (statvfs(root.c_str(), &status) != 0) {
         error("Can't tell the free space of the calculator's drive (" + reason() + ")");
         return false;
     }
-    *bytes = static_cast<uint64_t>(status.f_bavail) * status.f_frsize;
+    space->total = static_cast<uint64_t>(status.f_blocks) * status.f_frsize;
+    space->free = static_cast<uint64_t>(status.f_bavail) * status.f_frsize;
     return true;
 }
 

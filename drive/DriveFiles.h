@@ -11,6 +11,12 @@ struct DriveFile {
     uint64_t size = 0;
 };
 
+// The size of a drive calculator's file system and the bytes still free on it.
+struct DriveSpace {
+    uint64_t total = 0;
+    uint64_t free = 0;
+};
+
 // A file to put on a drive calculator.
 struct DriveUpload {
     std::string localPath;
@@ -37,8 +43,8 @@ public:
     // The root's files by name, then each folder's by folder and name. False, after saying
     // why, when the tree cannot be read.
     bool list(std::vector<DriveFile>* files) const;
-    // The bytes still free on the drive. False, after saying why, when it cannot tell.
-    bool freeBytes(uint64_t* bytes) const;
+    // False, after saying why, when it cannot tell.
+    bool space(DriveSpace* space) const;
     // Where the file NAME ("FILE" or "FOLDER/FILE") is in the tree, and its size. False when
     // there is no such file (nothing is said).
     bool find(const std::string& name, std::string* path, uint64_t* size) const;

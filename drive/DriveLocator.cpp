@@ -104,26 +104,30 @@ void describe(udev_device* found, DriveDevice* device) {
 
 } // namespace
 
-bool DriveLocator::locate(const std::string& address, DriveDevice* device) {
+bool DriveLocator::locate(const std::string& address, DriveDevice* device, bool quiet) {
+    const auto say = [quiet](const std::string& text) {
+        if (!quiet) {
+            Log::error(text.c_str());
+        }
+    };
     Udev context(udev_new(), udev_unref);
     if (!context) {
-        Log::error("Can't read the system's devices (udev)");
+        say("Can't read the system's devices (udev)");
         return false;
     }
     const Device usbDevice = usbDeviceAt(context.get(), address);
     if (!usbDevice) {
-        Log::error(("No calculator is attached at " + address).c_str());
+        say("No calculator is attached at " + address);
         return false;
     }
     const std::vector<Device> devices = blockDevicesBelow(context.get(), usbDevice.get());
     udev_device* found = fileSystemAmong(devices);
     if (found == nullptr) {
-        Log::error(("The drive calculator at " + address +
-                    (devices.empty() ? " shows no disk yet: is it in its USB mode? Try again "
-                                       "in a few seconds"
-                                     : " shows no file system on its disk " +
-                                           textOf(udev_device_get_devnode(devices[0].get()))))
-                       .c_str());
+        say(("The drive calculator at " + address +
+             (devices.empty() ? " shows no disk yet: is it in its USB mode? Try again "
+                                "in a few seconds"
+                              : " shows no file system on its disk " +
+                                    textOf(udev_device_get_devnode(devices[0].get())))));
         return false;
     }
     describe(found, device);

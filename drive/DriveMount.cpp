@@ -26,6 +26,17 @@ DriveMount::~DriveMount() {
     }
 }
 
+bool DriveMount::mountPointOf(const std::string& address, std::string* point) {
+    DriveDevice found;
+    MountTable::Mount mount;
+    if (!DriveLocator::locate(address, &found, true) ||
+        !MountTable::find(found.number, "", &mount)) {
+        return false;
+    }
+    *point = mount.point;
+    return true;
+}
+
 bool DriveMount::open(const std::string& address) {
     if (!DriveLocator::locate(address, &drive)) {
         return false;

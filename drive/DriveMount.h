@@ -23,6 +23,11 @@ public:
     DriveMount(const DriveMount&) = delete;
     DriveMount& operator=(const DriveMount&) = delete;
 
+    // Where the drive calculator at `address` is mounted, as the mount table shows it, without
+    // mounting anything or saying anything: for a listing of the calculators. False when it is
+    // not mounted, or its file system cannot be found.
+    static bool mountPointOf(const std::string& address, std::string* point);
+
     // Finds the drive calculator at `address` (as the calculators are listed) and a folder
     // where its file system is mounted. False, after saying why and what to do, when there is
     // none.

@@ -66,6 +66,12 @@ const std::string listing = "6\tADDIN.g3a\n4\t@MainMem/MEMO.g3m\n4\tNOTES/TODO.T
 TEST_F(DriveE2eTest, AnUnmountedDriveIsMountedForTheWorkAndEjectedAfterAChange) {
     const std::vector<Case> cases = {
         {{}, "$T list 1-4.1", 0, listing, {counts(1, 1, 0), "/dev/sdb1 at "}, asFound},
+        {{},
+         "$T state 1-4.1; $T --no-eject list 1-4.1 >/dev/null; $T state 1-4.1 | sed s,/.*/,,",
+         0,
+         "not mounted\nmounted at 1-4.1\n",
+         {counts(1, 0, 0)},
+         asFound},
         {{"--whole-disk"},
          "$T send 1-4.1 HELLO.TXT 5 && test ! -e /dev/sdb",
          0,
@@ -74,7 +80,7 @@ TEST_F(DriveE2eTest, AnUnmountedDriveIsMountedForTheWorkAndEjectedAfterAChange) 
          withHello},
         {{}, "$T get 1-4.1 notes/todo.txt", 0, "todo", {counts(1, 1, 0)}, asFound},
         {{}, "$T delete 1-4.1 ADDIN.G3A", 0, "", {counts(1, 1, 1)}, {asFound[0], asFound[2]}},
-        {{"--capacity", "1000"}, "$T free 1-4.1", 0, "980\n", {counts(1, 1, 0)}, asFound},
+        {{"--capacity", "1000"}, "$T free 1-4.1", 0, "980 of 1000\n", {counts(1, 1, 0)}, asFound},
         {{},
          "$T --no-eject send 1-4.1 HELLO.TXT 5 GAMES && $T send 1-4.1 HELLO.TXT 5 GAMES",
          1,

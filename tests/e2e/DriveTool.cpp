@@ -1,7 +1,8 @@
 // A drive calculator's files through tolvane_drive, as the commands reach them, for the
 // end-to-end tests: each run mounts the drive, does one thing and finishes with it.
+//   DriveTool state ADDRESS                         where it is mounted, without mounting it
 //   DriveTool [--no-eject] list ADDRESS             SIZE<TAB>NAME per file, and the mount's mode
-//   DriveTool [--no-eject] free ADDRESS             the free bytes
+//   DriveTool [--no-eject] free ADDRESS             FREE of TOTAL bytes
 //   DriveTool [--no-eject] get ADDRESS NAME         the file's bytes
 //   DriveTool [--no-eject] [-w] send ADDRESS LOCAL SIZE [FOLDER]
 //   DriveTool [--no-eject] delete ADDRESS NAME
@@ -27,6 +28,7 @@ void onInterrupt(int /*signal*/) {
 bool run(const std::string& verb, const std::vector<std::string>& operands, DriveFiles& files,
          bool replace) {
     std::vector<DriveFile> listed;
+    DriveSpace space;
     uint64_t size = 0;
     std::string path;
     if (verb == "list" && files.list(&listed)) {
@@ -35,8 +37,9 @@ bool run(const std::string& verb, const std::vector<std::string>& operands, Driv
         }
         return true;
     }
-    if (verb == "free" && files.freeBytes(&size)) {
-        printf("%llu\n", static_cast<unsigned long long>(size));
+    if (verb == "free" && files.space(&space)) {
+        printf("%llu of %llu\n", static_cast<unsigned long long>(space.free),
+               static_cast<unsigned long long>(space.total));
         return true;
     }
     if (verb == "get" && files.find(operands.at(0), &path, &size)) {
@@ -72,6 +75,12 @@ int main(int argc, char** argv) {
     words.erase(words.begin(), words.begin() + (replace ? 1 : 0));
     if (words.size() < 2) {
         return 2;
+    }
+    std::string point;
+    if (words[0] == "state") {
+        const bool mounted = DriveMount::mountPointOf(words[1], &point);
+        printf("%s\n", mounted ? ("mounted at " + point).c_str() : "not mounted");
+        return 0;
     }
     DriveMount drive;
     if (!drive.open(words[1])) {
