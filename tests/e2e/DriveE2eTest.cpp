@@ -18,7 +18,8 @@ std::string counts(int mounts, int unmounts, int powerOffs) {
 
 struct Case {
     std::vector<std::string> options; // for the virtual calculator, after --drive
-    std::string script;               // $T is the tool, the drive is at 1-4.1
+    // $T is the tool, the drive is at 1-4.1; its folder has a space, which mountinfo escapes.
+    std::string script;
     int status;
     std::string out;
     std::vector<std::string> errParts; // each in the standard error, in any order
@@ -29,17 +30,18 @@ class DriveE2eTest : public ::testing::Test {
 protected:
     // A drive as each case finds it.
     void prepare() {
-        std::filesystem::remove_all(directory / "storage");
-        writeFile(directory / "storage/1-4.1/ADDIN.g3a", "add-in");
-        writeFile(directory / "storage/1-4.1/NOTES/TODO.TXT", "todo");
-        writeFile(directory / "storage/1-4.1/@MainMem/MEMO.g3m", "memo");
-        writeFile(directory / "storage/1-4.1/.Trash-1000/info", "litter");
+        std::filesystem::remove_all(directory / "the storage");
+        writeFile(directory / "the storage/1-4.1/ADDIN.g3a", "add-in");
+        writeFile(directory / "the storage/1-4.1/NOTES/TODO.TXT", "todo");
+        writeFile(directory / "the storage/1-4.1/@MainMem/MEMO.g3m", "memo");
+        writeFile(directory / "the storage/1-4.1/.Trash-1000/info", "litter");
         writeFile(directory / "HELLO.TXT", "hello");
+        writeFile(directory / "addin.G3A", "new add-in");
     }
 
     void check(const Case& test) {
         prepare();
-        std::vector<std::string> options = {"--drive", "--storage", "storage"};
+        std::vector<std::string> options = {"--drive", "--storage", "the storage"};
         options.insert(options.end(), test.options.begin(), test.options.end());
         const std::string script = "T=" + tool + "; " + test.script;
         const RunResult run = runOnCalculator(options, {"/bin/sh", "-c", script}, directory.path());
@@ -48,7 +50,7 @@ protected:
         for (const std::string& part : test.errParts) {
             EXPECT_TRUE(contains(run.err, part)) << test.script << ": " << part << "\n" << run.err;
         }
-        std::vector<std::string> files = filesBelow(directory / "storage/1-4.1");
+        std::vector<std::string> files = filesBelow(directory / "the storage/1-4.1");
         files.erase(files.begin()); // .Trash-1000/info
         EXPECT_EQ(files, test.filesAfter) << test.script;
     }
@@ -104,6 +106,13 @@ TEST_F(DriveE2eTest, ADriveAlreadyMountedIsUsedWhereItIsWithOrWithoutTheDiskServ
          {counts(0, 0, 0)},
          asFound},
         {{"--mounted"}, "$T -w send 1-4.1 HELLO.TXT 5", 0, "", {counts(0, 1, 1)}, withHello},
+        // A file replaced keeps its name, whatever the case of the new one.
+        {{"--mounted", "--no-system-bus"},
+         "$T -w send 1-4.1 addin.G3A 10 && $T get 1-4.1 ADDIN.g3a",
+         0,
+         "new add-in",
+         {counts(0, 0, 0), "there is no disk service to do it: unmount "},
+         asFound},
         {{"--mounted", "--no-disk-service"},
          "$T send 1-4.1 HELLO.TXT 5",
          0,
@@ -156,6 +165,12 @@ TEST_F(DriveE2eTest, RefusalsLeaveTheDriveAsItWas) {
           counts(1, 1, 0)},
          asFound},
         {{},
+         "$T send 1-4.1 HELLO.TXT 4",
+         1,
+         "",
+         {"HELLO.TXT: not sent: it has changed since it was checked", counts(1, 1, 0)},
+         asFound},
+        {{},
          "$T send 1-4.1 HELLO.TXT 5 @mainmem",
          1,
          "",
@@ -169,11 +184,14 @@ TEST_F(DriveE2eTest, RefusalsLeaveTheDriveAsItWas) {
 
 // Ctrl-C while a file is staged on the drive: the temporary file goes, and nothing changed.
 TEST_F(DriveE2eTest, AnInterruptedSendLeavesNothingBehind) {
+    const std::string drive = "'the storage/1-4.1'";
     const std::string script =
         "mkfifo slow; $T send 1-4.1 slow 100000 & exec 3>slow; printf 'part' >&3; "
-        "for i in $(seq 200); do ls -a storage/1-4.1 | grep -q '^[.]tolvane-' && echo staged && "
-        "break; sleep 0.05; done; kill -INT $!; wait $!; echo $?; ls -a storage/1-4.1 | grep "
-        "tolvane";
+        "for i in $(seq 200); do ls -a " +
+        drive +
+        " | grep -q '^[.]tolvane-' && echo staged "
+        "&& break; sleep 0.05; done; kill -INT $!; wait $!; echo $?; ls -a " +
+        drive + " | grep tolvane";
     check({{}, script, 1, "staged\n130\n", {counts(1, 1, 0)}, asFound});
 }
 

@@ -392,11 +392,11 @@ int UDisksStandIn::powerOff(Served& served, sd_bus_message* message, sd_bus_erro
     if (!drive.mountPoint.empty()) {
         return sd_bus_error_setf(error, deviceBusy, "Device %s is mounted", drive.node().c_str());
     }
-    const int replied = sd_bus_reply_method_return(message, "");
+    // Gone before the answer, as from a real drive: a client that looks next finds nothing.
     ++drive.powerOffs;
     drive.report->note("powered off: the drive left the bus");
     leave(drive);
-    return replied;
+    return sd_bus_reply_method_return(message, "");
 }
 
 // Its objects go, with InterfacesRemoved, while still there to be named; then its devices
