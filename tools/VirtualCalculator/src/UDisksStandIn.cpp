@@ -227,7 +227,7 @@ const sd_bus_vtable managerVtable[] = {
     SD_BUS_PROPERTY("Version", "s", managerVersion, 0, SD_BUS_VTABLE_PROPERTY_CONST),
     SD_BUS_VTABLE_END};
 
-// The "path" of a device specification (a{sv}); empty when it has none.
+// The "path" entry of the devspec that ResolveDevice takes (a{sv}); empty when it has none.
 std::string specifiedPath(sd_bus_message* message) {
     std::string path;
     if (sd_bus_message_enter_container(message, 'a', "{sv}") < 0) {
