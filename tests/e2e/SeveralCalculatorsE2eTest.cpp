@@ -43,7 +43,7 @@ TEST_F(SeveralCalculatorsE2eTest, DevicesListsEveryCalculatorWithoutASession) {
         {{"--calculators", "2", "--drive", "--at", "1-4.2", "--held", "--serial", ""},
          "1-4.1\tlink\tVirtual calculator\tVC0000000001\n"
          "1-4.2\tlink\tVirtual calculator\t\tbusy\n"
-         "1-4.3\tdrive\tVirtual calculator drive\tVC0000000003\n"},
+         "1-4.3\tdrive\tVirtual calculator drive\tVC0000000003\tunmounted\n"},
     };
     for (const auto& scenario : cases) {
         const RunResult result = run({"devices"}, scenario.bus);
