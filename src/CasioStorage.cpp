@@ -3,6 +3,7 @@
 #include "CasioCalcTurn.h"
 #include "CasioCommandHeader.h"
 #include "CasioDataPart.h"
+#include "CasioFileSender.h"
 #include "CasioPacker.h"
 #include "CasioProtocolTools.h"
 #include "LinkLimits.h"
@@ -216,6 +217,8 @@ const char* CasioStorage::refusalReason(int refusal) {
         return "the calculator's memory is full";
     case notRefused:
         return "no answer that made sense";
+    case CasioFileSender::pipelineBroken:
+        return "the link broke off the parts sent ahead of their answers";
     default:
         return "the calculator refused it";
     }

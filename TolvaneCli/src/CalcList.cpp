@@ -1,5 +1,6 @@
 #include "CalcList.h"
 
+#include "DriveMount.h"
 #include "UsbContext.h"
 
 namespace {
@@ -34,8 +35,13 @@ std::vector<CalcDescription> CalcList::linkCalculators() {
 }
 
 std::string CalcList::line(const CalcDescription& calc) {
-    std::string text = std::string(calc.address) + "\t" + CalcFinder::kindName(calc.kind) + "\t" +
-                       calc.product + "\t" + calc.serial;
+    const std::string text = std::string(calc.address) + "\t" + CalcFinder::kindName(calc.kind) +
+                             "\t" + calc.product + "\t" + calc.serial;
+    if (calc.kind == CalcKind::Drive) {
+        std::string point;
+        return DriveMount::mountPointOf(calc.address, &point) ? text + "\tmounted\t" + point
+                                                              : text + "\tunmounted";
+    }
     return calc.busy ? text + "\tbusy" : text;
 }
 

@@ -14,8 +14,9 @@ public:
     static std::vector<CalcDescription> attached();
     // Those a session can be opened with: the link calculators.
     static std::vector<CalcDescription> linkCalculators();
-    // One line for a calculator, tab-separated: address, kind, product, serial, and "busy" when
-    // another program holds it.
+    // One line for a calculator, tab-separated: address, kind, product, serial, then "busy"
+    // when another program holds a link calculator, and a drive calculator's state: "mounted"
+    // and where, or "unmounted".
     static std::string line(const CalcDescription& calc);
     // Every attached calculator, one line each after `indent`.
     static void print(FILE* stream, const char* indent);

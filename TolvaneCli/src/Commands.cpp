@@ -6,6 +6,7 @@
 #include "GetCommand.h"
 #include "InfoCommand.h"
 #include "ListCommand.h"
+#include "Log.h"
 #include "LogCommand.h"
 #include "OptimizeCommand.h"
 #include "ScreenCommand.h"
@@ -32,6 +33,18 @@ const std::vector<Command> table = {
 // clang-format on
 
 } // namespace
+
+int notForDrives(const CalcDescription& calculator) {
+    Log::error((std::string(calculator.address) +
+                " connects as a USB drive: this command needs a calculator in its USB receive "
+                "mode")
+                   .c_str());
+    return exitFailed;
+}
+
+int CommandTask::runOnDrive(DriveContext& context) const {
+    return notForDrives(context.calculator);
+}
 
 std::string CommandContext::storage() const {
     return line.value("storage", "fls0");

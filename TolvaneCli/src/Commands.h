@@ -1,6 +1,7 @@
 #pragma once
 
 #include "CommandLine.h"
+#include "DriveContext.h"
 #include "Link.h"
 
 #include <memory>
@@ -39,6 +40,10 @@ struct CommandHelp {
 // The option of every command that works on one storage device.
 inline constexpr OptionSpec storageOption = {
     'd', "storage", "DEV", "fls0, the internal flash (the default),\nor crd0, the SD card"};
+// The option of every command that works on a drive calculator's files.
+inline constexpr OptionSpec noEjectOption = {
+    '\0', "no-eject", nullptr,
+    "on a calculator that connects as a USB drive,\nleave it mounted afterwards"};
 
 // What a command is given when it runs: its command line, and the link as its entry in the
 // table of commands asks.
@@ -58,6 +63,10 @@ public:
     const std::string address;
 };
 
+// The refusal of a command that needs a calculator in its USB receive mode, for one that
+// connects as a USB drive: the exit status, after saying so.
+int notForDrives(const CalcDescription& calculator);
+
 // Why no further command can go to the calculator in this session, in words for a user; null
 // while commands can still go.
 const char* sessionEnded(Socket* socket);
@@ -72,6 +81,9 @@ public:
     // to go on. The count of operands and the storage device have been checked already.
     virtual std::optional<int> check(const CommandLine& /*line*/) { return std::nullopt; }
     virtual int run(CommandContext& context) const = 0;
+    // The same work on a calculator that connects as a USB drive, on its mounted files; by
+    // default, a refusal.
+    virtual int runOnDrive(DriveContext& context) const;
     // For OnSignal::TaskSays, once checked: whether a signal is the normal way to stop this run.
     virtual bool signalFinishes() const { return false; }
 };

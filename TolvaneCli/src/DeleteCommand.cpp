@@ -8,7 +8,7 @@ const CommandHelp deleteHelp = {
     "delete files on the calculator",
     "Deletes each NAME (FILE or FOLDER/FILE on the calculator). The other names are\n"
     "still deleted when one fails.",
-    {storageOption}};
+    {storageOption, noEjectOption}};
 
 std::optional<int> DeleteCommand::check(const CommandLine& line) {
     names = line.operands();
@@ -32,6 +32,18 @@ int DeleteCommand::run(CommandContext& context) const {
             Log::error((names[i] + ": not deleted: " + why).c_str());
             allDone = false;
         }
+    }
+    return allDone ? exitDone : exitFailed;
+}
+
+int DeleteCommand::runOnDrive(DriveContext& context) const {
+    DriveFiles* files = context.files();
+    if (files == nullptr) {
+        return exitFailed;
+    }
+    bool allDone = true;
+    for (size_t i = 0; i < names.size() && !Interruption::happened(); ++i) {
+        allDone = files->remove(names[i]) && allDone;
     }
     return allDone ? exitDone : exitFailed;
 }

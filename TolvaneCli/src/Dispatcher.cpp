@@ -27,13 +27,28 @@ int endedBy(const Command& command, const CommandTask& task, int status) {
     return 128 + Interruption::signalNumber();
 }
 
+// The command on a calculator that connects as a USB drive, on its files; the exit status.
+int runOnDrive(const CommandLine& line, const CommandTask& task,
+               const CalcDescription& calculator) {
+    if (line.value("storage", "fls0") != "fls0") {
+        Log::error((std::string(calculator.address) +
+                    " connects as a USB drive, which has no SD card: use fls0 (the default)")
+                       .c_str());
+        return exitFailed;
+    }
+    DriveContext context(line, calculator);
+    const int status = task.runOnDrive(context);
+    return context.finish() ? status : exitFailed;
+}
+
 // The command on one calculator, in a session opened for it; the exit status, before any
 // signal is accounted for.
 int runOn(const Command& command, const CommandLine& line, const CommandTask& task,
           const std::string& chosen, const std::string& address) {
     Link link(chosen);
     if (command.needs == Needs::Session && !link.openSession()) {
-        return Dispatcher::cannotOpen(link);
+        return link.lastChoice() == CalcChoice::IsDrive ? runOnDrive(line, task, link.calculator())
+                                                        : Dispatcher::cannotOpen(link);
     }
     CommandContext context(line, link, address);
     int status = task.run(context);
@@ -52,10 +67,11 @@ void summarize(const std::vector<CalcDescription>& calcs, const std::vector<int>
         }
     }
     const std::string count = std::to_string(calcs.size());
-    if (failed.empty()) {
-        Log::warning(("Done on all " + count + " calculators").c_str());
-    } else {
+    if (!failed.empty()) {
         Log::error(("Done on " + count + " calculators; failed on " + failed).c_str());
+    } else if (Log::getLoglevel() >= LOGLEVEL_WARNING) {
+        // Not a warning, but shown like one: the outcome of a run on a whole class set.
+        fprintf(stderr, "[INFO]: Done on all %s calculators\n", count.c_str());
     }
 }
 
@@ -98,6 +114,9 @@ int runOnAll(const Command& command, const CommandLine& line, const CommandTask&
 // A choice that names no single calculator is the user's to make.
 int Dispatcher::cannotOpen(const Link& link) {
     const CalcChoice choice = link.lastChoice();
+    if (choice == CalcChoice::IsDrive) {
+        return notForDrives(link.calculator());
+    }
     if (choice != CalcChoice::SeveralAttached && choice != CalcChoice::Ambiguous) {
         return exitFailed;
     }

@@ -6,7 +6,7 @@
 
 const CommandHelp freeHelp = {"show the free bytes of a storage device",
                               "Prints the free bytes of the storage device, a tab, and its name.",
-                              {storageOption}};
+                              {storageOption, noEjectOption}};
 
 int FreeCommand::run(CommandContext& context) const {
     const std::string storage = context.storage();
@@ -16,5 +16,15 @@ int FreeCommand::run(CommandContext& context) const {
         return exitFailed;
     }
     StandardOutput::printLine(std::to_string(freeBytes) + "\t" + storage);
+    return StandardOutput::finish() ? exitDone : exitFailed;
+}
+
+int FreeCommand::runOnDrive(DriveContext& context) const {
+    DriveFiles* files = context.files();
+    DriveSpace space;
+    if (files == nullptr || !files->space(&space)) {
+        return exitFailed;
+    }
+    StandardOutput::printLine(std::to_string(space.free) + "\tfls0");
     return StandardOutput::finish() ? exitDone : exitFailed;
 }

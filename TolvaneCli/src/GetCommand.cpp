@@ -10,6 +10,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <sys/stat.h>
 
@@ -23,7 +24,8 @@ const CommandHelp getHelp = {
      {'o', "output", "PATH",
       "where the file goes: a file, a folder, or -\nfor standard output; with several NAMEs,\n"
       "an existing folder"},
-     {'w', "overwrite", nullptr, "replace local files of the same name"}}};
+     {'w', "overwrite", nullptr, "replace local files of the same name"},
+     noEjectOption}};
 // With --all, each calculator's files go into a folder named after its address, under -o
 // or the current folder.
 
@@ -147,7 +149,7 @@ std::vector<GetCommand::Download> GetCommand::intoFolderOf(const std::string& ad
     return mine;
 }
 
-bool GetCommand::fetch(Socket* socket, const std::string& storage, const Download& download) const {
+bool GetCommand::deliver(const Download& download, const std::function<bool(FILE*)>& copy) {
     std::unique_ptr<OutputFile> file;
     if (!download.toStandardOutput) {
         file = std::make_unique<OutputFile>(download.target);
@@ -155,10 +157,18 @@ bool GetCommand::fetch(Socket* socket, const std::string& storage, const Downloa
             return false;
         }
     }
-    StreamSink sink(file ? file->stream() : stdout);
-    int refusal = CasioStorage::notRefused;
-    if (CasioStorage::fetchFile(socket, download.source.folder.c_str(),
-                                download.source.name.c_str(), storage.c_str(), &sink, &refusal)) {
+    return copy(file ? file->stream() : stdout) && (!file || file->commit());
+}
+
+bool GetCommand::fetch(Socket* socket, const std::string& storage, const Download& download) const {
+    return deliver(download, [&](FILE* stream) {
+        StreamSink sink(stream);
+        int refusal = CasioStorage::notRefused;
+        if (!CasioStorage::fetchFile(socket, download.source.folder.c_str(),
+                                     download.source.name.c_str(), storage.c_str(), &sink,
+                                     &refusal)) {
+            return true;
+        }
         const std::string why = refusal != CasioStorage::notRefused
                                     ? CasioStorage::refusalReason(refusal)
                                     : "it did not arrive whole";
@@ -166,8 +176,41 @@ bool GetCommand::fetch(Socket* socket, const std::string& storage, const Downloa
             Log::error((download.shown + ": not fetched: " + why).c_str());
         }
         return false;
+    });
+}
+
+bool GetCommand::copyFromDrive(const DriveFiles& files, const Download& download) {
+    std::string path;
+    uint64_t size = 0;
+    if (!files.find(download.shown, &path, &size)) {
+        Log::error((download.shown + ": not fetched: the calculator has no such file").c_str());
+        return false;
     }
-    return !file || file->commit();
+    return deliver(download, [&](FILE* stream) {
+        StreamSink sink(stream);
+        sink.fileAnnounced(static_cast<uint32_t>(size));
+        const auto keep = [&](const unsigned char* bytes, size_t count) {
+            return !sink.fileBytes(
+                Buffer(const_cast<unsigned char*>(bytes), static_cast<int>(count)));
+        };
+        return files.copyOut(path, download.shown, keep) == DriveFiles::Outcome::Done;
+    });
+}
+
+int GetCommand::runOnDrive(DriveContext& context) const {
+    const DriveFiles* files = context.files();
+    if (files == nullptr) {
+        return exitFailed;
+    }
+    bool allDone = !someRefused;
+    for (const Download& download : downloads) {
+        if (Interruption::happened() || StandardOutput::failed()) {
+            allDone = false;
+            break;
+        }
+        allDone = copyFromDrive(*files, download) && allDone;
+    }
+    return StandardOutput::finish() && allDone ? exitDone : exitFailed;
 }
 
 int GetCommand::run(CommandContext& context) const {

@@ -19,8 +19,6 @@ std::string whatToDo(CalcChoice choice, const std::string& chosen) {
         return "No calculator " + chosen + " is attached: see tolvane devices";
     case CalcChoice::Ambiguous:
         return "Several calculators have the serial " + chosen + ": choose one by its address";
-    case CalcChoice::IsDrive:
-        return "The calculator is one that connects as a USB drive";
     case CalcChoice::Busy:
         return "The calculator is in use by another program: let it end, then try again";
     default:
@@ -45,10 +43,10 @@ bool Link::openDevice(bool quietly) {
     if (quietly && level < LOGLEVEL_DEBUG) {
         Log::setLoglevel(-1);
     }
-    choice = CalcChooser::open(&context, chosen.c_str(), &handle);
+    choice = CalcChooser::open(&context, chosen.c_str(), &handle, &chosenCalculator);
     Log::setLoglevel(level);
     if (choice != CalcChoice::Opened) {
-        if (!quietly) {
+        if (!quietly && choice != CalcChoice::IsDrive) {
             Log::error(whatToDo(choice, chosen).c_str());
         }
         close(false);

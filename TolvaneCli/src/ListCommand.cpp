@@ -8,13 +8,12 @@ const CommandHelp listHelp = {
     "list the files on a storage device",
     "Prints one line per file, in the calculator's order: its size in bytes, a tab,\n"
     "and its path (NAME, or FOLDER/NAME for a file in a folder).",
-    {storageOption}};
+    {storageOption, noEjectOption}};
 
 namespace {
 
 // One line per file whatever the calculator calls it: control characters show as '?'.
-std::string printable(const Buffer& text) {
-    std::string shown(reinterpret_cast<const char*>(text.getData()), text.getSize());
+std::string printable(std::string shown) {
     for (char& character : shown) {
         const auto byte = static_cast<unsigned char>(character);
         if (byte < 0x20 || byte == 0x7F) {
@@ -24,12 +23,17 @@ std::string printable(const Buffer& text) {
     return shown;
 }
 
+std::string textOf(const Buffer& text) {
+    return std::string(reinterpret_cast<const char*>(text.getData()), text.getSize());
+}
+
 class ListPrinter final : public CasioFileLister {
 public:
     void fileListed(const CasioFileEntry& entry) override {
-        const std::string folder = printable(entry.folder);
+        const std::string folder = printable(textOf(entry.folder));
         StandardOutput::printLine(std::to_string(entry.size) + "\t" +
-                                  (folder.empty() ? "" : folder + "/") + printable(entry.name));
+                                  (folder.empty() ? "" : folder + "/") +
+                                  printable(textOf(entry.name)));
     }
 };
 
@@ -42,6 +46,18 @@ int ListCommand::run(CommandContext& context) const {
         Log::error(("Can't list the files of " + storage).c_str());
         StandardOutput::finish();
         return exitFailed;
+    }
+    return StandardOutput::finish() ? exitDone : exitFailed;
+}
+
+int ListCommand::runOnDrive(DriveContext& context) const {
+    DriveFiles* files = context.files();
+    std::vector<DriveFile> listed;
+    if (files == nullptr || !files->list(&listed)) {
+        return exitFailed;
+    }
+    for (const DriveFile& file : listed) {
+        StandardOutput::printLine(std::to_string(file.size) + "\t" + printable(file.name));
     }
     return StandardOutput::finish() ? exitDone : exitFailed;
 }

@@ -8,4 +8,5 @@ extern const CommandHelp listHelp;
 class ListCommand final : public CommandTask {
 public:
     int run(CommandContext& context) const override;
+    int runOnDrive(DriveContext& context) const override;
 };

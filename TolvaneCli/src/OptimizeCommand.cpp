@@ -19,3 +19,10 @@ int OptimizeCommand::run(CommandContext& context) const {
     }
     return exitDone;
 }
+
+int OptimizeCommand::runOnDrive(DriveContext& context) const {
+    Log::warning((std::string(context.calculator.address) +
+                  " connects as a USB drive, whose file system needs no optimizing")
+                     .c_str());
+    return exitDone;
+}

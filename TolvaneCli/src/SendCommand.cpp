@@ -25,7 +25,8 @@ const CommandHelp sendHelp = {
      {'F', "folder", "FOLDER", "the folder on the calculator (default: the root)"},
      {'w', "overwrite", nullptr, "replace files of the same name on the calculator"},
      {'\0', "no-pipeline", nullptr,
-      "wait for each part's acknowledgement before\nsending the next (slower)"}}};
+      "wait for each part's acknowledgement before\nsending the next (slower)"},
+     noEjectOption}};
 
 namespace {
 
@@ -232,6 +233,25 @@ int SendCommand::run(CommandContext& context) const {
             return exitFailed;
         }
         allDone = outcome == Outcome::Sent && allDone;
+    }
+    return allDone ? exitDone : exitFailed;
+}
+
+int SendCommand::runOnDrive(DriveContext& context) const {
+    DriveFiles* drive = context.files();
+    if (drive == nullptr) {
+        return exitFailed;
+    }
+    const std::string folder = context.line.value("folder");
+    const bool replace = context.line.has("overwrite");
+    bool allDone = true;
+    for (const LocalFile& file : files) {
+        const DriveFiles::Outcome outcome = drive->send(
+            {file.path, file.path, static_cast<uint64_t>(file.size), folder, file.name, replace});
+        if (outcome == DriveFiles::Outcome::Interrupted) {
+            return exitFailed;
+        }
+        allDone = outcome == DriveFiles::Outcome::Done && allDone;
     }
     return allDone ? exitDone : exitFailed;
 }

@@ -19,6 +19,7 @@ public:
 
     std::optional<int> check(const CommandLine& line) override;
     int run(CommandContext& context) const override;
+    int runOnDrive(DriveContext& context) const override;
 
 private:
     std::vector<LocalFile> files;

@@ -80,7 +80,10 @@ TEST_F(TolvaneE2eTest, TheCommandLineFollowsTheConventions) {
         std::string err;
     } cases[] = {
         {{"--help"}, 0, "usage: tolvane [-q|-v] COMMAND", ""},
-        {{"get", "--help"}, 0, "usage: tolvane get [-d DEV] [-o PATH] [-w] NAME...", ""},
+        {{"get", "--help"},
+         0,
+         "usage: tolvane get [-d DEV] [-o PATH] [-w] [--no-eject] NAME...",
+         ""},
         {{"--version"}, 0, "tolvane 0.0.1\n", ""},
         {{}, 2, "", "missing command"},
         {{"frob"}, 2, "", "unknown command 'frob'"},

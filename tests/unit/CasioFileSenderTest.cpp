@@ -176,6 +176,8 @@ TEST_F(FileSenderTest, ASilentCalculatorBreaksAPipelinedTransferWithoutWaitingTw
     const long long start = LibusbDouble::now();
     EXPECT_TRUE(send(file, true));
     EXPECT_EQ(refusal, CasioFileSender::pipelineBroken);
+    EXPECT_STRNE(CasioStorage::refusalReason(refusal), CasioStorage::refusalReason(0x00))
+        << "a broken pipeline is no refusal";
     EXPECT_LE(LibusbDouble::now() - start, 12000);
 }
 

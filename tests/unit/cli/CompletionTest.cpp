@@ -27,6 +27,7 @@ const std::map<std::string, Words> valuesOfKind = {
     {"FOLDER", {}},
     {"NAME", {}},
     {"N", {}},
+    {"ADDRESS", {}}, // no calculator is attached here: see the end-to-end test
 };
 
 std::string shellWord(const std::string& word) {
@@ -120,7 +121,9 @@ TEST_F(CompletionTest, OffersEachCommandsOwnOptionsAndTheCommonOnes) {
 // Given apart, after '=' (which bash splits off), or at the end of bundled short options.
 TEST_F(CompletionTest, CompletesAnOptionsValueByItsKind) {
     for (const Command& command : commands()) {
-        for (const OptionSpec& option : command.help.options) {
+        std::vector<OptionSpec> options = command.help.options;
+        options.insert(options.end(), commonOptions().begin(), commonOptions().end());
+        for (const OptionSpec& option : options) {
             if (option.valueName == nullptr) {
                 continue;
             }
@@ -155,6 +158,8 @@ TEST_F(CompletionTest, CompletesOperandsByTheirKindAfterOptionsAndTheirValues) {
         }
     }
     EXPECT_EQ(complete({"send", "G"}), Words{"GAME.G1A"});
+    EXPECT_EQ(complete({"-c", "1-4.2", "send", "G"}), Words{"GAME.G1A"})
+        << "the value of an option before the command is no command";
     EXPECT_EQ(complete({"send", "--", "-"}), Words{}) << "no options after --";
 }
 

@@ -96,19 +96,8 @@ std::string interfaceRecord(const Seat& seat) {
     return record + "\n";
 }
 
-struct BlockNumbers {
-    int major;
-    int minor;
-};
-
-// The kernel's numbers for sd disks: 16 minors each, major 8 for the first 16 disks.
-BlockNumbers numbersOf(int diskIndex, int partition) {
-    const int group = diskIndex / 16;
-    return {group == 0 ? 8 : 64 + group, (diskIndex % 16) * 16 + partition};
-}
-
-std::string blockRecord(const std::string& path, const std::string& name, BlockNumbers numbers,
-                        const std::string& properties) {
+std::string blockRecord(const std::string& path, const std::string& name,
+                        Seat::BlockNumbers numbers, const std::string& properties) {
     const std::string dev = std::to_string(numbers.major) + ":" + std::to_string(numbers.minor);
     return line("P", path) + line("N", name) + line("E", "SUBSYSTEM=block") +
            line("E", "DEVNAME=/dev/" + name) + line("E", "MAJOR=" + std::to_string(numbers.major)) +
@@ -124,31 +113,27 @@ std::string fileSystemProperties(const Seat& seat) {
 // Below the drive's interface: the SCSI host, target and device, the disk and, unless the
 // file system covers the whole disk, its partition.
 std::string diskRecords(const Seat& seat) {
-    const std::string host = std::to_string(seat.scsiHost);
-    const std::string hostPath = seat.interfacePath() + "/host" + host;
-    const std::string targetPath = hostPath + "/target" + host + ":0:0";
-    const std::string scsiPath = targetPath + "/" + host + ":0:0:0";
-    const std::string diskPath = scsiPath + "/block/" + seat.disk;
+    const std::vector<std::string> chain = seat.deviceChain();
     const std::string usbProperties = line("E", "ID_BUS=usb") + line("E", "ID_VENDOR_ID=07cf") +
                                       line("E", "ID_MODEL_ID=" + seat.productId()) +
                                       line("E", "ID_SERIAL_SHORT=" + seat.serial) +
                                       line("E", "ID_USB_DRIVER=usb-storage");
-    std::string records = line("P", hostPath) + line("E", "SUBSYSTEM=scsi") +
-                          line("E", "DEVTYPE=scsi_host") + "\n" + line("P", targetPath) +
+    std::string records = line("P", chain[2]) + line("E", "SUBSYSTEM=scsi") +
+                          line("E", "DEVTYPE=scsi_host") + "\n" + line("P", chain[3]) +
                           line("E", "SUBSYSTEM=scsi") + line("E", "DEVTYPE=scsi_target") + "\n" +
-                          line("P", scsiPath) + line("E", "SUBSYSTEM=scsi") +
+                          line("P", chain[4]) + line("E", "SUBSYSTEM=scsi") +
                           line("E", "DEVTYPE=scsi_device") + attribute("vendor", "CASIO") +
                           attribute("model", "Virtual drive") + attribute("type", "0") + "\n";
     records += blockRecord(
-        diskPath, seat.disk, numbersOf(seat.diskIndex, 0),
+        chain[5], seat.disk, seat.blockNumbers(0),
         line("E", "DEVTYPE=disk") + usbProperties +
             (seat.wholeDisk ? fileSystemProperties(seat) : line("E", "ID_PART_TABLE_TYPE=dos")) +
             attribute("removable", "1"));
     if (!seat.wholeDisk) {
-        records += blockRecord(
-            diskPath + "/" + seat.disk + "1", seat.disk + "1", numbersOf(seat.diskIndex, 1),
-            line("E", "DEVTYPE=partition") + line("E", "PARTN=1") + usbProperties +
-                fileSystemProperties(seat) + attribute("partition", "1"));
+        records +=
+            blockRecord(chain[6], seat.disk + "1", seat.blockNumbers(1),
+                        line("E", "DEVTYPE=partition") + line("E", "PARTN=1") + usbProperties +
+                            fileSystemProperties(seat) + attribute("partition", "1"));
     }
     return records;
 }
@@ -219,6 +204,26 @@ std::string Seat::driverLink(const std::string& driver) const {
 
 std::string Seat::fileSystemDevice() const {
     return wholeDisk ? disk : disk + "1";
+}
+
+// The kernel's numbers for sd disks: 16 minors each, major 8 for the first 16 disks.
+Seat::BlockNumbers Seat::blockNumbers(int partition) const {
+    const int group = diskIndex / 16;
+    return {group == 0 ? 8 : 64 + group, (diskIndex % 16) * 16 + partition};
+}
+
+std::vector<std::string> Seat::deviceChain() const {
+    const std::string host = std::to_string(scsiHost);
+    const std::string hostPath = interfacePath() + "/host" + host;
+    const std::string targetPath = hostPath + "/target" + host + ":0:0";
+    const std::string scsiPath = targetPath + "/" + host + ":0:0:0";
+    const std::string diskPath = scsiPath + "/block/" + disk;
+    std::vector<std::string> chain = {sysfsPath,  interfacePath(), hostPath,
+                                      targetPath, scsiPath,        diskPath};
+    if (!wholeDisk) {
+        chain.push_back(diskPath + "/" + disk + "1");
+    }
+    return chain;
 }
 
 BusLayout BusLayout::lone() {

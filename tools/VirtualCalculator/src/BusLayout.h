@@ -31,6 +31,18 @@ struct Seat {
     // What the `driver` link of interface 0 points to when `driver` holds it.
     std::string driverLink(const std::string& driver) const;
     std::string fileSystemDevice() const;
+
+    // The kernel's numbers of the disk (partition 0) or of its partition `partition`.
+    struct BlockNumbers {
+        int major;
+        int minor;
+    };
+    BlockNumbers blockNumbers(int partition) const;
+    BlockNumbers fileSystemNumbers() const { return blockNumbers(wholeDisk ? 0 : 1); }
+    // A drive's devices in sysfs, from its USB device down to the block device with the file
+    // system: the USB device, its interface, the SCSI host, target and device, the disk and,
+    // unless the file system covers the whole disk, the partition.
+    std::vector<std::string> deviceChain() const;
 };
 
 // Where the calculators sit. The lone calculator of old is 1-1, straight on the root hub's

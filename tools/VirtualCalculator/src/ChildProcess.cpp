@@ -77,11 +77,19 @@ std::vector<gchar*> pointersTo(const std::vector<std::string>& strings) {
 } // namespace
 
 std::vector<std::string> childEnvironment(const std::string& testbedRoot,
-                                          const std::string& program) {
+                                          const std::string& program,
+                                          const std::string& alsoPreload,
+                                          const std::vector<std::string>& variables) {
     gchar** environment = g_get_environ();
     environment = g_environ_setenv(environment, "UMOCKDEV_DIR", testbedRoot.c_str(), TRUE);
+    for (const std::string& variable : variables) {
+        const size_t equals = variable.find('=');
+        environment = g_environ_setenv(environment, variable.substr(0, equals).c_str(),
+                                       variable.substr(equals + 1).c_str(), TRUE);
+    }
 
-    std::string preload = preloadLibrary;
+    std::string preload =
+        alsoPreload.empty() ? preloadLibrary : joined(preloadLibrary, alsoPreload.c_str());
     const std::string asanRuntime = asanRuntimeOf(program);
     if (!asanRuntime.empty()) {
         preload = asanRuntime + ":" + preload;

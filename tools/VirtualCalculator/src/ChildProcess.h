@@ -5,9 +5,12 @@
 
 // The environment that makes `program` find the testbed at `testbedRoot`: the umockdev
 // preload library ahead of any LD_PRELOAD already set, and for a program built with
-// AddressSanitizer its runtime ahead of that, since ASan must come first.
+// AddressSanitizer its runtime ahead of that, since ASan must come first; `alsoPreload`, if
+// any, right after umockdev's, and `variables` ("NAME=VALUE") on top.
 std::vector<std::string> childEnvironment(const std::string& testbedRoot,
-                                          const std::string& program);
+                                          const std::string& program,
+                                          const std::string& alsoPreload = "",
+                                          const std::vector<std::string>& variables = {});
 
 // Runs `command` (looked up in PATH) with `environment`, sharing our standard streams,
 // and waits in a GLib main loop while umockdev's worker thread serves the device.

@@ -105,8 +105,10 @@ bool isScopable(const std::string& option) {
            option == "--long-info" || option == "--list-folders" || option == "--extra-part" ||
            option == "--cannot-pipeline" || option == "--keep-partial" ||
            option == "--whole-disk" || option == "--serial" || option == "--held" ||
-           option == "--monochrome" || option == "--stream" || option == "--chunk" ||
-           option == "--stream-plan" || option == "--plug-after" || isFaultOption(option);
+           option == "--monochrome" || option == "--mounted" || option == "--read-only" ||
+           option == "--refuse-mount" || option == "--refuse-eject" || option == "--stream" ||
+           option == "--chunk" || option == "--stream-plan" || option == "--plug-after" ||
+           isFaultOption(option);
 }
 
 bool takesValue(const std::string& option) {
@@ -134,6 +136,12 @@ bool applyFlag(Options& options, const std::string& option) {
                                 : option == "--whole-disk"      ? &Options::wholeDisk
                                 : option == "--held"            ? &Options::heldElsewhere
                                 : option == "--monochrome"      ? &Options::monochrome
+                                : option == "--mounted"         ? &Options::mounted
+                                : option == "--read-only"       ? &Options::readOnly
+                                : option == "--refuse-mount"    ? &Options::refuseMount
+                                : option == "--refuse-eject"    ? &Options::refuseEject
+                                : option == "--no-disk-service" ? &Options::noDiskService
+                                : option == "--no-system-bus"   ? &Options::noSystemBus
                                                                 : nullptr;
     if (flag != nullptr) {
         options.*flag = true;
@@ -164,6 +172,9 @@ std::string conflicts(const Options& options) {
     }
     if ((options.calculators || options.drives > 0) && options.noDevice) {
         return "--calculators and --drives do not go with --no-device";
+    }
+    if (options.noDiskService && options.noSystemBus) {
+        return "--no-disk-service and --no-system-bus do not go together";
     }
     if (options.calculators.value_or(0) + options.drives > BusLayout::mostCalculators) {
         return "at most " + std::to_string(BusLayout::mostCalculators) + " calculators";
@@ -389,9 +400,24 @@ void printUsage() {
           "                       faults, --capacity, --long-info, --list-folders,\n"
           "                       --optimize-delay, the turnarounds, --cannot-pipeline,\n"
           "                       --keep-partial, --extra-part, --announce-size,\n"
-          "                       --whole-disk, --monochrome, --serial, --held, and for a\n"
-          "                       link calculator that talks or comes late --stream,\n"
-          "                       --chunk, --stream-plan and --plug-after\n"
+          "                       --whole-disk, --monochrome, --serial, --held, the drive\n"
+          "                       options below but the last two, and for a link\n"
+          "                       calculator that talks or comes late --stream, --chunk,\n"
+          "                       --stream-plan and --plug-after\n"
+          "\n"
+          "Drive calculators and the disk service. The command gets a system bus of its own\n"
+          "(DBUS_SYSTEM_BUS_ADDRESS) with a stand-in for UDisks2: its Mount answers the\n"
+          "drive's folder DIR/ADDRESS as the mount point, and mounts nothing; PowerOff takes\n"
+          "the drive off the bus. The testbed's /proc/self/mountinfo shows the mounts, and\n"
+          "a drive's free space is its --capacity less the bytes in its folder.\n"
+          "  --mounted            the drive is mounted already, at its folder\n"
+          "  --read-only          it is mounted read-only: `ro' in mountinfo, ReadOnly on\n"
+          "                       its block device, and its folders made unwritable\n"
+          "  --refuse-mount       the service is not authorized to mount it\n"
+          "                       (NotAuthorizedCanObtain), as for a remote session\n"
+          "  --refuse-eject       nor to unmount it or power it off\n"
+          "  --no-disk-service    a system bus on which no disk service runs\n"
+          "  --no-system-bus      no system bus at all\n"
           "\n"
           "Faults at a packet the host sends, WHERE = connect, request (command 45),\n"
           "command:CC (command CC, hex), part:K (upload part K, from 1) or terminate:\n"

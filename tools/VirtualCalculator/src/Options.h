@@ -39,6 +39,14 @@ struct Options {
     std::optional<std::string> serial; // the serial string; empty: none at all
     bool heldElsewhere = false;        // another program holds the calculator all along
     bool monochrome = false;           // a drive of the newest monochrome kind (07cf:6103)
+    // A drive and the disk service: mounted from the start, mounted read-only, the service
+    // not authorized to mount it, nor to unmount it or power it off.
+    bool mounted = false;
+    bool readOnly = false;
+    bool refuseMount = false;
+    bool refuseEject = false;
+    bool noDiskService = false; // a system bus without the disk service
+    bool noSystemBus = false;   // no system bus at all
 
     // An option given after `--at ADDRESS`: for that calculator alone.
     struct Scoped {

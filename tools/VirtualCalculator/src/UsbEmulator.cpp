@@ -156,6 +156,13 @@ void UsbEmulator::unplug(Port& port) {
     umockdev_testbed_remove_device(testbed, ("/sys" + port.seat.sysfsPath).c_str());
 }
 
+void UsbEmulator::removeDrive(const Seat& seat) {
+    const std::vector<std::string> chain = seat.deviceChain();
+    for (auto device = chain.rbegin(); device != chain.rend(); ++device) {
+        umockdev_testbed_remove_device(testbed, ("/sys" + *device).c_str());
+    }
+}
+
 UsbEmulator::Counts UsbEmulator::counts(size_t seat) const {
     std::lock_guard<std::mutex> lock(mutex);
     return ports.at(seat)->counts;

@@ -58,6 +58,10 @@ public:
     // Of the calculator in seat `seat`.
     Counts counts(size_t seat) const;
 
+    // A drive calculator leaves the bus, as when it is powered off: its devices go from
+    // sysfs, the deepest first. On the main loop.
+    void removeDrive(const Seat& seat);
+
 private:
     struct Urb {
         UMockdevIoctlClient* client; // the opened device it belongs to, referenced

@@ -1,5 +1,7 @@
 #include "Calculator.h"
 #include "ChildProcess.h"
+#include "DiskWorld.h"
+#include "DriveMedium.h"
 #include "Options.h"
 #include "PngPicture.h"
 #include "Projector.h"
@@ -97,14 +99,6 @@ Calculator::Settings settingsOf(const Options& options) {
     return settings;
 }
 
-// A drive calculator's files, and the seat that says which block devices hold them: the
-// disk service's stand-in mounts `root` for `seat->fileSystemDevice()`. No file operation
-// reaches a drive yet; its folder is only made ready.
-struct DriveMedium {
-    const Seat* seat;
-    std::string root;
-};
-
 // What plays the calculators of one run, by seat, kept until the host has gone.
 struct Bench {
     BusLayout layout;
@@ -146,13 +140,26 @@ std::unique_ptr<UsbPeer> makeLinkCalculator(const Options& own, Report& report,
                                         FaultPlan(own.faults));
 }
 
-void makeDrive(const Seat& seat, Report& report, const std::string& root, Bench& bench) {
+// A drive's folder as the command will see it: absolute and without links, since it is the
+// mount point the disk service answers.
+void makeDrive(const Seat& seat, const Options& own, Report& report, const std::string& root,
+               Bench& bench) {
     std::error_code error;
     std::filesystem::create_directories(root, error);
+    const std::filesystem::path folder = std::filesystem::canonical(root, error);
     if (error) {
         report.failure("can't prepare the drive's folder '" + root + "'");
     }
-    bench.drives.push_back({&seat, root});
+    DriveMedium drive;
+    drive.seat = seat;
+    drive.root = folder.string();
+    drive.report = &report;
+    drive.capacity = own.capacity.value_or(Calculator::defaultCapacity);
+    drive.readOnly = own.readOnly;
+    drive.refuseMount = own.refuseMount;
+    drive.refuseEject = own.refuseEject;
+    drive.mountPoint = own.mounted ? drive.root : "";
+    bench.drives.push_back(drive);
 }
 
 // A calculator that only talks, as an add-in that prints.
@@ -200,7 +207,7 @@ void seatCalculators(const Options& options, Report& report, Bench& bench) {
         }
         const std::string root = bench.layout.severalPlaces() ? *base + "/" + seat.address : *base;
         if (seat.kind == Seat::Kind::Drive) {
-            makeDrive(seat, its, root, bench);
+            makeDrive(seat, own, its, root, bench);
             bench.peers.push_back(nullptr);
         } else {
             bench.peers.push_back(makeLinkCalculator(own, its, root, bench));
@@ -285,15 +292,23 @@ int run(const Options& options) {
         return exitOwnFailure;
     }
 
+    DiskWorld disks(options, bench.drives, emulator, report);
+    if (report.failures() > 0) {
+        return exitOwnFailure;
+    }
+
     std::string error;
-    const int status = runChild(
-        options.command, childEnvironment(emulator.rootDirectory(), options.command[0]), error);
+    const int status = runChild(options.command,
+                                childEnvironment(emulator.rootDirectory(), options.command[0],
+                                                 disks.preload(), disks.variables()),
+                                error);
     if (status < 0) {
         report.failure("can't start " + options.command[0] + ": " + error);
         return exitOwnFailure;
     }
     emulator.hostGone();
     reportUse(options, emulator, report, bench);
+    disks.reportUse();
     if (report.failures() > 0) {
         return exitOwnFailure;
     }

@@ -1,0 +1,34 @@
+#pragma once
+
+#include <string>
+
+// A file being written into a drive's tree: under a temporary name in its folder, and renamed
+// to its name only once it is whole and on the drive, so that the calculator never finds half
+// a file and a file being replaced stays whole until then. Whatever is not committed is
+// removed, and so is a folder made for it that stayed empty.
+class StagedDriveFile {
+public:
+    // `folder` is a path in the mounted tree, made if missing; `name` the file's name in it.
+    StagedDriveFile(std::string folder, std::string name, bool replace)
+        : folder(std::move(folder)), name(std::move(name)), replace(replace) {}
+    ~StagedDriveFile() { discard(); }
+
+    StagedDriveFile(const StagedDriveFile&) = delete;
+    StagedDriveFile& operator=(const StagedDriveFile&) = delete;
+
+    // False, with errno set, when the temporary file cannot be made.
+    bool create();
+    int descriptor() const { return file; }
+    // False, with errno set (EEXIST: a file of that name appeared meanwhile), when it could
+    // not be put in place; the temporary file is gone either way.
+    bool commit();
+    void discard();
+
+private:
+    std::string folder;
+    std::string name;
+    bool replace;
+    bool madeFolder = false;
+    std::string temporary;
+    int file = -1;
+};
