@@ -78,6 +78,15 @@ bool notATerminal(bool streaming) {
                              "e.g. tolvane screen -o - > screen.png");
 }
 
+// Such a calculator sends its screen inside its disk commands, which are not read here.
+int screenOfDrive(const CalcDescription& calculator) {
+    Log::error((std::string(calculator.address) +
+                " connects as a USB drive, whose screen tolvane can't read yet: screen needs a "
+                "calculator that sends it over the link, in its projector mode")
+                   .c_str());
+    return exitFailed;
+}
+
 int calculatorGone() {
     if (!Interruption::happened()) {
         Log::error("The calculator can't be read any more");
@@ -146,7 +155,8 @@ std::optional<int> ScreenCommand::check(const CommandLine& line) {
 int ScreenCommand::run(CommandContext& context) const {
     Link& link = context.link;
     if (!link.openDevice()) {
-        return Dispatcher::cannotOpen(link);
+        return link.lastChoice() == CalcChoice::IsDrive ? screenOfDrive(link.calculator())
+                                                        : Dispatcher::cannotOpen(link);
     }
     ScreenFeed feed(link.socket());
     return streaming ? stream(feed) : savePicture(feed);
