@@ -14,6 +14,7 @@
 #include <chrono>
 #include <cstring>
 #include <ctime>
+#include <string>
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
@@ -51,14 +52,13 @@ bool isFolder(const std::string& path) {
     return stat(path.c_str(), &status) == 0 && S_ISDIR(status.st_mode);
 }
 
-// A whole number from 1 to 8, nothing else.
+// A whole number from 1 to 8 in digits, nothing else.
 bool readScale(const std::string& text, int* scale) {
-    if (text.size() != 1 || text[0] < '0' + PictureScale::smallest ||
-        text[0] > '0' + PictureScale::largest) {
+    if (text.empty() || text.size() > 2 || text.find_first_not_of("0123456789") != text.npos) {
         return false;
     }
-    *scale = text[0] - '0';
-    return true;
+    *scale = std::stoi(text);
+    return PictureScale::isValid(*scale);
 }
 
 bool usage(const char* problem) {
