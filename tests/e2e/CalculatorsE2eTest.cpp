@@ -59,8 +59,10 @@ TEST_F(CalculatorsE2eTest, ListsEveryCalculatorOnTheBus) {
 TEST_F(CalculatorsE2eTest, ACalculatorHeldByAnotherProgramIsBusy) {
     const std::string script =
         "mkfifo held; " RAW_HOST " in-pending:64 > held & read line < held; " + tool + " list; " +
-        tool + " open 1-4.1; " RAW_HOST " in:64; kill $!; " + "wait $!; sleep 0.2; " + tool +
-        " list";
+        tool + " open 1-4.1; " RAW_HOST " in:64; kill $!; wait $!; " +
+        // The emulator learns of the holder's end a moment later: up to five seconds.
+        "for i in $(seq 50); do " + tool + " list | grep -q busy || break; sleep 0.1; done; " +
+        tool + " list";
     const RunResult run =
         runOnCalculator({"--calculators", "1"}, {"/bin/sh", "-c", script}, directory.path());
     EXPECT_EQ(run.out, linkLine("1-4.1", 1, "\tbusy") + "\nbusy 1-4.1\nno device\n" +
