@@ -6,7 +6,7 @@
 
 namespace {
 
-constexpr const char* synopsis = "tolvane [-q|-v] COMMAND [OPTIONS] [ARGS]";
+constexpr const char* synopsis = "tolvane [-q|-v] [-c ADDRESS|--all] COMMAND [OPTIONS] [ARGS]";
 
 std::string optionNames(const OptionSpec& option) {
     std::string names =

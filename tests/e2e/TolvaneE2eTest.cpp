@@ -79,7 +79,7 @@ TEST_F(TolvaneE2eTest, TheCommandLineFollowsTheConventions) {
         std::string out;
         std::string err;
     } cases[] = {
-        {{"--help"}, 0, "usage: tolvane [-q|-v] COMMAND", ""},
+        {{"--help"}, 0, "usage: tolvane [-q|-v] [-c ADDRESS|--all] COMMAND", ""},
         {{"get", "--help"},
          0,
          "usage: tolvane get [-d DEV] [-o PATH] [-w] [--no-eject] NAME...",
