@@ -1,5 +1,7 @@
 #include "StagedDriveFile.h"
 
+#include "SafeRename.h"
+
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -12,22 +14,6 @@ namespace {
 
 // Short and of a fixed length, as the file system of a calculator takes it.
 constexpr const char temporaryName[] = ".tolvane-XXXXXX";
-
-// Renames without replacing; where the file system cannot promise that, looks first.
-int renameWithoutReplacing(const char* from, const char* to) {
-    if (renameat2(AT_FDCWD, from, AT_FDCWD, to, RENAME_NOREPLACE) == 0) {
-        return 0;
-    }
-    if (errno != EINVAL && errno != ENOSYS) {
-        return -1;
-    }
-    struct stat status;
-    if (lstat(to, &status) == 0) {
-        errno = EEXIST;
-        return -1;
-    }
-    return rename(from, to);
-}
 
 // The folder's own entry on the drive too, so that the new name survives a pulled cable.
 void syncFolder(const std::string& folder) {
@@ -67,7 +53,7 @@ bool StagedDriveFile::commit() {
     file = -1;
     const int renamed = !written || !closed ? -1
                         : replace           ? rename(temporary.c_str(), target.c_str())
-                                  : renameWithoutReplacing(temporary.c_str(), target.c_str());
+                                  : SafeRename::withoutReplacing(temporary.c_str(), target.c_str());
     if (renamed != 0) {
         const int cause = errno;
         discard();

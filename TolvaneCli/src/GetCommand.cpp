@@ -33,11 +33,6 @@ namespace {
 
 constexpr const char* standardOutputName = "-";
 
-bool isFolder(const std::string& path) {
-    struct stat status;
-    return stat(path.c_str(), &status) == 0 && S_ISDIR(status.st_mode);
-}
-
 // Passes the file's bytes on to a stream as they arrive, with a progress line.
 class StreamSink final : public CasioFileSink {
 public:
@@ -85,7 +80,7 @@ bool GetCommand::plan(const CommandLine& line) {
         return false;
     }
     const bool several = line.operands().size() > 1 || line.has("all");
-    const bool intoFolder = line.has("output") && isFolder(output);
+    const bool intoFolder = line.has("output") && LocalTarget::isFolder(output);
     if (several && line.has("output") && !intoFolder) {
         Log::error("With several names or --all, -o must name an existing folder");
         return false;

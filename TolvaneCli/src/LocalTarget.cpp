@@ -28,6 +28,11 @@ bool resolve(const std::string& path, std::string* resolved) {
 
 } // namespace
 
+bool LocalTarget::isFolder(const std::string& path) {
+    struct stat status;
+    return stat(path.c_str(), &status) == 0 && S_ISDIR(status.st_mode);
+}
+
 bool LocalTarget::examine(const std::string& path, bool replace, LocalTarget* target) {
     target->shown = path;
     target->path = path;

@@ -17,6 +17,8 @@ public:
     // False, after saying why, when nothing can be written there: a folder, a link to
     // nothing, an existing file without `replace`, a path that can't be examined.
     static bool examine(const std::string& path, bool replace, LocalTarget* target);
+    // Whether `path` is a folder, or a link to one: where files go under their own names.
+    static bool isFolder(const std::string& path);
 
     std::string shown; // the path as given, for messages
     Way way = Way::Staged;

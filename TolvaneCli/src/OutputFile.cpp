@@ -1,6 +1,7 @@
 #include "OutputFile.h"
 
 #include "Log.h"
+#include "SafeRename.h"
 
 #include <cerrno>
 #include <cstring>
@@ -24,28 +25,6 @@ mode_t usualMode() {
     const mode_t mask = umask(0);
     umask(mask);
     return 0666 & ~mask;
-}
-
-// Renames without replacing. Where the file system cannot promise that, a second link (which
-// an existing name refuses) does as well; only without links does it look first.
-int renameWithoutReplacing(const char* from, const char* to) {
-    if (renameat2(AT_FDCWD, from, AT_FDCWD, to, RENAME_NOREPLACE) == 0) {
-        return 0;
-    }
-    if (errno != EINVAL && errno != ENOSYS) {
-        return -1;
-    }
-    if (link(from, to) == 0) {
-        return unlink(from);
-    }
-    if (errno == EEXIST) {
-        return -1;
-    }
-    if (access(to, F_OK) == 0) {
-        errno = EEXIST;
-        return -1;
-    }
-    return rename(from, to);
 }
 
 } // namespace
@@ -119,7 +98,7 @@ bool OutputFile::commit() {
     }
     const int renamed = target.replaces
                             ? rename(temporary.c_str(), target.path.c_str())
-                            : renameWithoutReplacing(temporary.c_str(), target.path.c_str());
+                            : SafeRename::withoutReplacing(temporary.c_str(), target.path.c_str());
     if (renamed != 0) {
         return fail(errno == EEXIST ? "exists; -w replaces it" : "can't put it in place");
     }
@@ -134,7 +113,7 @@ bool OutputFile::commitFresh(const std::string& stem, const std::string& extensi
     }
     for (int number = 1;; ++number) {
         *placed = stem + (number > 1 ? "-" + std::to_string(number) : "") + extension;
-        if (renameWithoutReplacing(temporary.c_str(), placed->c_str()) == 0) {
+        if (SafeRename::withoutReplacing(temporary.c_str(), placed->c_str()) == 0) {
             temporary.clear();
             return true;
         }

@@ -15,7 +15,6 @@
 #include <cstring>
 #include <ctime>
 #include <string>
-#include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
 
@@ -46,11 +45,6 @@ constexpr std::chrono::milliseconds waitingPause(20);
 // A video whose reader held it up this long starts its clock afresh rather than catch up with
 // a burst of the same picture.
 constexpr std::chrono::seconds mostBehind(1);
-
-bool isFolder(const std::string& path) {
-    struct stat status;
-    return stat(path.c_str(), &status) == 0 && S_ISDIR(status.st_mode);
-}
 
 // A whole number from 1 to 8 in digits, nothing else.
 bool readScale(const std::string& text, int* scale) {
@@ -132,7 +126,7 @@ bool ScreenCommand::plan(const CommandLine& line) {
         destination = Destination::StandardOutput;
         return notATerminal(streaming);
     }
-    if (line.has("output") && !isFolder(output)) {
+    if (line.has("output") && !LocalTarget::isFolder(output)) {
         destination = Destination::File;
         target.shown = output;
     } else {
