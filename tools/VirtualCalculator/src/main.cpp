@@ -158,6 +158,7 @@ void makeDrive(const Seat& seat, const Options& own, Report& report, const std::
     drive.readOnly = own.readOnly;
     drive.refuseMount = own.refuseMount;
     drive.refuseEject = own.refuseEject;
+    drive.knownFrom = std::chrono::steady_clock::now() + std::chrono::milliseconds(own.knownLateMs);
     drive.mountPoint = own.mounted ? drive.root : "";
     bench.drives.push_back(drive);
 }
@@ -169,8 +170,8 @@ std::unique_ptr<UsbPeer> makeStreamer(const Options& own, Report& report) {
         report.failure("can't read the stream " + own.stream);
         return nullptr;
     }
-    return std::make_unique<StreamingCalculator>(std::move(stream), own.chunk.value_or(64),
-                                                 report, own.streamPlan);
+    return std::make_unique<StreamingCalculator>(std::move(stream), own.chunk.value_or(64), report,
+                                                 own.streamPlan);
 }
 
 // A calculator in its projector mode, sending pictures of its screen.
