@@ -16,7 +16,9 @@ using Files = std::map<std::string, std::string>; // path: bytes
 
 // A name a hostile calculator could give: an escape sequence, a C1 control, no UTF-8.
 const std::string hostile = "BAD\x1b[2J\xC2\x9B\xFF.TXT";
-const Files onCalculator = {{"A.TXT", "a"}, {"NOTES/B.TXT", "bb"}, {hostile, "bad"}};
+// BIG.BIN outgrows what a stream buffers.
+const Files onCalculator = {
+    {"A.TXT", "a"}, {"BIG.BIN", std::string(10000, 'b')}, {"NOTES/B.TXT", "bb"}, {hostile, "bad"}};
 const Files local = {{"HELLO.TXT", "hello"}, {"new/A.TXT", "new a"}};
 
 Files with(Files files, const Files& changes) {
@@ -89,13 +91,13 @@ protected:
 TEST_F(StorageCommandsE2eTest, EveryCommandEndsTheSameOnBothKinds) {
     const std::string exists = "new/A.TXT: exists on the calculator; -w replaces it";
     const std::vector<Row> rows = {
-        {{"list"}, {0, "1\tA.TXT\n3\tBAD?[2J??.TXT\n2\tNOTES/B.TXT\n", ""}},
+        {{"list"}, {0, "1\tA.TXT\n3\tBAD?[2J??.TXT\n10000\tBIG.BIN\n2\tNOTES/B.TXT\n", ""}},
         {{"get", "A.TXT", "notes/b.txt"},
          {1, "", "notes/b.txt: not fetched", onCalculator, with(local, {{"A.TXT", "a"}})},
          // The drive's FAT file system finds names whatever their case.
          Outcome{0, "", "", onCalculator, with(local, {{"A.TXT", "a"}, {"b.txt", "bb"}})}},
         {{"get", "-o", "-", "NOTES/B.TXT"}, {0, "bb", ""}},
-        {{"get", "-o", "/dev/full", "A.TXT"},
+        {{"get", "-o", "/dev/full", "BIG.BIN"},
          {1, "", "/dev/full: can't write it (No space left on device)"}},
         {{"get", "A.TXT", "MISSING"},
          {1, "", "MISSING: not fetched: the calculator has no such file", onCalculator,
