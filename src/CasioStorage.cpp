@@ -254,10 +254,17 @@ bool CasioStorage::rejectAnswer(const CasioPacketInfo& answer, int* refusal) {
     if (refusal != nullptr) {
         *refusal = isRefusal ? answer.subtype : notRefused;
     }
-    Log::error(!isRefusal                                   ? "Unexpected answer to the command !"
-               : answer.subtype == Tools::subtypeMemoryFull ? "The calc refused: memory full !"
-               : answer.subtype == Tools::subtypeExists     ? "The calc refused: file exists !"
-                                                            : "The calc refused the command !");
+    if (!isRefusal) {
+        Log::error("Unexpected answer to the command !");
+    } else if (answer.subtype == Tools::subtypeMemoryFull) {
+        Log::error("The calc refused: memory full !");
+    } else if (answer.subtype == Tools::subtypeExists) {
+        Log::error("The calc refused: file exists !");
+    } else {
+        // What a plain refusal means (no such file, no such storage device) is the caller's to
+        // say, in its terms.
+        Log::detailError("The calc refused the command !");
+    }
     return true;
 }
 

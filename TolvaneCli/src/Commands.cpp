@@ -18,19 +18,21 @@ namespace {
 
 constexpr size_t any = static_cast<size_t>(-1);
 
+const char* const storageDevices[] = {"fls0", "crd0"};
+
 // clang-format off
 const std::vector<Command> table = {
-    // name       task                       needs           on a signal          own folder operands fewest most help
-    {"info",     makeTask<InfoCommand>,     Needs::Storage, OnSignal::Interrupt, false, "",        0,   0,   infoHelp},
-    {"list",     makeTask<ListCommand>,     Needs::Storage, OnSignal::Interrupt, false, "",        0,   0,   listHelp},
-    {"free",     makeTask<FreeCommand>,     Needs::Storage, OnSignal::Interrupt, false, "",        0,   0,   freeHelp},
-    {"get",      makeTask<GetCommand>,      Needs::Storage, OnSignal::Interrupt, true,  "NAME...", 1,   any, getHelp},
-    {"send",     makeTask<SendCommand>,     Needs::Storage, OnSignal::Interrupt, false, "FILE...", 1,   any, sendHelp},
-    {"delete",   makeTask<DeleteCommand>,   Needs::Storage, OnSignal::Interrupt, false, "NAME...", 1,   any, deleteHelp},
-    {"optimize", makeTask<OptimizeCommand>, Needs::Storage, OnSignal::Interrupt, false, "",        0,   0,   optimizeHelp},
-    {"log",      makeTask<LogCommand>,      Needs::Device,  OnSignal::Finish,    false, "",        0,   0,   logHelp},
-    {"screen",   makeTask<ScreenCommand>,   Needs::Device,  OnSignal::TaskSays,  false, "",        0,   0,   screenHelp},
-    {"devices",  makeTask<DevicesCommand>,  Needs::Nothing, OnSignal::Interrupt, false, "",        0,   0,   devicesHelp},
+    // name       task                       needs           on a signal          own folder        operands fewest most help
+    {"info",     makeTask<InfoCommand>,     Needs::Storage, OnSignal::Interrupt, OwnFolder::None,  "",        0,   0,   infoHelp},
+    {"list",     makeTask<ListCommand>,     Needs::Storage, OnSignal::Interrupt, OwnFolder::None,  "",        0,   0,   listHelp},
+    {"free",     makeTask<FreeCommand>,     Needs::Storage, OnSignal::Interrupt, OwnFolder::None,  "",        0,   0,   freeHelp},
+    {"get",      makeTask<GetCommand>,      Needs::Storage, OnSignal::Interrupt, OwnFolder::Made,  "NAME...", 1,   any, getHelp},
+    {"send",     makeTask<SendCommand>,     Needs::Storage, OnSignal::Interrupt, OwnFolder::None,  "FILE...", 1,   any, sendHelp},
+    {"delete",   makeTask<DeleteCommand>,   Needs::Storage, OnSignal::Interrupt, OwnFolder::None,  "NAME...", 1,   any, deleteHelp},
+    {"optimize", makeTask<OptimizeCommand>, Needs::Storage, OnSignal::Interrupt, OwnFolder::None,  "",        0,   0,   optimizeHelp},
+    {"log",      makeTask<LogCommand>,      Needs::Device,  OnSignal::Finish,    OwnFolder::None,  "",        0,   0,   logHelp},
+    {"screen",   makeTask<ScreenCommand>,   Needs::Device,  OnSignal::TaskSays,  OwnFolder::None,  "",        0,   0,   screenHelp},
+    {"devices",  makeTask<DevicesCommand>,  Needs::Nothing, OnSignal::Interrupt, OwnFolder::None,  "",        0,   0,   devicesHelp},
 };
 // clang-format on
 
@@ -50,6 +52,15 @@ int refuseChoice(CalcChoice choice, const std::string& chosen, const CalcDescrip
     }
     CalcList::print(stderr, "  ");
     return exitUsage;
+}
+
+bool isStorageDevice(const std::string& name) {
+    for (const char* device : storageDevices) {
+        if (name == device) {
+            return true;
+        }
+    }
+    return false;
 }
 
 std::string CommandContext::device() const {

@@ -42,10 +42,20 @@ struct CommandHelp {
 // The option of every command that works on one storage device.
 inline constexpr OptionSpec storageOption = {
     'd', "storage", "DEV", "fls0, the internal flash (the default),\nor crd0, the SD card"};
+// Whether `name` is a storage device of the calculators: fls0 or crd0.
+bool isStorageDevice(const std::string& name);
+
 // The option of every command that works on a drive calculator's files.
 inline constexpr OptionSpec noEjectOption = {
     '\0', "no-eject", nullptr,
     "on a calculator that connects as a USB drive,\nleave it mounted afterwards"};
+
+// Where each run puts its local files with --all.
+enum class OwnFolder {
+    None,  // where the command line says
+    Made,  // into a folder of the calculator's own, made before the run
+    Named, // a folder of the calculator's own, which the run puts there itself, whole
+};
 
 // What a command is given when it runs: its command line, the calculator it runs on, and what
 // its entry in the table of commands needs, from the dispatcher.
@@ -80,7 +90,7 @@ public:
     const CalcDescription& calculator; // blank for Needs::Nothing
     // Where this run's local files go: empty to go where the command line says; with --all, a
     // folder of the calculator's own (named after its address) under -o's folder or the
-    // current one.
+    // current one, made already or not, as its entry says.
     const std::string outputFolder;
 
 private:
@@ -125,8 +135,8 @@ struct Command {
     TaskMaker task;
     Needs needs;
     OnSignal onSignal;
-    // With --all, the files each run writes go into a folder of the calculator's own.
-    bool folderPerCalculator;
+    // With --all, where each run's files go.
+    OwnFolder ownFolder;
     const char* operands; // as the usage line shows them
     size_t fewestOperands;
     size_t mostOperands;

@@ -103,11 +103,11 @@ void summarize(const std::vector<CalcDescription>& calcs, const std::vector<int>
     }
 }
 
-// A folder of the calculator's own under `base`, named after its address; empty, after saying
-// why, when it can't be made.
-std::string folderOf(const std::string& base, const CalcDescription& calculator) {
+// A folder of the calculator's own under `base`, named after its address, made when `made`;
+// empty, after saying why, when it can't be.
+std::string folderOf(const std::string& base, const CalcDescription& calculator, bool made) {
     const std::string folder = base + "/" + calculator.address;
-    if (mkdir(folder.c_str(), 0777) != 0 && errno != EEXIST) {
+    if (made && mkdir(folder.c_str(), 0777) != 0 && errno != EEXIST) {
         Log::error((folder + ": can't make the folder (" + strerror(errno) + ")").c_str());
         return "";
     }
@@ -132,8 +132,10 @@ int runOnAll(const Command& command, const CommandLine& line, const CommandTask&
             const std::string messagePrefix = address + ": ";
             Log::setThreadPrefix(messagePrefix.c_str());
             StandardOutput::setThreadPrefix(address + "\t");
-            const std::string folder = command.folderPerCalculator ? folderOf(base, calcs[i]) : "";
-            if (!command.folderPerCalculator || !folder.empty()) {
+            const bool ownFolder = command.ownFolder != OwnFolder::None;
+            const std::string folder =
+                ownFolder ? folderOf(base, calcs[i], command.ownFolder == OwnFolder::Made) : "";
+            if (!ownFolder || !folder.empty()) {
                 statuses[i] = runOnStorage(line, task, calcs[i], folder);
             }
             Log::setThreadPrefix(nullptr);

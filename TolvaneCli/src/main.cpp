@@ -14,8 +14,6 @@
 
 namespace {
 
-const char* const storageDevices[] = {"fls0", "crd0"};
-
 const OptionSpec* optionNamed(const std::vector<OptionSpec>& options, const std::string& longName,
                               char shortName) {
     for (const OptionSpec& option : options) {
@@ -69,15 +67,6 @@ void applyVerbosity(const CommandLine& line) {
     }
 }
 
-bool isStorageDevice(const std::string& name) {
-    for (const char* device : storageDevices) {
-        if (name == device) {
-            return true;
-        }
-    }
-    return false;
-}
-
 // What the command line cannot mean; empty when it is sound.
 std::string misuseOf(const Command& command, const CommandLine& line) {
     const size_t operands = line.operands().size();
@@ -100,7 +89,7 @@ std::string misuseOf(const Command& command, const CommandLine& line) {
     if (line.has("all") && line.has("calculator")) {
         return "-c chooses one calculator, --all every one: not both";
     }
-    if (line.has("all") && command.folderPerCalculator && line.has("output") &&
+    if (line.has("all") && command.ownFolder != OwnFolder::None && line.has("output") &&
         !LocalTarget::isFolder(line.value("output"))) {
         return "With --all, -o must name an existing folder, where each calculator gets one";
     }

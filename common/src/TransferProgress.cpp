@@ -109,7 +109,7 @@ void TransferProgress::addToCombined(int partsSent) {
     combined.drawn = true;
 }
 
-TransferProgress::TransferProgress(int partCount, int fileSize, const char* label)
+TransferProgress::TransferProgress(int partCount, long long fileSize, const char* label)
     : enabled(drawable()), partCount(partCount), fileSize(fileSize), label(label) {
     clock_gettime(CLOCK_MONOTONIC, &start);
     const std::lock_guard<std::mutex> lock(combined.mutex);

@@ -14,7 +14,7 @@ public:
     static void endCombined();
 
     // `label` (kept, not copied) goes in front of the line, e.g. which file of several.
-    TransferProgress(int partCount, int fileSize, const char* label = "");
+    TransferProgress(int partCount, long long fileSize, const char* label = "");
     // Ends the line, however the upload ended.
     ~TransferProgress();
 
@@ -34,7 +34,7 @@ private:
     int partsCounted = 0; // already added to the combined line
     bool drawn = false;
     int partCount;
-    int fileSize;
+    long long fileSize;
     const char* label;
     timespec start{};
     double lastDraw = -1.0;

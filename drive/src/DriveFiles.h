@@ -65,9 +65,11 @@ public:
 
     // A file was written or deleted: the drive must be ejected for the calculator to see it.
     bool changed() const { return changes > 0; }
+    // Whether files may be written into or deleted from `folder` (empty: the root); false, with
+    // `why`, on a read-only drive and in the calculator's main memory.
+    bool mayChange(const std::string& folder, std::string* why) const;
 
 private:
-    bool mayChange(const std::string& folder, std::string* why) const;
     bool fits(const DriveUpload& upload, bool newFolder, std::string* why) const;
     Outcome place(const DriveUpload& upload, const std::string& folder, const std::string& existing,
                   const Progress& progress, std::string* why);

@@ -56,8 +56,9 @@ enum class Outcome {
 
 // What only some calculators have.
 enum class Capability {
-    SdCard,   // crd0
-    Optimize, // a storage that compacting frees room on
+    SdCard,             // crd0
+    Optimize,           // a storage that compacting frees room on
+    CaseSensitiveNames, // A.TXT and a.txt are two files (a drive's FAT file system finds either)
 };
 
 // What a command does with a calculator's files, whatever its kind: over the link protocol
@@ -79,6 +80,9 @@ public:
     // and what to do.
     virtual bool open() = 0;
 
+    // The storage devices the calculator holds files in now, fls0 first: crd0 only while an SD
+    // card is in. False, with `why`, when that can't be told.
+    virtual bool storageDevices(std::vector<std::string>* devices, std::string* why) = 0;
     virtual bool list(const std::string& device, const FileListener& listener,
                       std::string* why) = 0;
     virtual bool freeSpace(const std::string& device, uint64_t* bytes, std::string* why) = 0;
@@ -89,6 +93,11 @@ public:
                           std::string* why) = 0;
     virtual Outcome send(const std::string& device, const FileToSend& file, const SendWay& way,
                          const SendProgress& progress, std::string* why) = 0;
+    // Whether files may be sent into `folder` (empty: the root) of `device`: false, with `why`,
+    // where the calculator keeps what tolvane does not change (a drive's main memory, a drive
+    // mounted read-only), so that a command can leave those files out before it starts.
+    virtual bool mayWrite(const std::string& device, const std::string& folder,
+                          std::string* why) = 0;
     virtual Outcome remove(const std::string& device, const CalcPath& path, std::string* why) = 0;
     // Where the calculator has Capability::Optimize.
     virtual Outcome optimize(const std::string& device, std::string* why) = 0;

@@ -30,6 +30,9 @@ std::string DriveStorage::lacking(Capability capability) const {
         return address + " connects as a USB drive, which has no SD card: use fls0 (the default)";
     case Capability::Optimize:
         return address + " connects as a USB drive, whose file system needs no optimizing";
+    case Capability::CaseSensitiveNames:
+        return address +
+               " connects as a USB drive, whose file system finds names whatever their case";
     }
     return "";
 }
@@ -39,6 +42,11 @@ bool DriveStorage::open() {
         return false;
     }
     files.emplace(mount.folder(), mount.readOnly());
+    return true;
+}
+
+bool DriveStorage::storageDevices(std::vector<std::string>* devices, std::string* /*why*/) {
+    *devices = {"fls0"};
     return true;
 }
 
@@ -103,6 +111,11 @@ Outcome DriveStorage::send(const std::string& /*device*/, const FileToSend& file
                            const SendWay& way, const SendProgress& progress, std::string* why) {
     return outcomeOf(
         files->send({file.path, file.size, way.folder, file.name, way.replace}, progress, why));
+}
+
+bool DriveStorage::mayWrite(const std::string& /*device*/, const std::string& folder,
+                            std::string* why) {
+    return files->mayChange(folder, why);
 }
 
 Outcome DriveStorage::remove(const std::string& /*device*/, const CalcPath& path,

@@ -19,6 +19,7 @@ public:
     std::string lacking(Capability capability) const override;
     bool open() override;
 
+    bool storageDevices(std::vector<std::string>* devices, std::string* why) override;
     bool list(const std::string& device, const FileListener& listener, std::string* why) override;
     bool freeSpace(const std::string& device, uint64_t* bytes, std::string* why) override;
     bool describe(std::vector<std::pair<std::string, std::string>>* fields,
@@ -27,6 +28,7 @@ public:
                   std::string* why) override;
     Outcome send(const std::string& device, const FileToSend& file, const SendWay& way,
                  const SendProgress& progress, std::string* why) override;
+    bool mayWrite(const std::string& device, const std::string& folder, std::string* why) override;
     Outcome remove(const std::string& device, const CalcPath& path, std::string* why) override;
     Outcome optimize(const std::string& device, std::string* why) override;
     bool finish(bool interrupted) override;

@@ -162,6 +162,24 @@ Outcome LinkStorage::failure(int refusal, const char* otherwise, std::string* wh
     return Outcome::Failed;
 }
 
+// A calculator without an SD card refuses to tell crd0's free space, and the session goes on;
+// no answer at all is the link lost, not a missing card.
+bool LinkStorage::storageDevices(std::vector<std::string>* devices, std::string* why) {
+    *devices = {"fls0"};
+    Socket* socket = session(why);
+    if (socket == nullptr) {
+        return false;
+    }
+    uint32_t freeBytes = 0;
+    int refusal = CasioStorage::notRefused;
+    if (!CasioStorage::freeSpace(socket, "crd0", &freeBytes, &refusal)) {
+        devices->push_back("crd0");
+        return true;
+    }
+    const Outcome outcome = failure(refusal, "the calculator did not tell what it holds", why);
+    return outcome == Outcome::Failed && refusal != CasioStorage::notRefused;
+}
+
 bool LinkStorage::list(const std::string& device, const FileListener& listener, std::string* why) {
     Socket* socket = session(why);
     if (socket == nullptr) {
