@@ -1,5 +1,6 @@
 #include "Commands.h"
 
+#include "BackupCommand.h"
 #include "CalcList.h"
 #include "DeleteCommand.h"
 #include "DevicesCommand.h"
@@ -11,8 +12,10 @@
 #include "Log.h"
 #include "LogCommand.h"
 #include "OptimizeCommand.h"
+#include "RestoreCommand.h"
 #include "ScreenCommand.h"
 #include "SendCommand.h"
+#include "VerifyCommand.h"
 
 namespace {
 
@@ -30,6 +33,9 @@ const std::vector<Command> table = {
     {"send",     makeTask<SendCommand>,     Needs::Storage, OnSignal::Interrupt, OwnFolder::None,  "FILE...", 1,   any, sendHelp},
     {"delete",   makeTask<DeleteCommand>,   Needs::Storage, OnSignal::Interrupt, OwnFolder::None,  "NAME...", 1,   any, deleteHelp},
     {"optimize", makeTask<OptimizeCommand>, Needs::Storage, OnSignal::Interrupt, OwnFolder::None,  "",        0,   0,   optimizeHelp},
+    {"backup",   makeTask<BackupCommand>,   Needs::Storage, OnSignal::Interrupt, OwnFolder::Named, "",        0,   0,   backupHelp},
+    {"restore",  makeTask<RestoreCommand>,  Needs::Storage, OnSignal::Interrupt, OwnFolder::None,  "DIR",     1,   1,   restoreHelp},
+    {"verify",   makeTask<VerifyCommand>,   Needs::Storage, OnSignal::Interrupt, OwnFolder::None,  "DIR",     1,   1,   verifyHelp},
     {"log",      makeTask<LogCommand>,      Needs::Device,  OnSignal::Finish,    OwnFolder::None,  "",        0,   0,   logHelp},
     {"screen",   makeTask<ScreenCommand>,   Needs::Device,  OnSignal::TaskSays,  OwnFolder::None,  "",        0,   0,   screenHelp},
     {"devices",  makeTask<DevicesCommand>,  Needs::Nothing, OnSignal::Interrupt, OwnFolder::None,  "",        0,   0,   devicesHelp},

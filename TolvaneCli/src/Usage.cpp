@@ -60,8 +60,8 @@ void Usage::printProgram(FILE* stream) {
     fprintf(stream,
             "usage: %s\n\n"
             "Talks to a Casio graphing calculator over USB: see and fetch its files, send a\n"
-            "whole build to it, delete, tidy, follow what an add-in prints, and show its\n"
-            "screen.\n\n"
+            "whole build to it, delete, tidy, back it all up and restore it, follow what an\n"
+            "add-in prints, and show its screen.\n\n"
             "Commands:\n",
             synopsis);
     for (const Command& command : commands()) {

@@ -61,6 +61,10 @@ mode_t LocalTarget::usualMode() {
     return 0666 & ~startingUmask;
 }
 
+mode_t LocalTarget::usualFolderMode() {
+    return 0777 & ~startingUmask;
+}
+
 bool LocalTarget::isStandardOutput(const std::string& path) {
     return path == "-" || descriptorNamed(path) == 1;
 }

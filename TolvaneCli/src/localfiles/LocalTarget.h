@@ -26,6 +26,8 @@ public:
     // The permissions a file created the usual way gets, by the umask the program started
     // with (read once, before any thread could change it).
     static mode_t usualMode();
+    // The same for a folder.
+    static mode_t usualFolderMode();
 
     std::string shown; // the path as given, for messages
     Way way = Way::Staged;

@@ -24,6 +24,7 @@ const std::map<std::string, Words> valuesOfKind = {
     {"DEV", {"fls0", "crd0"}},
     {"PATH", localFiles},
     {"FILE", localFiles},
+    {"DIR", {"NOTES"}},
     {"FOLDER", {}},
     {"NAME", {}},
     {"N", {}},
