@@ -1,12 +1,15 @@
 // The library keeps every packet and scratch area on the stack; a heap allocation that
-// creeps into the codec, the screen reader or the main-memory commands shows up here as a
-// count above zero.
+// creeps into the codec, the screen reader, the main-memory commands or the .g1m reader and
+// writer shows up here as a count above zero.
 #include "AsciiConverter.h"
 #include "Buffer.h"
 #include "CalcConnector.h"
 #include "CasioMainMemory.h"
 #include "CasioPacker.h"
 #include "CasioScreenReader.h"
+#include "G1mReader.h"
+#include "G1mWire.h"
+#include "G1mWriter.h"
 #include "LibusbDouble.h"
 #include "Log.h"
 #include "ScreenWire.h"
@@ -382,6 +385,50 @@ TEST(MainMemoryAllocation, ListsFetchesSendsAndDeletesItemsWithoutTheHeap) {
     EXPECT_EQ(counter.received, 300 + 300 + 2048);
     EXPECT_EQ(counter.complete, 4);
     EXPECT_EQ(counter.acknowledged, 2 * 4);
+}
+
+} // namespace
+
+namespace {
+
+// A .g1m file of two hundred items read in pieces, and its headers written again.
+TEST(G1mAllocation, ReadsAndWritesAFileOfTwoHundredItemsWithoutTheHeap) {
+    std::vector<g1mwire::Item> items;
+    for (int i = 0; i < 200; ++i) {
+        items.push_back({1, "system", "P" + std::to_string(i), i < 100 ? "PROGRAM" : "LIST",
+                         std::vector<uint8_t>(static_cast<size_t>(i * 3), 0x5C)});
+    }
+    std::vector<uint8_t> file = g1mwire::file(items);
+    ItemCounter counter;
+    G1mReader reader(&counter);
+    G1mWriter writer(2, 200, 300 * 199);
+    unsigned char area[G1mLayout::headerSize];
+    const CasioMemoryItem item = CasioMainMemory::naming(1, "system", "P", "PROGRAM");
+    bool failed = false;
+    AllocationCount count;
+    for (size_t at = 0; at < file.size(); at += 100) {
+        const int piece = static_cast<int>(std::min<size_t>(100, file.size() - at));
+        failed |= reader.feed(Buffer(file.data() + at, piece));
+    }
+    failed |= reader.finish();
+    Buffer output(area, sizeof area);
+    failed |= writer.header(&output);
+    for (int i = 0; i < 200; ++i) {
+        output.setSize(sizeof area);
+        if (i % 100 == 0) {
+            failed |= writer.group(item.group, 100, &output);
+            output.setSize(sizeof area);
+        }
+        CasioMemoryItem next = item;
+        next.size = static_cast<uint32_t>(i * 3);
+        failed |= writer.item(next, &output);
+    }
+    failed |= writer.finish();
+    EXPECT_EQ(count.stop(), 0);
+    EXPECT_FALSE(failed) << (reader.problem() ? reader.problem() : "")
+                         << (writer.problem() ? writer.problem() : "");
+    EXPECT_EQ(counter.complete, 200);
+    EXPECT_EQ(counter.received, 300 * 199);
 }
 
 } // namespace
