@@ -10,15 +10,15 @@ constexpr size_t receiveArea = 65536;
 } // namespace
 
 ScreenFeed::ScreenFeed(Socket* socket)
-    : socket(socket), received(receiveArea), frameArea(CasioScreenReader::screenFrameArea),
+    : link(socket), source(&link), received(receiveArea),
+      frameArea(CasioScreenReader::screenFrameArea),
       pictureArea(CasioScreenReader::screenPictureArea),
       reader(Buffer(frameArea.data(), static_cast<int>(frameArea.size())),
-             Buffer(pictureArea.data(), static_cast<int>(pictureArea.size())), this, socket) {}
+             Buffer(pictureArea.data(), static_cast<int>(pictureArea.size())), this, source) {}
 
 bool ScreenFeed::readOnce() {
     Buffer bytes(received.data(), static_cast<int>(received.size()));
-    // Silence for a whole transfer is no error: a still screen may send nothing.
-    const bool failed = socket->listen(&bytes) != SOCKET_OK || reader.feed(bytes);
+    const bool failed = source->receive(&bytes) || reader.feed(bytes);
     if (failed) {
         const std::lock_guard<std::mutex> lock(mutex);
         unreadable = true;

@@ -1,12 +1,13 @@
 #pragma once
 
 #include "CasioScreenReader.h"
+#include "SocketScreenSource.h"
 
 #include <mutex>
 #include <string>
 #include <vector>
 
-// The pictures a calculator in its projector mode sends, read from its socket one receive at
+// The pictures a calculator in its projector mode sends, read from its source one receive at
 // a time, the latest kept whole so that another thread can take a copy of it while the next
 // one is read. Nothing is sent but the answer to the calculator's check.
 class ScreenFeed final : public CasioScreenListener {
@@ -34,7 +35,8 @@ public:
     void pictureReceived(const CasioScreenPicture& picture) override;
 
 private:
-    Socket* socket;
+    SocketScreenSource link;
+    CasioScreenSource* source;
     std::vector<unsigned char> received; // of one receive
     std::vector<unsigned char> frameArea;
     std::vector<unsigned char> pictureArea;
