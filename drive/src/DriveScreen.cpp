@@ -75,9 +75,8 @@ void sayWhyNotOpened(const DriveScreenNode& node, int error) {
         return;
     }
     Log::error(("Not enough permission to open " + node.path +
-                ", the calculator's screen: install tolvane's udev rule (see \"Access to the "
-                "calculator\" in man tolvane), then unplug the calculator and plug it in "
-                "again; or run as root")
+                ", the calculator's screen: install tolvane's udev rule (see ACCESS RIGHTS in "
+                "man tolvane), then unplug the calculator and plug it in again; or run as root")
                    .c_str());
 }
 
