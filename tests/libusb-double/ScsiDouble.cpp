@@ -5,7 +5,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstring>
 #include <deque>
 
 namespace {
@@ -17,19 +16,15 @@ int openError = 0;
 
 } // namespace
 
-void ScsiDouble::reset(Answer idle) {
+void ScsiDouble::reset(Answer idle, int error) {
     idleAnswer = std::move(idle);
     answers.clear();
     commands.clear();
-    openError = 0;
+    openError = error;
 }
 
 void ScsiDouble::script(const std::vector<Answer>& more) {
     answers.insert(answers.end(), more.begin(), more.end());
-}
-
-void ScsiDouble::refuseOpen(int error) {
-    openError = error;
 }
 
 const std::vector<ScsiDouble::Sent>& ScsiDouble::sent() {
@@ -54,14 +49,16 @@ int ScsiGeneric::open(const char* /*node*/) {
 void ScsiGeneric::close(int /*descriptor*/) {}
 
 bool ScsiGeneric::execute(int /*descriptor*/, ScsiCommand* command, unsigned /*timeoutMs*/) {
+    using ScsiDouble::Answer;
+    using ScsiDouble::Bytes;
+    const bool in = command->direction == ScsiCommand::in;
     const bool out = command->direction == ScsiCommand::out;
-    commands.push_back({ScsiDouble::Bytes(command->block, command->block + command->blockSize),
-                        out ? ScsiDouble::Bytes(command->data, command->data + command->dataSize)
-                            : ScsiDouble::Bytes(),
-                        out ? 0 : command->dataSize, LibusbDouble::now()});
-    ScsiDouble::Answer answer = idleAnswer;
+    commands.push_back({{command->block, command->block + command->blockSize},
+                        out ? Bytes(command->data, command->data + command->dataSize) : Bytes(),
+                        in ? command->dataSize : 0,
+                        LibusbDouble::now()});
+    const Answer answer = answers.empty() ? idleAnswer : answers.front();
     if (!answers.empty()) {
-        answer = answers.front();
         answers.pop_front();
     }
     LibusbDouble::advanceClock(answer.takesMs);
@@ -69,12 +66,13 @@ bool ScsiGeneric::execute(int /*descriptor*/, ScsiCommand* command, unsigned /*t
     command->status = answer.status;
     command->hostStatus = answer.hostStatus;
     command->driverStatus = answer.driverStatus;
-    command->moved = out ? command->dataSize : 0;
-    if (!out && command->direction == ScsiCommand::in) {
-        command->moved = std::min(command->dataSize, static_cast<int>(answer.data.size()));
-        std::copy_n(answer.data.begin(), command->moved, command->data);
-    }
-    command->senseSize = std::min(command->senseCapacity, static_cast<int>(answer.sense.size()));
-    std::copy_n(answer.sense.begin(), command->senseSize, command->sense);
+    command->moved = in    ? std::min(command->dataSize, static_cast<int>(answer.data.size()))
+                     : out ? command->dataSize
+                           : 0;
+    std::copy_n(answer.data.begin(), in ? command->moved : 0, command->data);
+    // The length a device claims is told as it is, even beyond the room for it.
+    command->senseSize = static_cast<int>(answer.sense.size());
+    std::copy_n(answer.sense.begin(), std::min(command->senseCapacity, command->senseSize),
+                command->sense);
     return answer.error != 0;
 }

@@ -3,8 +3,8 @@
 #include <utility>
 #include <vector>
 
-// A scripted stand-in for the SCSI generic interface: the device answers each command with the
-// next scripted answer (once they run out, with `idle`), on the double's clock.
+// A scripted stand-in for the SCSI generic interface: each command gets the next scripted answer
+// (once they run out, `idle`), on the libusb double's clock; every command is recorded.
 namespace ScsiDouble {
 
 using Bytes = std::vector<unsigned char>;
@@ -15,7 +15,7 @@ struct Answer {
         : data(std::move(data)), status(status), sense(std::move(sense)), error(error),
           hostStatus(hostStatus), driverStatus(driverStatus), takesMs(takesMs) {}
 
-    Bytes data; // what comes in (cut to the room); nothing for a command out
+    Bytes data; // what comes in, cut to the room
     int status;
     Bytes sense;
     int error; // errno of the call
@@ -27,15 +27,15 @@ struct Answer {
 struct Sent {
     Bytes block;
     Bytes dataOut;
-    int room = 0; // for data in
-    long long atMs = 0;
+    int room; // for data in
+    long long atMs;
 };
 
-void reset(Answer idle = {});
+// `openError`: open fails with it; 0: it opens.
+void reset(Answer idle = {}, int openError = 0);
 void script(const std::vector<Answer>& answers);
-void refuseOpen(int error); // open fails with `error` (0: it opens)
 const std::vector<Sent>& sent();
-// The poll's answer offering `available` bytes, with that activity status.
+// A poll's answer offering `available` bytes, with that activity status.
 Bytes offer(int available, int activity = 0);
 
 } // namespace ScsiDouble

@@ -1,6 +1,6 @@
-// A drive calculator's screen commands: the poll's answer, the verdicts of status and sense,
-// and the source over a scripted SCSI device on the virtual clock: what it asks for, how it
-// paces its polls, and how it ends.
+// A drive calculator's screen source over a scripted SCSI device on the virtual clock: what each
+// poll answer makes it read, how it paces its polls, and how status, sense and the call's
+// errors end it.
 
 #include "CasioDriveScreenSource.h"
 #include "LibusbDouble.h"
@@ -15,82 +15,31 @@ namespace {
 
 using ScsiDouble::Answer;
 using ScsiDouble::Bytes;
-using V = CasioDriveVerdict;
+using ScsiDouble::offer;
+using End = CasioDriveScreenEnd;
 
 const Bytes illegalRequest = {0x70, 0, 0x05, 0, 0, 0, 0, 10, 0, 0, 0, 0, 0x20, 0};
-const Bytes noMedium = {0x70, 0, 0x02, 0, 0, 0, 0, 10, 0, 0, 0, 0, 0x3A, 0};
 
-TEST(DriveScreenProtocol, PollAnswersOfferWhatTheySayAndNothingElseIsAnOffer) {
-    Bytes reserved = ScsiDouble::offer(7, 3);
-    reserved[15] = 0xEE;
-    const std::vector<std::tuple<Bytes, int, bool, int, int>> table = {
-        {ScsiDouble::offer(300), 16, false, 300, 0},
-        {ScsiDouble::offer(0xFFFF, 0xABCD), 16, false, 0xFFFF, 0xABCD},
-        {reserved, 16, false, 7, 3},
-        {ScsiDouble::offer(300), 15, true, 0, 0},
-        {Bytes(16, 0), 16, true, 0, 0},
-    };
-    for (const auto& [answer, size, fails, available, activity] : table) {
-        CasioScreenOffer offer{0, 0};
-        EXPECT_EQ(CasioDriveScreen::readOffer(answer.data(), size, &offer), fails);
-        EXPECT_TRUE(offer.available == available && offer.activity == activity) << size;
-    }
-}
-
-TEST(DriveScreenProtocol, StatusAndSenseGiveTheVerdict) {
-    unsigned char sense[CasioDriveScreen::senseCapacity] = {};
-    const Bytes descriptorRefusal = {0x72, 0x05, 0x20, 0x00};
-    // error, host, driver, status, sense bytes, sense size written, verdict
-    const std::vector<std::tuple<int, int, int, int, Bytes, int, V>> table = {
-        {0, 0, 0, 0x00, {}, 0, V::done},
-        {0, 0, 0, 0x02, illegalRequest, 14, V::refused},
-        {0, 0, 0, 0x02, descriptorRefusal, 4, V::refused},
-        {0, 0, 0, 0x02, illegalRequest, 2, V::again},  // the key was not written
-        {0, 0, 0, 0x02, {0x70, 0, 0x06}, 3, V::again}, // unit attention
-        {0, 0, 0, 0x02, {}, 0, V::again},
-        {0, 0, 0, 0x08, {}, 0, V::again}, // busy
-        {ENODEV, 0, 0, 0, {}, 0, V::gone},
-        {EACCES, 0, 0, 0, {}, 0, V::forbidden},
-        {EPERM, 0, 0, 0, {}, 0, V::forbidden},
-        {EIO, 0, 0, 0, {}, 0, V::again},
-        {0, 0x01, 0, 0, {}, 0, V::gone},
-        {0, 0x03, 0, 0, {}, 0, V::silent},
-        {0, 0, 0x06, 0, {}, 0, V::silent},
-        {0, 0x07, 0, 0x00, {}, 0, V::again},
-    };
-    for (const auto& [error, host, driver, status, bytes, written, verdict] : table) {
-        std::copy(bytes.begin(), bytes.end(), sense);
-        ScsiCommand command;
-        command.sense = sense;
-        command.senseCapacity = sizeof sense;
-        command.error = error;
-        command.hostStatus = host;
-        command.driverStatus = driver;
-        command.status = status;
-        command.senseSize = written;
-        EXPECT_EQ(CasioDriveScreen::judge(command), verdict) << error << host << driver << status;
-    }
+Bytes block(unsigned char code, int count = 0) {
+    Bytes bytes(16, 0);
+    bytes[0] = code;
+    bytes[6] = static_cast<unsigned char>(count >> 8);
+    bytes[7] = static_cast<unsigned char>(count);
+    return bytes;
 }
 
 class DriveScreenSourceTest : public ::testing::Test {
 protected:
-    void SetUp() override {
+    // Opened afresh, TEST UNIT READY answered `medium`, then `script`; what the open sent is
+    // forgotten, and every command after the script is answered with nothing offered.
+    void open(const std::vector<Answer>& script, const Answer& medium = {}) {
         LibusbDouble::reset();
-        ScsiDouble::reset({ScsiDouble::offer(0)});
-    }
-    void TearDown() override { LinkInterrupt::clear(); }
-
-    // Opened, with TEST UNIT READY answered `medium`; what was sent is then forgotten.
-    void open(const Answer& medium = {}) {
+        ScsiDouble::reset();
         ScsiDouble::script({medium});
         ASSERT_FALSE(source.open("/dev/sg1"));
-        sentAtOpen = ScsiDouble::sent().size();
+        ScsiDouble::reset({offer(0)});
+        ScsiDouble::script(script);
     }
-    std::vector<ScsiDouble::Sent> sent() const {
-        const auto& all = ScsiDouble::sent();
-        return {all.begin() + static_cast<long>(sentAtOpen), all.end()};
-    }
-    // One receive into `room` bytes: whether it ended the source, and the bytes.
     std::pair<bool, Bytes> receive(int room = 65536) {
         Bytes bytes(static_cast<size_t>(room));
         Buffer buffer(bytes.data(), room);
@@ -98,84 +47,91 @@ protected:
         bytes.resize(static_cast<size_t>(buffer.getSize()));
         return {ended, bytes};
     }
+    void TearDown() override { LinkInterrupt::clear(); }
 
     CasioDriveScreenSource source;
-    size_t sentAtOpen = 0;
 };
 
-// Each read asks for what the poll offered, at most the room, and comes right after it.
-TEST_F(DriveScreenSourceTest, ReadsWhatIsOfferedAndNoMore) {
-    open();
-    const Bytes bytes = {1, 2, 3, 4, 5};
-    ScsiDouble::script(
-        {{ScsiDouble::offer(5, 9)}, {bytes}, {ScsiDouble::offer(0x1234, 0xBEEF)}, {{6, 7}}});
-    EXPECT_EQ(receive(), std::make_pair(false, bytes));
-    EXPECT_EQ(receive(100), std::make_pair(false, Bytes{6, 7})); // fewer came than asked
-    const std::vector<ScsiDouble::Sent> commands = sent();
-    ASSERT_EQ(commands.size(), 4u);
-    const Bytes poll = {0xC0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
-    const Bytes read5 = {0xC1, 0, 0, 0, 0, 0, 0, 5, 0, 0, 0, 0, 0, 0, 0, 0};
-    const Bytes read100 = {0xC1, 0, 0, 0, 0, 0, 0, 100, 0, 0, 0, 0, 0, 0, 0, 0};
-    EXPECT_TRUE(commands[0].block == poll && commands[0].room == 16);
-    EXPECT_TRUE(commands[1].block == read5 && commands[1].room == 5);
-    EXPECT_TRUE(commands[3].block == read100 && commands[3].room == 100);
-    EXPECT_EQ(commands[1].atMs, commands[0].atMs) << "no pause while bytes come";
-    EXPECT_EQ(source.counts().activity, 0xBEEF) << "kept, whatever it is";
+// A read asks for what the poll before it offered, at most the room, and follows it at once;
+// an answer that is not an offer is none. The activity status is kept, whatever it is (the
+// polls that follow one without a read offer nothing, with activity 0).
+TEST_F(DriveScreenSourceTest, EachPollAnswerDecidesTheRead) {
+    Bytes reserved = offer(7, 3), short15 = offer(9);
+    reserved[15] = 0xEE;
+    short15.pop_back();
+    const std::vector<std::tuple<Bytes, int, Bytes, int>> table = {
+        {offer(5, 9), 65536, block(0xC1, 5), 9},
+        {offer(0xFFFF, 0xABCD), 100, block(0xC1, 100), 0xABCD},
+        {reserved, 65536, block(0xC1, 7), 3},
+        {short15, 65536, block(0xC0), 0},
+        {Bytes(16, 0), 65536, block(0xC0), 0},
+        {offer(0, 0x0101), 65536, block(0xC0), 0},
+    };
+    for (const auto& [answer, room, next, activity] : table) {
+        open({{answer}, {{1, 2}}});
+        receive(room);
+        const std::vector<ScsiDouble::Sent>& sent = ScsiDouble::sent();
+        EXPECT_TRUE(sent[0].block == block(0xC0) && sent[0].room == 16);
+        EXPECT_TRUE(sent[1].block == next && (next[0] == 0xC0 || sent[1].atMs == sent[0].atMs));
+        EXPECT_EQ(source.counts().activity, activity);
+    }
+    open({{offer(5)}, {{1, 2}}}); // fewer came than asked
+    EXPECT_EQ(receive(), std::make_pair(false, Bytes{1, 2}));
     Bytes answer = {6, '0', '2'};
     Buffer buffer(answer.data(), 3);
     EXPECT_FALSE(source.answer(&buffer));
-    const Bytes write3 = {0xC2, 0, 0, 0, 0, 0, 0, 3, 0, 0, 0, 0, 0, 0, 0, 0};
-    EXPECT_TRUE(sent().back().block == write3 && sent().back().dataOut == answer);
+    EXPECT_TRUE(ScsiDouble::sent()[2].block == block(0xC2, 3) &&
+                ScsiDouble::sent()[2].dataOut == answer);
 }
 
-// While nothing is offered: pauses that double up to the longest, and a receive that gives up
-// after its window with nothing, which is no error; a stop asked for ends it at once.
+// While nothing is offered, pauses double up to the longest; a receive gives up after its
+// window with nothing, which is no error, and a stop asked for ends it at once.
 TEST_F(DriveScreenSourceTest, PollsBackOffWhileNothingIsOffered) {
-    open({{}, 0x02, noMedium});
+    open({}, {{}, 0x02, {0x70, 0, 0x02, 0, 0, 0, 0, 10, 0, 0, 0, 0, 0x3A}});
     EXPECT_EQ(source.medium(), CasioDriveMedium::absent);
-    const long long start = LibusbDouble::now();
     EXPECT_EQ(receive(), std::make_pair(false, Bytes{}));
-    EXPECT_EQ(LibusbDouble::now() - start, CasioDriveScreenSource::receiveWindowMs);
+    EXPECT_EQ(LibusbDouble::now(), CasioDriveScreenSource::receiveWindowMs);
     std::vector<long long> gaps;
-    for (size_t i = 1; i < sent().size(); ++i) {
-        gaps.push_back(sent()[i].atMs - sent()[i - 1].atMs);
+    for (size_t i = 1; i < ScsiDouble::sent().size(); ++i) {
+        gaps.push_back(ScsiDouble::sent()[i].atMs - ScsiDouble::sent()[i - 1].atMs);
     }
     EXPECT_EQ(gaps, (std::vector<long long>{2, 4, 8, 16, 32, 40, 40, 40, 40}));
     LinkInterrupt::request();
-    const size_t before = sent().size();
-    EXPECT_EQ(receive(), std::make_pair(false, Bytes{}));
-    EXPECT_EQ(sent().size(), before);
+    const size_t before = ScsiDouble::sent().size();
+    EXPECT_TRUE(receive() == std::make_pair(false, Bytes{}) && ScsiDouble::sent().size() == before);
 }
 
-// What the calculator answers decides how the source ends, and it ends only once.
-TEST_F(DriveScreenSourceTest, EndsAsTheCalculatorSays) {
-    const Answer timeout{{}, 0, {}, 0, 0x03, 0, LinkLimits::transferTimeoutMs};
-    const std::vector<std::tuple<std::vector<Answer>, CasioDriveScreenEnd>> table = {
-        {{{{}, 0x02, illegalRequest}}, CasioDriveScreenEnd::notScreenMode},
-        {{{ScsiDouble::offer(4)}, {{}, 0, {}, ENODEV}}, CasioDriveScreenEnd::unplugged},
-        {{{{}, 0, {}, EPERM}}, CasioDriveScreenEnd::forbidden},
-        {std::vector<Answer>(6, timeout), CasioDriveScreenEnd::noAnswer},
-        {std::vector<Answer>(10, {Bytes(16, 0xFF)}), CasioDriveScreenEnd::unreadable},
-        {std::vector<Answer>(10, {{}, 0x08}), CasioDriveScreenEnd::unreadable},
+// Every command answered so, ten times over, ends the source so; an ended source sends nothing.
+TEST_F(DriveScreenSourceTest, StatusSenseAndErrorsEndItAsTheySay) {
+    const long long timeout = LinkLimits::transferTimeoutMs;
+    const Bytes keyNotWritten(illegalRequest.begin(), illegalRequest.begin() + 2);
+    const std::vector<std::pair<Answer, End>> table = {
+        {{{}, 0x02, illegalRequest}, End::notScreenMode},
+        {{{}, 0x02, {0x72, 0x05, 0x20}}, End::notScreenMode}, // descriptor format
+        {{{}, 0x02, keyNotWritten}, End::unreadable},
+        {{{}, 0x02, {0x70, 0, 0x06}}, End::unreadable}, // unit attention, for ever
+        {{{}, 0x08}, End::unreadable},                  // busy
+        {{Bytes(16, 0xFF)}, End::unreadable},           // no offer
+        {{{}, 0, {}, ENODEV}, End::unplugged},
+        {{{}, 0, {}, 0, 0x01}, End::unplugged},
+        {{{}, 0, {}, EPERM}, End::forbidden},
+        {{{}, 0, {}, EIO}, End::unreadable},
+        {{{}, 0, {}, 0, 0x07}, End::unreadable},
+        {{{}, 0, {}, 0, 0x03, 0, timeout}, End::noAnswer},
+        {{{}, 0, {}, 0, 0, 0x06, timeout}, End::noAnswer},
     };
-    for (const auto& [answers, end] : table) {
-        SetUp();
-        open();
-        ScsiDouble::script(answers);
-        bool ended = false;
-        for (int i = 0; i < 100 && !ended; ++i) {
-            ended = receive().first;
+    for (const auto& [answer, end] : table) {
+        open(std::vector<Answer>(10, answer));
+        for (int i = 0; i < 100 && !receive().first; ++i) {
         }
-        EXPECT_TRUE(ended && source.end() == end) << static_cast<int>(end);
-        const size_t before = sent().size();
-        EXPECT_TRUE(receive().first && sent().size() == before);
+        EXPECT_EQ(source.end(), end) << answer.status << answer.error << answer.hostStatus;
+        const size_t before = ScsiDouble::sent().size();
+        EXPECT_TRUE(receive().first && ScsiDouble::sent().size() == before);
     }
-}
-
-TEST_F(DriveScreenSourceTest, ANodeThatCannotBeOpenedSaysWhy) {
-    ScsiDouble::refuseOpen(EACCES);
-    EXPECT_TRUE(source.open("/dev/sg1"));
-    EXPECT_EQ(errno, EACCES);
+    open({{offer(4)}, {{}, 0, {}, ENODEV}}); // unplugged in mid-read
+    EXPECT_TRUE(receive().first && source.end() == End::unplugged);
+    ScsiDouble::reset({}, EACCES);
+    EXPECT_TRUE(source.open("/dev/sg1") && errno == EACCES) << "permission, told by errno";
 }
 
 } // namespace

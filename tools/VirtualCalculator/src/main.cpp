@@ -199,7 +199,9 @@ void makeDriveCalculator(const Seat& seat, const Options& own, Report& report,
         bench.scsi.push_back(std::make_unique<ScsiDrive>(nullptr, report));
         return;
     }
-    std::unique_ptr<Projector> projector = makeProjector(own, report);
+    Options drawing = own;
+    drawing.projectorPlan.ownClock = true;
+    std::unique_ptr<Projector> projector = makeProjector(drawing, report);
     bench.scsi.push_back(projector ? std::make_unique<ScsiDrive>(std::move(projector), report)
                                    : nullptr);
 }
