@@ -26,7 +26,8 @@ std::vector<ScsiDouble::Answer> scriptOf(FuzzSupport::Reader& input, std::vector
     std::vector<ScsiDouble::Answer> script;
     while (!input.atEnd()) {
         const uint8_t flags = input.byte();
-        ScsiDouble::Answer answer({}, input.byte(), {}, errors[flags & 7], input.byte(),
+        const uint8_t status = input.byte();
+        ScsiDouble::Answer answer({}, status, {}, errors[flags & 7], input.byte(),
                                   (flags & 8) != 0 ? 0x06 : 0);
         const uint8_t* bytes = nullptr;
         const size_t length = input.take(input.u16(), &bytes);

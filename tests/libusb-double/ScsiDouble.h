@@ -12,21 +12,16 @@ using Bytes = std::vector<unsigned char>;
 struct Answer {
     Answer(Bytes data = {}, int status = 0, Bytes sense = {}, int error = 0, int hostStatus = 0,
            int driverStatus = 0, long long takesMs = 0)
-        : data(std::move(data)), status(status), sense(std::move(sense)), error(error),
+        : data(std::move(data)), sense(std::move(sense)), status(status), error(error),
           hostStatus(hostStatus), driverStatus(driverStatus), takesMs(takesMs) {}
 
-    Bytes data; // what comes in, cut to the room
-    int status;
-    Bytes sense;
-    int error; // errno of the call
-    int hostStatus;
-    int driverStatus;
+    Bytes data, sense;                           // what comes in, cut to the room; the sense data
+    int status, error, hostStatus, driverStatus; // error: errno of the call
     long long takesMs;
 };
 
 struct Sent {
-    Bytes block;
-    Bytes dataOut;
+    Bytes block, dataOut;
     int room; // for data in
     long long atMs;
 };

@@ -20,11 +20,10 @@ using End = CasioDriveScreenEnd;
 
 const Bytes illegalRequest = {0x70, 0, 0x05, 0, 0, 0, 0, 10, 0, 0, 0, 0, 0x20, 0};
 
+// A command block: its count sits where an offer's bytes ready do.
 Bytes block(unsigned char code, int count = 0) {
-    Bytes bytes(16, 0);
+    Bytes bytes = offer(count);
     bytes[0] = code;
-    bytes[6] = static_cast<unsigned char>(count >> 8);
-    bytes[7] = static_cast<unsigned char>(count);
     return bytes;
 }
 
