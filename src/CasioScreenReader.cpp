@@ -3,6 +3,7 @@
 #include "AsciiConverter.h"
 #include "CasioChecksum.h"
 #include "Log.h"
+#include "PrintableText.h"
 
 #include <cstring>
 
@@ -191,12 +192,10 @@ bool checksumHolds(unsigned char* frame, int size) {
     return memcmp(digits, frame + size - checksumSize, checksumSize) == 0;
 }
 
-// For messages: the characters as they came, anything unprintable as '?'.
+// For messages: the characters as they came, made printable.
 void copyName(const unsigned char* name, int size, char* text) {
-    for (int i = 0; i < size; ++i) {
-        text[i] = static_cast<char>(name[i] >= 0x20 && name[i] < 0x7F ? name[i] : '?');
-    }
-    text[size] = '\0';
+    memcpy(text, name, static_cast<size_t>(size));
+    text[PrintableText::clean(text, size)] = '\0';
 }
 
 void putGrey(unsigned char* rgb, unsigned char level) {

@@ -151,8 +151,14 @@ public:
         }
     }
 
-    // True, after reporting it, unless the whole file arrived.
+    bool takesNoMore() const override { return sinkFull; }
+
+    // True, after reporting it, unless the whole file arrived. The sink says itself why it
+    // took no more.
     bool judge() {
+        if (sinkFull) {
+            return true;
+        }
         if (!failed() && !announced) {
             fail("The calc sent no file !");
         }
@@ -189,7 +195,7 @@ private:
         } else if (total > size) {
             fail("The calc sent more of the file than it announced !");
         } else if (sink->fileBytes(part.bytes)) {
-            fail("Failed to keep the file's bytes !");
+            sinkFull = true;
         } else {
             received = static_cast<uint32_t>(total);
             ++nextPart;
@@ -197,6 +203,7 @@ private:
     }
 
     CasioFileSink* sink;
+    bool sinkFull = false;
     bool announced = false;
     uint32_t size = 0;
     uint32_t received = 0;

@@ -90,18 +90,21 @@ int main(int argc, char** argv) {
         return 2;
     }
     DriveMount drive;
-    if (!drive.open(words[1])) {
+    if (drive.open(words[1])) {
         return 1;
     }
     DriveFiles files(drive.folder(), drive.readOnly());
     const std::string& local = words[2];
-    const DriveUpload upload{local,
-                             local,
-                             strtoull(words[3].c_str(), nullptr, 10),
-                             words.size() > 4 ? words[4] : "",
-                             local.substr(local.rfind('/') + 1),
+    const DriveUpload upload{local, strtoull(words[3].c_str(), nullptr, 10),
+                             words.size() > 4 ? words[4] : "", local.substr(local.rfind('/') + 1),
                              replace};
-    const bool done = files.send(upload) == DriveFiles::Outcome::Done;
-    const bool finished = drive.finish(files.changed(), false);
-    return LinkInterrupt::requested() ? 130 : done && finished ? 0 : 1;
+    std::string why;
+    const DriveFiles::Outcome outcome = files.send(upload, nullptr, &why);
+    if (outcome == DriveFiles::Outcome::Failed) {
+        Log::error((local + ": not sent: " + why).c_str());
+    }
+    const bool unfinished = drive.finish(files.changed(), false);
+    return LinkInterrupt::requested()                            ? 130
+           : outcome == DriveFiles::Outcome::Done && !unfinished ? 0
+                                                                 : 1;
 }

@@ -155,15 +155,20 @@ void UsbEmulator::plug(Port& port) {
         added = umockdev_testbed_attach_ioctl(testbed, plugging.node.c_str(), plugging.handler,
                                               &gerror);
     }
+    // Served from the moment it is on the bus: a host may open it at once.
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        port.current = plugging.handler;
+        port.present = true;
+    }
     if (!added || !umockdev_testbed_add_from_string(
                       testbed, BusLayout::records(port.seat, number).c_str(), &gerror)) {
         error = gerror != nullptr ? gerror->message : "unknown umockdev error";
         g_clear_error(&gerror);
-        return;
+        std::lock_guard<std::mutex> lock(mutex);
+        port.current = nullptr;
+        port.present = false;
     }
-    std::lock_guard<std::mutex> lock(mutex);
-    port.current = plugging.handler;
-    port.present = true;
 }
 
 // Gone from sysfs, so that enumeration no longer finds it; what is still open on the old
