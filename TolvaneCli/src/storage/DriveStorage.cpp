@@ -24,14 +24,14 @@ bool DriveStorage::has(Capability /*capability*/) const {
 }
 
 std::string DriveStorage::lacking(Capability capability) const {
-    const std::string drive = std::string(calculator.address) + " connects as a USB drive";
+    const std::string address = calculator.address;
     switch (capability) {
     case Capability::SdCard:
-        return drive + ", which has no SD card: use fls0 (the default)";
+        return address + " connects as a USB drive, which has no SD card: use fls0 (the default)";
     case Capability::Optimize:
-        return drive + ", whose file system needs no optimizing";
+        return address + " connects as a USB drive, whose file system needs no optimizing";
     }
-    return drive;
+    return "";
 }
 
 bool DriveStorage::open() {

@@ -41,13 +41,15 @@ bool applyValue(Options& options, const std::string& option, const std::string& 
         return options.capacity.has_value();
     }
     if (option == "--optimize-delay" || option == "--announce-size" ||
-        option == "--idle-turnaround" || option == "--busy-turnaround") {
+        option == "--idle-turnaround" || option == "--busy-turnaround" ||
+        option == "--known-late") {
         const std::optional<long long> number = parseNonNegative(value);
         if (option == "--announce-size") {
             options.announcedSize = number;
         } else {
             long long& milliseconds = option == "--optimize-delay"    ? options.optimizeDelayMs
                                       : option == "--idle-turnaround" ? options.idleTurnaroundMs
+                                      : option == "--known-late"      ? options.knownLateMs
                                                                       : options.busyTurnaroundMs;
             milliseconds = number.value_or(0);
         }
@@ -106,9 +108,9 @@ bool isScopable(const std::string& option) {
            option == "--cannot-pipeline" || option == "--keep-partial" ||
            option == "--whole-disk" || option == "--serial" || option == "--held" ||
            option == "--monochrome" || option == "--mounted" || option == "--read-only" ||
-           option == "--refuse-mount" || option == "--refuse-eject" || option == "--stream" ||
-           option == "--chunk" || option == "--stream-plan" || option == "--plug-after" ||
-           isFaultOption(option);
+           option == "--refuse-mount" || option == "--refuse-eject" || option == "--known-late" ||
+           option == "--stream" || option == "--chunk" || option == "--stream-plan" ||
+           option == "--plug-after" || isFaultOption(option);
 }
 
 bool takesValue(const std::string& option) {
@@ -116,7 +118,7 @@ bool takesValue(const std::string& option) {
            option == "--stream" || option == "--chunk" || option == "--optimize-delay" ||
            option == "--announce-size" || option == "--stream-plan" || option == "--plug-after" ||
            option == "--idle-turnaround" || option == "--busy-turnaround" || option == "--serial" ||
-           isFaultOption(option) || isProjectorOption(option);
+           option == "--known-late" || isFaultOption(option) || isProjectorOption(option);
 }
 
 // Options without a value; false for any other.
@@ -419,6 +421,8 @@ void printUsage() {
           "  --refuse-mount       the service is not authorized to mount it\n"
           "                       (NotAuthorizedCanObtain), as for a remote session\n"
           "  --refuse-eject       nor to unmount it or power it off\n"
+          "  --known-late MS      the service learns of the drive MS ms after it appears\n"
+          "                       (until then ResolveDevice finds no object for it)\n"
           "  --no-disk-service    a system bus on which no disk service runs\n"
           "  --no-system-bus      no system bus at all\n"
           "\n"

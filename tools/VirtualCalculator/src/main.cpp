@@ -162,6 +162,7 @@ void makeDrive(const Seat& seat, const Options& own, Report& report, const std::
     drive.readOnly = own.readOnly;
     drive.refuseMount = own.refuseMount;
     drive.refuseEject = own.refuseEject;
+    drive.knownFrom = std::chrono::steady_clock::now() + std::chrono::milliseconds(own.knownLateMs);
     drive.mountPoint = own.mounted ? drive.root : "";
     bench.drives.push_back(drive);
 }
