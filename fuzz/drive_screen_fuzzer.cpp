@@ -5,7 +5,7 @@
 // ends it sends nothing more.
 // Input: room (2 bytes, little-endian, plus 1), then answers until the input ends, each: flags
 // (bits 0-2 the call's error: none, ENODEV, EPERM, EIO, ETIMEDOUT; bit 3 the driver's timeout;
-// bit 4 an answer to the check goes after this receive), status, host status, data length (2
+// bit 4 the check's answer goes after this receive), status, host status, data length (2
 // bytes), the data, sense length (1 byte), the sense data.
 
 #include "CasioDriveScreenSource.h"
