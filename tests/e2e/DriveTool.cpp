@@ -3,11 +3,10 @@
 // tests can play a file that changed since, and a source as slow as they like (a FIFO).
 //   DriveTool [-w] send ADDRESS LOCAL SIZE [FOLDER]
 // Exit status 0 when done, 1 otherwise, 130 when interrupted (SIGINT).
-// Or reads its screen through DriveScreen and the library's frame reader, one line per
-// picture, "picture WIDTH HEIGHT DIGEST" (FNV-1a of its RGB bytes), until PICTURES came,
-// SECONDS passed or the source ended, then one line of how it ended and what it did:
+// Or reads its screen through DriveScreen and the library's frame reader, "picture WIDTH HEIGHT
+// DIGEST" (FNV-1a of its RGB bytes) a picture until PICTURES came, SECONDS passed or the source
+// ended, then how it ended and what it did; status 0 when PICTURES came, 2 when not opened:
 //   DriveTool screen ADDRESS PICTURES SECONDS
-// Exit status 0 when PICTURES came, 1 otherwise, 2 when the screen could not be opened.
 
 #include "CasioScreenReader.h"
 #include "DriveFiles.h"

@@ -49,18 +49,15 @@ int ScsiGeneric::open(const char* /*node*/) {
 void ScsiGeneric::close(int /*descriptor*/) {}
 
 bool ScsiGeneric::execute(int /*descriptor*/, ScsiCommand* command, unsigned /*timeoutMs*/) {
-    using ScsiDouble::Answer;
-    using ScsiDouble::Bytes;
     const bool in = command->direction == ScsiCommand::in;
     const bool out = command->direction == ScsiCommand::out;
     commands.push_back({{command->block, command->block + command->blockSize},
-                        out ? Bytes(command->data, command->data + command->dataSize) : Bytes(),
+                        out ? ScsiDouble::Bytes(command->data, command->data + command->dataSize)
+                            : ScsiDouble::Bytes(),
                         in ? command->dataSize : 0,
                         LibusbDouble::now()});
-    const Answer answer = answers.empty() ? idleAnswer : answers.front();
-    if (!answers.empty()) {
-        answers.pop_front();
-    }
+    const ScsiDouble::Answer answer = answers.empty() ? idleAnswer : answers.front();
+    answers.erase(answers.begin(), answers.begin() + (answers.empty() ? 0 : 1));
     LibusbDouble::advanceClock(answer.takesMs);
     command->error = answer.error;
     command->status = answer.status;

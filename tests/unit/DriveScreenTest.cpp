@@ -33,8 +33,7 @@ protected:
     // forgotten, and every command after the script is answered with nothing offered.
     void open(const std::vector<Answer>& script, const Answer& medium = {}) {
         LibusbDouble::reset();
-        ScsiDouble::reset();
-        ScsiDouble::script({medium});
+        ScsiDouble::reset(medium);
         ASSERT_FALSE(source.open("/dev/sg1"));
         ScsiDouble::reset({offer(0)});
         ScsiDouble::script(script);
@@ -51,13 +50,11 @@ protected:
     CasioDriveScreenSource source;
 };
 
-// A read asks for what the poll before it offered, at most the room, and follows it at once;
-// an answer that is not an offer is none. The activity status is kept, whatever it is (the
-// polls that follow one without a read offer nothing, with activity 0).
+// A read asks for what the poll before it offered, at most the room, at once; an answer that is
+// not an offer is none. The activity status is kept, whatever it is (the idle polls' is 0).
 TEST_F(DriveScreenSourceTest, EachPollAnswerDecidesTheRead) {
-    Bytes reserved = offer(7, 3), short15 = offer(9);
+    Bytes reserved = offer(7, 3), short15(reserved.begin(), reserved.end() - 1);
     reserved[15] = 0xEE;
-    short15.pop_back();
     const std::vector<std::tuple<Bytes, int, Bytes, int>> table = {
         {offer(5, 9), 65536, block(0xC1, 5), 9},
         {offer(0xFFFF, 0xABCD), 100, block(0xC1, 100), 0xABCD},
