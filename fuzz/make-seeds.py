@@ -183,6 +183,62 @@ def screen_seeds():
     }
 
 
+def g1m_file(items, type_byte=0x62, zero_at_0f=False):
+    """items: (group, directory, name, type, data); a group header wherever the group changes."""
+    body = b""
+    for index, (group, directory, name, item_type, data) in enumerate(items):
+        if index == 0 or group != items[index - 1][0]:
+            run = 1
+            while index + run < len(items) and items[index + run][0] == group:
+                run += 1
+            body += group.ljust(16, b"\0") + struct.pack(">I", run)
+        body += directory.ljust(8, b"\0") + name.ljust(8, b"\0") + bytes([item_type])
+        body += struct.pack(">I", len(data)) + b"\0" * 3 + data
+    size = 32 + len(body)
+    header = b"USBPower" + bytes([type_byte]) + b"\x00\x10\x00\x10\x00"
+    header += bytes([(size + 0x41) & 0xFF, 0 if zero_at_0f else 1]) + struct.pack(">I", size)
+    header += bytes([(size + 0xB8) & 0xFF]) + b"\0" * 9 + struct.pack(">H", len(items))
+    return bytes(byte ^ 0xFF for byte in header) + body
+
+
+def g1m_seeds():
+    read, round_trip = b"\x00", b"\x01"
+    program = (b"PROGRAM", b"system", b"GAME", 0x01, b"\0" * 10 + b"\xf7\x0e\x0d" * 3)
+    picture = (b"PICTURE 1", b"main", b"PICT1", 0x07, bytes(range(256)) * 8)
+    capture = (b"CAPT 1", b"@REV2", b"CAPT1", 0x0A, b"\x00\x80\x00\x40" + b"\xaa" * 1024)
+    empty = (b"PROGRAM", b"system", b"EMPTY", 0x01, b"")
+    return {
+        "programs-and-a-picture": read + b"\x00" + g1m_file([program, empty, picture, program]),
+        "capture-type-31-in-pieces": read + b"\x07" + g1m_file([capture], 0x31, True),
+        "colour-type-75": read + b"\x01" + g1m_file([program], 0x75),
+        "no-items": read + b"\x00" + g1m_file([]),
+        "round-trip": round_trip + b"\x00\x06system\x04GAME\x01\x05\x00hello"
+        + b"\x01\x04main\x05PICT1\x07\x00\x01" + b"\x5c" * 256
+        + b"\x00\x06system\x01A\x01\x00\x00",
+    }
+
+
+def drive_screen_seeds():
+    def answer(data=b"", status=0, host=0, flags=0, sense=b""):
+        return bytes([flags, status, host]) + u16(len(data)) + data + bytes([len(sense)]) + sense
+
+    def offer(available, activity=0):
+        return b"\xd0" + bytes(5) + struct.pack(">H", available) + bytes(2) \
+            + struct.pack(">H", activity) + bytes(4)
+
+    frame = screen_frame(b"TYPZ1", b"\xf8\x00\x07\xe0\x00\x1f\xff\xff", 2, 2, b"1RC2")
+    sense = b"\x70\x00\x05" + bytes(9) + b"\x20\x00" + bytes(30)  # longer than its room
+    return {
+        "frame-in-pieces": u16(1023) + answer(status=2, sense=b"\x70\x00\x02" + bytes(9) + b"\x3a")
+        + answer(offer(10)) + answer(frame[:10]) + answer(offer(0, 3))
+        + answer(offer(len(frame) - 10)) + answer(frame[10:]),
+        "check-answered": u16(15) + answer() + answer(offer(8)) + answer(b"\x16CAL00D0", flags=16),
+        "flash-mode": u16(65535) + answer() + answer(status=2, sense=sense),
+        "troubles": u16(99) + answer(host=3) + answer(status=8) + answer(flags=3)
+        + answer(b"\xd1" + bytes(15)) + answer(offer(5)) + answer(b"12", flags=8),
+    }
+
+
 def main():
     targets = {
         "casio_packer_unpack_fuzzer": unpack_seeds(),
@@ -192,6 +248,8 @@ def main():
         "arg_reader_fuzzer": arg_seeds(),
         "file_protocol_packets_fuzzer": file_protocol_seeds(),
         "screen_reader_fuzzer": screen_seeds(),
+        "g1m_reader_fuzzer": g1m_seeds(),
+        "drive_screen_fuzzer": drive_screen_seeds(),
     }
     for target, seeds in targets.items():
         directory = CORPUS / target

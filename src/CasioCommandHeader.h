@@ -5,7 +5,8 @@
 #include <cstdint>
 
 // What a storage command carries: an overwrite mode, a data type, a size, and six fields
-// (folder, file name, two unused, storage device, unused). The fields are views: of the
+// (folder, file name, two unused, storage device, unused; for main memory: directory, item
+// name, group, the rest unused). The fields are views: of the
 // caller's names when a command is built, of the received data when one is read.
 struct CasioStorageCommand {
     unsigned char overwriteMode;
@@ -22,6 +23,7 @@ public:
     static constexpr int fieldCount = 6;
     static constexpr int folderField = 0;
     static constexpr int nameField = 1;
+    static constexpr int groupField = 2;
     static constexpr int deviceField = 4;
     static constexpr int maxFieldLength = 0xFF;
     static constexpr int maxDataSize = headerSize + fieldCount * maxFieldLength;

@@ -10,6 +10,7 @@
 #include "SocketTools.h"
 
 #include <algorithm>
+#include <cstring>
 
 namespace {
 
@@ -25,16 +26,25 @@ void noteRefusal(int* refusal, int value) {
     }
 }
 
-// Packs part `index` (from 0) of `image` into `packet`.
-bool packPart(Buffer* image, int index, Buffer* packet) {
+int partsOf(const CasioOutgoing& outgoing) {
+    return CasioDataPart::partsFor(outgoing.command.size);
+}
+
+// Packs part `index` (from 0) of what goes out into `packet`: the image's bytes, then zeros.
+bool packPart(const CasioOutgoing& outgoing, int index, Buffer* packet) {
     const int offset = index * CasioFileSender::partSize;
-    const int length = std::min(CasioFileSender::partSize, image->getSize() - offset);
-    const CasioPart part = {CasioDataPart::partsFor(image->getSize()), index + 1,
-                            Buffer(image->getData() + offset, length)};
+    const int total = static_cast<int>(outgoing.command.size);
+    const int length = std::min(CasioFileSender::partSize, total - offset);
+    const int fromImage = std::max(0, std::min(length, outgoing.image->getSize() - offset));
+    unsigned char bytes[CasioFileSender::partSize] = {};
+    if (fromImage > 0) {
+        memcpy(bytes, outgoing.image->getData() + offset, fromImage);
+    }
+    const CasioPart part = {partsOf(outgoing), index + 1, Buffer(bytes, length)};
     unsigned char data[CasioDataPart::headerSize + CasioFileSender::partSize];
     Buffer dataBuffer(data, sizeof data);
     return CasioDataPart::build(part, &dataBuffer) ||
-           CasioPacker::pack({Tools::typeData, CasioStorage::commandFile, &dataBuffer}, packet);
+           CasioPacker::pack({Tools::typeData, outgoing.code, &dataBuffer}, packet);
 }
 
 // The answer to a part sent earlier, read whole: true unless it is a plain acknowledgement.
@@ -67,23 +77,31 @@ bool CasioFileSender::sendFile(Socket* socket, const CasioUpload& upload,
         Log::error("The file is empty or bigger than the calc takes !");
         return true;
     }
-    if (offer(socket, upload, refusal)) {
-        return true;
-    }
-    return upload.pipelined ? sendPartsPipelined(socket, upload.image, listener, refusal)
-                            : sendPartsInTurn(socket, upload.image, listener, refusal);
+    CasioOutgoing file = {CasioStorage::commandFile,
+                          CasioCommandHeader::naming(upload.folder, upload.name, upload.device),
+                          upload.image, upload.overwrite, upload.pipelined};
+    file.command.dataType = fileDataType;
+    file.command.size = static_cast<uint32_t>(upload.image->getSize());
+    return send(socket, file, listener, refusal);
 }
 
-// The file command; an existing file is replaced or left, as the upload says.
-bool CasioFileSender::offer(Socket* socket, const CasioUpload& upload, int* refusal) {
-    CasioStorageCommand command =
-        CasioCommandHeader::naming(upload.folder, upload.name, upload.device);
+bool CasioFileSender::send(Socket* socket, const CasioOutgoing& outgoing,
+                           CasioSendListener* listener, int* refusal) {
+    noteRefusal(refusal, CasioStorage::notRefused);
+    if (offer(socket, outgoing, refusal)) {
+        return true;
+    }
+    return outgoing.pipelined ? sendPartsPipelined(socket, outgoing, listener, refusal)
+                              : sendPartsInTurn(socket, outgoing, listener, refusal);
+}
+
+// The command; an existing file or item is replaced or left, as asked.
+bool CasioFileSender::offer(Socket* socket, const CasioOutgoing& outgoing, int* refusal) {
+    CasioStorageCommand command = outgoing.command;
     command.overwriteMode =
-        upload.overwrite ? CasioCommandHeader::modeOverwrite : CasioCommandHeader::modeAsk;
-    command.dataType = fileDataType;
-    command.size = static_cast<uint32_t>(upload.image->getSize());
+        outgoing.overwrite ? CasioCommandHeader::modeOverwrite : CasioCommandHeader::modeAsk;
     CasioReceivedPacket answer;
-    if (CasioStorage::exchangeCommand(socket, CasioStorage::commandFile, command, &answer.info)) {
+    if (CasioStorage::exchangeCommand(socket, outgoing.code, command, &answer.info)) {
         return true;
     }
     if (Tools::isPlainAck(answer.info)) {
@@ -92,8 +110,8 @@ bool CasioFileSender::offer(Socket* socket, const CasioUpload& upload, int* refu
     if (!Tools::isPacket(answer.info, Tools::typeRefusal, Tools::subtypeExists)) {
         return CasioStorage::rejectAnswer(answer.info, refusal);
     }
-    // The calculator asks whether to replace the file; it acknowledges either answer.
-    if (upload.overwrite) {
+    // The calculator asks whether to replace it; it acknowledges either answer.
+    if (outgoing.overwrite) {
         return Tools::sendBarePacketAndAck(socket, Tools::typeAck, Tools::subtypeOverwriteYes,
                                            requestTimeout);
     }
@@ -102,16 +120,16 @@ bool CasioFileSender::offer(Socket* socket, const CasioUpload& upload, int* refu
     return CasioStorage::rejectAnswer(answer.info, refusal);
 }
 
-bool CasioFileSender::sendPartsInTurn(Socket* socket, Buffer* image, CasioSendListener* listener,
-                                      int* refusal) {
-    const int partCount = CasioDataPart::partsFor(image->getSize());
+bool CasioFileSender::sendPartsInTurn(Socket* socket, const CasioOutgoing& outgoing,
+                                      CasioSendListener* listener, int* refusal) {
+    const int partCount = partsOf(outgoing);
     for (int index = 0; index < partCount; ++index) {
         if (stopAsked()) {
             return true;
         }
         unsigned char packetData[packetArea];
         Buffer packet(packetData, packetArea);
-        if (packPart(image, index, &packet)) {
+        if (packPart(outgoing, index, &packet)) {
             return true;
         }
         CasioReceivedPacket answer;
@@ -132,9 +150,9 @@ bool CasioFileSender::sendPartsInTurn(Socket* socket, Buffer* image, CasioSendLi
 
 // Part k goes out, then the answer to part k - 1 is read: answers trail by one, and the last
 // is read before anything else is sent.
-bool CasioFileSender::sendPartsPipelined(Socket* socket, Buffer* image, CasioSendListener* listener,
-                                         int* refusal) {
-    const int partCount = CasioDataPart::partsFor(image->getSize());
+bool CasioFileSender::sendPartsPipelined(Socket* socket, const CasioOutgoing& outgoing,
+                                         CasioSendListener* listener, int* refusal) {
+    const int partCount = partsOf(outgoing);
     for (int index = 0; index <= partCount; ++index) {
         const bool sendsPart = index < partCount;
         const bool readsAnswer = index > 0;
@@ -150,7 +168,7 @@ bool CasioFileSender::sendPartsPipelined(Socket* socket, Buffer* image, CasioSen
         Buffer packet(packetData, packetArea);
         const bool sendFailed =
             sendsPart &&
-            (packPart(image, index, &packet) ||
+            (packPart(outgoing, index, &packet) ||
              SocketTools::sendBufferOrTimeout(socket, &packet, CasioProtocolTools::sendTries));
         const bool answerWrong = readsAnswer && readPartAnswer(socket);
         if (sendFailed || answerWrong) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "Buffer.h"
+#include "CasioCommandHeader.h"
 #include "CasioDataPart.h"
 #include "Socket.h"
 
@@ -24,6 +25,16 @@ protected:
     ~CasioSendListener() = default;
 };
 
+// What goes out in data parts after a command that announces it: a file (45) or a main-memory
+// item (25).
+struct CasioOutgoing {
+    unsigned char code; // of the command, and the subtype of its data parts
+    CasioStorageCommand command;
+    Buffer* image;  // the bytes; zeros follow them up to the size the command announces
+    bool overwrite; // the calculator asks before replacing: yes, or leave it and fail
+    bool pipelined;
+};
+
 // Sends a file into the calculator's storage: the file command, the calculator's answer
 // (with the overwrite question settled), then the parts of 256 bytes, acknowledged one by
 // one or, pipelined, trailing by one.
@@ -42,11 +53,16 @@ public:
     // pipelineBroken, or CasioStorage::notRefused.
     static bool sendFile(Socket* socket, const CasioUpload& upload, CasioSendListener* listener,
                          int* refusal = nullptr);
+    // The steps of every such transfer: the command, the overwrite question settled, the
+    // parts. The caller has checked the sizes: at most maxFileSize, the image no longer than
+    // the command announces.
+    static bool send(Socket* socket, const CasioOutgoing& outgoing, CasioSendListener* listener,
+                     int* refusal);
 
 private:
-    static bool offer(Socket* socket, const CasioUpload& upload, int* refusal);
-    static bool sendPartsInTurn(Socket* socket, Buffer* image, CasioSendListener* listener,
-                                int* refusal);
-    static bool sendPartsPipelined(Socket* socket, Buffer* image, CasioSendListener* listener,
-                                   int* refusal);
+    static bool offer(Socket* socket, const CasioOutgoing& outgoing, int* refusal);
+    static bool sendPartsInTurn(Socket* socket, const CasioOutgoing& outgoing,
+                                CasioSendListener* listener, int* refusal);
+    static bool sendPartsPipelined(Socket* socket, const CasioOutgoing& outgoing,
+                                   CasioSendListener* listener, int* refusal);
 };

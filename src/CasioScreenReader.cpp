@@ -2,10 +2,8 @@
 
 #include "AsciiConverter.h"
 #include "CasioChecksum.h"
-#include "CasioProtocolTools.h"
 #include "Log.h"
 #include "PrintableText.h"
-#include "SocketTools.h"
 
 #include <cstring>
 
@@ -309,9 +307,9 @@ bool takeWholeFrame(unsigned char* frame, const Judgement& judgement, unsigned c
 } // namespace
 
 CasioScreenReader::CasioScreenReader(Buffer frameArea, Buffer pictureArea,
-                                     CasioScreenListener* listener, Socket* socket)
+                                     CasioScreenListener* listener, CasioScreenSource* source)
     : area(frameArea.getData()), capacity(frameArea.getSize()), pixels(pictureArea.getData()),
-      pixelCapacity(pictureArea.getSize()), listener(listener), socket(socket) {}
+      pixelCapacity(pictureArea.getSize()), listener(listener), source(source) {}
 
 bool CasioScreenReader::feed(const Buffer& bytes) {
     const unsigned char* next = bytes.getData();
@@ -402,13 +400,13 @@ bool CasioScreenReader::readWhatIsHeld() {
 
 bool CasioScreenReader::answerCheck() {
     ++seen.checks;
-    if (socket == nullptr) {
+    if (source == nullptr) {
         return false;
     }
     unsigned char answer[checkSize];
     memcpy(answer, checkAnswer, checkSize);
     Buffer answerBuffer(answer, checkSize);
-    if (SocketTools::sendBufferOrTimeout(socket, &answerBuffer, CasioProtocolTools::sendTries)) {
+    if (source->answer(&answerBuffer)) {
         Log::error("Failed to answer the calc's check !");
         return true;
     }

@@ -2,10 +2,12 @@
 
 #include "CasioCalcTurn.h"
 #include "CasioCommandHeader.h"
+#include "CasioDataFetcher.h"
 #include "CasioDataPart.h"
 #include "CasioFileSender.h"
 #include "CasioPacker.h"
 #include "CasioProtocolTools.h"
+#include "CasioTurnChecker.h"
 #include "LinkLimits.h"
 #include "Log.h"
 
@@ -38,67 +40,7 @@ bool judgeSent(Socket* socket, bool failed) {
     return failed;
 }
 
-// A command that the calculator acknowledges: true unless it did.
-bool sendCommand(Socket* socket, unsigned char code, const CasioStorageCommand& command,
-                 int* refusal) {
-    if (refusal != nullptr) {
-        *refusal = CasioStorage::notRefused;
-    }
-    CasioReceivedPacket answer;
-    if (CasioStorage::exchangeCommand(socket, code, command, &answer.info)) {
-        return true;
-    }
-    return !Tools::isPlainAck(answer.info) && CasioStorage::rejectAnswer(answer.info, refusal);
-}
-
-// A command the calculator answers with a turn of its own, taken by `listener`.
-bool runCommandWithTurn(Socket* socket, unsigned char code, const CasioStorageCommand& command,
-                        CasioTurnListener* listener, int* refusal) {
-    if (sendCommand(socket, code, command, refusal)) {
-        return true;
-    }
-    return CasioCalcTurn::run(socket, listener);
-}
-
-// Remembers the first thing wrong with what the calculator sends in its turn.
-class TurnChecker : public CasioTurnListener {
-public:
-    bool failed() const { return problem != nullptr; }
-    // True, after reporting it, when something was wrong.
-    bool report() const {
-        if (problem != nullptr) {
-            Log::error(problem);
-        }
-        return failed();
-    }
-
-protected:
-    void fail(const char* what) {
-        if (problem == nullptr) {
-            problem = what;
-        }
-    }
-    // The command carried by `packet`, if it is command `code` and readable.
-    bool readCommand(const CasioPacketInfo& packet, unsigned char code,
-                     CasioStorageCommand* command) {
-        if (!is(packet, Tools::typeCommand, code)) {
-            fail("The calc sent an unexpected packet in its turn !");
-            return false;
-        }
-        if (CasioCommandHeader::read(packet.extendedData, command)) {
-            fail("The calc sent an unreadable command !");
-            return false;
-        }
-        return true;
-    }
-
-    ~TurnChecker() = default;
-
-private:
-    const char* problem = nullptr;
-};
-
-class EntryCollector final : public TurnChecker {
+class EntryCollector final : public CasioTurnChecker {
 public:
     explicit EntryCollector(CasioFileLister* lister) : lister(lister) {}
 
@@ -118,97 +60,48 @@ private:
     CasioFileLister* lister;
 };
 
-class FreeSpaceReader final : public TurnChecker {
+// The one packet, command `code`, whose size field is the answer.
+class SizeReader final : public CasioTurnChecker {
 public:
+    explicit SizeReader(unsigned char code) : code(code) {}
+
     void packetReceived(const CasioPacketInfo& packet) override {
         CasioStorageCommand answer;
-        if (readCommand(packet, CasioStorage::commandFreeSpaceIs, &answer)) {
-            freeBytes = answer.size;
+        if (readCommand(packet, code, &answer)) {
+            size = answer.size;
             told = true;
         }
     }
 
+    unsigned char code;
     bool told = false;
-    uint32_t freeBytes = 0;
+    uint32_t size = 0;
 };
 
-// Takes the file announcement, then its parts strictly in order, and passes the bytes on
-// until anything is wrong; after that only the end of the turn is awaited.
-class FileFetcher final : public TurnChecker {
+const CasioDataFetcher::Words fileWords = {
+    "The calc sent no file !",
+    "The calc sent less of the file than it announced !",
+    "The calc sent an unexpected packet with the file !",
+    "The calc sent an unreadable part of the file !",
+    "The calc sent more parts than it announced !",
+    "The calc sent the parts of the file out of order !",
+    "The calc sent more of the file than it announced !",
+};
+
+// The one file asked for, into the sink.
+class FileFetcher final : public CasioDataFetcher {
 public:
-    explicit FileFetcher(CasioFileSink* sink) : sink(sink) {}
-
-    void packetReceived(const CasioPacketInfo& packet) override {
-        if (failed()) {
-            return;
-        }
-        if (!announced) {
-            announce(packet);
-        } else if (is(packet, Tools::typeData, CasioStorage::commandFile)) {
-            take(packet);
-        } else {
-            fail("The calc sent an unexpected packet with the file !");
-        }
-    }
-
-    bool takesNoMore() const override { return sinkFull; }
-
-    // True, after reporting it, unless the whole file arrived. The sink says itself why it
-    // took no more.
-    bool judge() {
-        if (sinkFull) {
-            return true;
-        }
-        if (!failed() && !announced) {
-            fail("The calc sent no file !");
-        }
-        if (!failed() && (received != size || (partCount > 0 && nextPart <= partCount))) {
-            fail("The calc sent less of the file than it announced !");
-        }
-        return report();
-    }
+    explicit FileFetcher(CasioFileSink* sink)
+        : CasioDataFetcher(CasioStorage::commandFile, fileWords, false), sink(sink) {}
 
 private:
-    void announce(const CasioPacketInfo& packet) {
-        CasioStorageCommand file;
-        if (readCommand(packet, CasioStorage::commandFile, &file)) {
-            announced = true;
-            size = file.size;
-            sink->fileAnnounced(size);
-        }
+    bool announced(const CasioStorageCommand& command) override {
+        sink->fileAnnounced(command.size);
+        return false;
     }
-
-    void take(const CasioPacketInfo& packet) {
-        CasioPart part;
-        if (CasioDataPart::read(packet.extendedData, &part)) {
-            fail("The calc sent an unreadable part of the file !");
-            return;
-        }
-        if (partCount == 0) {
-            partCount = part.count;
-        }
-        const uint64_t total = static_cast<uint64_t>(received) + part.bytes.getSize();
-        if (part.count != partCount || part.number > partCount) {
-            fail("The calc sent more parts than it announced !");
-        } else if (part.number != nextPart) {
-            fail("The calc sent the parts of the file out of order !");
-        } else if (total > size) {
-            fail("The calc sent more of the file than it announced !");
-        } else if (sink->fileBytes(part.bytes)) {
-            sinkFull = true;
-        } else {
-            received = static_cast<uint32_t>(total);
-            ++nextPart;
-        }
-    }
+    bool bytes(const Buffer& bytes) override { return sink->fileBytes(bytes); }
 
     CasioFileSink* sink;
-    bool sinkFull = false;
-    bool announced = false;
-    uint32_t size = 0;
-    uint32_t received = 0;
-    int partCount = 0;
-    int nextPart = 1;
 };
 
 } // namespace
@@ -268,6 +161,38 @@ bool CasioStorage::rejectAnswer(const CasioPacketInfo& answer, int* refusal) {
     return true;
 }
 
+bool CasioStorage::runCommand(Socket* socket, unsigned char code,
+                              const CasioStorageCommand& command, int* refusal) {
+    if (refusal != nullptr) {
+        *refusal = notRefused;
+    }
+    CasioReceivedPacket answer;
+    if (exchangeCommand(socket, code, command, &answer.info)) {
+        return true;
+    }
+    return !Tools::isPlainAck(answer.info) && rejectAnswer(answer.info, refusal);
+}
+
+bool CasioStorage::runCommandWithTurn(Socket* socket, unsigned char code,
+                                      const CasioStorageCommand& command,
+                                      CasioTurnListener* listener, int* refusal) {
+    return runCommand(socket, code, command, refusal) || CasioCalcTurn::run(socket, listener);
+}
+
+bool CasioStorage::askSize(Socket* socket, unsigned char code, unsigned char answerCode,
+                           const CasioStorageCommand& command, uint32_t* size, int* refusal) {
+    SizeReader reader(answerCode);
+    if (runCommandWithTurn(socket, code, command, &reader, refusal) || reader.report()) {
+        return true;
+    }
+    if (!reader.told) {
+        Log::error("The calc did not tell its free space !");
+        return true;
+    }
+    *size = reader.size;
+    return false;
+}
+
 bool CasioStorage::readDeviceInfo(Socket* socket, CasioDeviceInfo* info) {
     CasioReceivedPacket answer;
     if (sessionOver(socket) ||
@@ -295,18 +220,8 @@ bool CasioStorage::listFiles(Socket* socket, const char* device, CasioFileLister
 
 bool CasioStorage::freeSpace(Socket* socket, const char* device, uint32_t* freeBytes,
                              int* refusal) {
-    FreeSpaceReader reader;
-    const CasioStorageCommand command = CasioCommandHeader::naming(nullptr, nullptr, device);
-    if (runCommandWithTurn(socket, commandFreeSpace, command, &reader, refusal) ||
-        reader.report()) {
-        return true;
-    }
-    if (!reader.told) {
-        Log::error("The calc did not tell its free space !");
-        return true;
-    }
-    *freeBytes = reader.freeBytes;
-    return false;
+    return askSize(socket, commandFreeSpace, commandFreeSpaceIs,
+                   CasioCommandHeader::naming(nullptr, nullptr, device), freeBytes, refusal);
 }
 
 bool CasioStorage::fetchFile(Socket* socket, const char* folder, const char* name,
@@ -319,14 +234,14 @@ bool CasioStorage::fetchFile(Socket* socket, const char* folder, const char* nam
 
 bool CasioStorage::deleteFile(Socket* socket, const char* folder, const char* name,
                               const char* device, int* refusal) {
-    return sendCommand(socket, commandDelete, CasioCommandHeader::naming(folder, name, device),
-                       refusal);
+    return runCommand(socket, commandDelete, CasioCommandHeader::naming(folder, name, device),
+                      refusal);
 }
 
 bool CasioStorage::optimize(Socket* socket, const char* device, int* refusal) {
     socket->setPatience(LinkLimits::slow);
-    const bool failed = sendCommand(socket, commandOptimize,
-                                    CasioCommandHeader::naming(nullptr, nullptr, device), refusal);
+    const bool failed = runCommand(socket, commandOptimize,
+                                   CasioCommandHeader::naming(nullptr, nullptr, device), refusal);
     socket->setPatience(LinkLimits::normal);
     return failed;
 }

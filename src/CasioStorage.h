@@ -1,6 +1,7 @@
 #pragma once
 
 #include "Buffer.h"
+#include "CasioCalcTurn.h"
 #include "CasioCommandHeader.h"
 #include "CasioDeviceInfo.h"
 #include "CasioPacker.h"
@@ -62,6 +63,18 @@ public:
     // when the command cannot be packed or no answer came.
     static bool exchangeCommand(Socket* socket, unsigned char code,
                                 const CasioStorageCommand& command, CasioPacketInfo* answer);
+    // A command the calculator acknowledges: true unless it did.
+    static bool runCommand(Socket* socket, unsigned char code, const CasioStorageCommand& command,
+                           int* refusal);
+    // A command the calculator acknowledges and then answers with a turn of its own, each
+    // packet of which `listener` takes.
+    static bool runCommandWithTurn(Socket* socket, unsigned char code,
+                                   const CasioStorageCommand& command, CasioTurnListener* listener,
+                                   int* refusal);
+    // A command answered, in the calculator's turn, by one command `answerCode` whose size
+    // field is the answer (free space).
+    static bool askSize(Socket* socket, unsigned char code, unsigned char answerCode,
+                        const CasioStorageCommand& command, uint32_t* size, int* refusal);
     // Says why `answer` is not the acknowledgement that was expected. Always true; `refusal`
     // (if given) then holds the refusal's subtype, or notRefused for another answer.
     static bool rejectAnswer(const CasioPacketInfo& answer, int* refusal);

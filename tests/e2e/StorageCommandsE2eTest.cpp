@@ -47,7 +47,36 @@ struct Row {
     std::optional<Outcome> drive = std::nullopt; // where a drive calculator ends otherwise
 };
 
-class StorageCommandsE2eTest : public ::testing::Test {
+const std::string exists = "new/A.TXT: exists on the calculator; -w replaces it";
+const std::vector<Row> rows = {
+    {{"list"}, {0, "1\tA.TXT\n3\tBAD?[2J??.TXT\n10000\tBIG.BIN\n2\tNOTES/B.TXT\n", ""}},
+    {{"get", "A.TXT", "notes/b.txt"},
+     {1, "", "notes/b.txt: not fetched", onCalculator, with(local, {{"A.TXT", "a"}})},
+     // The drive's FAT file system finds names whatever their case.
+     Outcome{0, "", "", onCalculator, with(local, {{"A.TXT", "a"}, {"b.txt", "bb"}})}},
+    {{"get", "-o", "-", "NOTES/B.TXT"}, {0, "bb", ""}},
+    {{"get", "-o", "/dev/full", "BIG.BIN"},
+     {1, "", "/dev/full: can't write it (No space left on device)"}},
+    {{"get", "A.TXT", "MISSING"},
+     {1, "", "MISSING: not fetched: the calculator has no such file", onCalculator,
+      with(local, {{"A.TXT", "a"}})}},
+    {{"get", "-w", "A.TXT", "NOTES/A.TXT"},
+     {1, "", "NOTES/A.TXT: lands on the same file as A.TXT"}},
+    {{"send", "HELLO.TXT"}, {0, "", "", with(onCalculator, {{"HELLO.TXT", "hello"}})}},
+    {{"send", "-F", "NOTES", "HELLO.TXT"},
+     {0, "", "", with(onCalculator, {{"NOTES/HELLO.TXT", "hello"}})}},
+    {{"send", "new/A.TXT"}, {1, "", exists}},
+    {{"send", "-w", "new/A.TXT"}, {0, "", "", with(onCalculator, {{"A.TXT", "new a"}})}},
+    {{"delete", "A.TXT", "MISSING"},
+     {1, "", "MISSING: not deleted", without(onCalculator, "A.TXT")}},
+    {{"list", "-d", "crd0"},
+     {1, "", "Can't list the files of crd0"},
+     Outcome{1, "", "1-4.1 connects as a USB drive, which has no SD card"}},
+    {{"optimize"}, {0, "", "optimized fls0"}, Outcome{0, "", "needs no optimizing"}},
+};
+
+// Each row on each kind, as a test of its own: they run side by side.
+class StorageCommandsE2eTest : public ::testing::TestWithParam<std::tuple<size_t, bool>> {
 protected:
     // The files below `folder`, temporary ones included, with their bytes.
     static Files filesIn(const std::string& folder) {
@@ -88,38 +117,17 @@ protected:
     }
 };
 
-TEST_F(StorageCommandsE2eTest, EveryCommandEndsTheSameOnBothKinds) {
-    const std::string exists = "new/A.TXT: exists on the calculator; -w replaces it";
-    const std::vector<Row> rows = {
-        {{"list"}, {0, "1\tA.TXT\n3\tBAD?[2J??.TXT\n10000\tBIG.BIN\n2\tNOTES/B.TXT\n", ""}},
-        {{"get", "A.TXT", "notes/b.txt"},
-         {1, "", "notes/b.txt: not fetched", onCalculator, with(local, {{"A.TXT", "a"}})},
-         // The drive's FAT file system finds names whatever their case.
-         Outcome{0, "", "", onCalculator, with(local, {{"A.TXT", "a"}, {"b.txt", "bb"}})}},
-        {{"get", "-o", "-", "NOTES/B.TXT"}, {0, "bb", ""}},
-        {{"get", "-o", "/dev/full", "BIG.BIN"},
-         {1, "", "/dev/full: can't write it (No space left on device)"}},
-        {{"get", "A.TXT", "MISSING"},
-         {1, "", "MISSING: not fetched: the calculator has no such file", onCalculator,
-          with(local, {{"A.TXT", "a"}})}},
-        {{"get", "-w", "A.TXT", "NOTES/A.TXT"},
-         {1, "", "NOTES/A.TXT: lands on the same file as A.TXT"}},
-        {{"send", "HELLO.TXT"}, {0, "", "", with(onCalculator, {{"HELLO.TXT", "hello"}})}},
-        {{"send", "-F", "NOTES", "HELLO.TXT"},
-         {0, "", "", with(onCalculator, {{"NOTES/HELLO.TXT", "hello"}})}},
-        {{"send", "new/A.TXT"}, {1, "", exists}},
-        {{"send", "-w", "new/A.TXT"}, {0, "", "", with(onCalculator, {{"A.TXT", "new a"}})}},
-        {{"delete", "A.TXT", "MISSING"},
-         {1, "", "MISSING: not deleted", without(onCalculator, "A.TXT")}},
-        {{"list", "-d", "crd0"},
-         {1, "", "Can't list the files of crd0"},
-         Outcome{1, "", "1-4.1 connects as a USB drive, which has no SD card"}},
-        {{"optimize"}, {0, "", "optimized fls0"}, Outcome{0, "", "needs no optimizing"}},
-    };
-    for (const Row& row : rows) {
-        check(row, false);
-        check(row, true);
-    }
+TEST_P(StorageCommandsE2eTest, EndsTheSameOnBothKinds) {
+    check(rows[std::get<0>(GetParam())], std::get<1>(GetParam()));
 }
+
+INSTANTIATE_TEST_SUITE_P(EveryCommand, StorageCommandsE2eTest,
+                         ::testing::Combine(::testing::Range<size_t>(0, rows.size()),
+                                            ::testing::Bool()),
+                         [](const auto& info) {
+                             const Row& row = rows[std::get<0>(info.param)];
+                             return row.arguments[0] + std::to_string(std::get<0>(info.param)) +
+                                    (std::get<1>(info.param) ? "OnADrive" : "OnALink");
+                         });
 
 } // namespace

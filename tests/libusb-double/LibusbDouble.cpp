@@ -41,6 +41,7 @@ struct State {
     std::deque<OutStep> outSteps;
     std::deque<InStep> inSteps;
     Responder responder;
+    TransferHook transferHook = nullptr;
     std::vector<Transfer> transfers;
     libusb_context context{};
     int initCount = 0;
@@ -183,6 +184,10 @@ void queueIn(InStep step) {
 
 void setResponder(Responder responder) {
     state().responder = std::move(responder);
+}
+
+void setTransferHook(TransferHook hook) {
+    state().transferHook = hook;
 }
 
 long long now() {
@@ -426,10 +431,17 @@ int libusb_bulk_transfer(libusb_device_handle* dev_handle, unsigned char endpoin
     if (!dev_handle->claimed) {
         state().misuse = true;
     }
-    if ((endpoint & directionIn) != 0) {
-        return transferIn(endpoint, data, length, actual_length, timeout);
+    const TransferHook hook = state().transferHook;
+    if (hook != nullptr) {
+        hook(true);
     }
-    return transferOut(endpoint, data, length, actual_length, timeout);
+    const int result = (endpoint & directionIn) != 0
+                           ? transferIn(endpoint, data, length, actual_length, timeout)
+                           : transferOut(endpoint, data, length, actual_length, timeout);
+    if (hook != nullptr) {
+        hook(false);
+    }
+    return result;
 }
 
 } // extern "C"

@@ -1,11 +1,12 @@
-// The storage commands over the libusb double, against a calculator scripted with the
-// virtual calculator's wire module: what the host puts on the wire, what reaches the caller,
-// and how every answer that makes no sense ends.
+// The storage commands, and the main-memory commands beside them, over the libusb double,
+// against a calculator scripted with the virtual calculator's wire module: what the host puts
+// on the wire, what reaches the caller, and how every answer that makes no sense ends.
 
 #include "CasioStorage.h"
 #include "CalcConnector.h"
 #include "CasioCalcTurn.h"
 #include "CasioCommandHeader.h"
+#include "CasioMainMemory.h"
 #include "CasioProtocolTools.h"
 #include "LibusbDouble.h"
 #include "LinkInterrupt.h"
@@ -39,23 +40,29 @@ Bytes calculatorCommand(uint8_t code, const wire::CommandData& data) {
     return wire::frameAsCalculator(wire::typeCommand, code, wire::commandData(data));
 }
 
-Bytes calculatorPart(uint32_t count, uint32_t number, const Bytes& bytes) {
-    return wire::frameAsCalculator(wire::typeData, wire::commandFile,
-                                   wire::partData(count, number, bytes));
+Bytes calculatorPart(uint32_t count, uint32_t number, const Bytes& bytes,
+                     uint8_t code = wire::commandFile) {
+    return wire::frameAsCalculator(wire::typeData, code, wire::partData(count, number, bytes));
 }
 
-// The packets of a calculator's turn that sends `file` in parts of 256 bytes.
-std::vector<Bytes> fileTurn(const Bytes& file, const std::string& name = "A.BIN") {
-    std::vector<Bytes> turn = {calculatorCommand(
-        wire::commandFile, {0, 0, static_cast<uint32_t>(file.size()), "", name, "fls0"})};
+// `command`, then the data parts of command `code` that carry `file` in parts of 256 bytes.
+std::vector<Bytes> withParts(Bytes command, const Bytes& file, uint8_t code) {
+    std::vector<Bytes> turn = {std::move(command)};
     const uint32_t count = static_cast<uint32_t>((file.size() + 255) / 256);
     for (uint32_t part = 0; part < count; ++part) {
         const size_t begin = part * 256;
         const size_t end = std::min(file.size(), begin + 256);
         turn.push_back(
-            calculatorPart(count, part + 1, Bytes(file.begin() + begin, file.begin() + end)));
+            calculatorPart(count, part + 1, Bytes(file.begin() + begin, file.begin() + end), code));
     }
     return turn;
+}
+
+// The packets of a calculator's turn that sends `file`.
+std::vector<Bytes> fileTurn(const Bytes& file, const std::string& name = "A.BIN") {
+    return withParts(calculatorCommand(wire::commandFile, {0, 0, static_cast<uint32_t>(file.size()),
+                                                           "", name, "fls0"}),
+                     file, wire::commandFile);
 }
 
 Bytes damaged(Bytes packet) {
@@ -499,6 +506,165 @@ TEST(ConcurrentLinks, EachOfTwoLinksInTwoThreadsGetsItsOwnAnswers) {
     second.join();
     EXPECT_EQ(problems[0], "");
     EXPECT_EQ(problems[1], "");
+}
+
+std::string text(const Buffer& view) {
+    return std::string(reinterpret_cast<const char*>(view.getData()), view.getSize());
+}
+
+// What reaches the caller of a main-memory command, one line per call.
+class CollectingItems : public CasioItemLister, public CasioItemSink {
+public:
+    void itemListed(const CasioMemoryItem& item) override { lines.push_back(describe(item)); }
+    bool itemAnnounced(const CasioMemoryItem& item) override {
+        lines.push_back("+" + describe(item));
+        return false;
+    }
+    bool itemBytes(const Buffer& bytes) override {
+        lines.back() += " " + std::to_string(bytes.getSize());
+        kept.insert(kept.end(), bytes.getData(), bytes.getData() + bytes.getSize());
+        return false;
+    }
+    bool itemComplete() override {
+        lines.back() += " .";
+        return false;
+    }
+
+    std::vector<std::string> lines;
+    Bytes kept;
+
+private:
+    static std::string describe(const CasioMemoryItem& item) {
+        return wire::hexDump({item.type}) + " " + std::to_string(item.size) + " " +
+               text(item.directory) + "/" + text(item.name) + " " + text(item.group);
+    }
+};
+
+Bytes itemCommand(uint8_t code, uint32_t type, uint32_t size, const std::string& directory,
+                  const std::string& name, const std::string& group) {
+    return wire::frameAsCalculator(wire::typeCommand, code,
+                                   wire::itemData({0, type, size, directory, name, group}));
+}
+
+// The packets of a calculator's turn that sends the item `bytes`.
+std::vector<Bytes> itemTurn(const std::string& name, const Bytes& bytes, uint32_t type = 1) {
+    return withParts(itemCommand(wire::commandItem, type, static_cast<uint32_t>(bytes.size()),
+                                 "system", name, "PROGRAM"),
+                     bytes, wire::commandItem);
+}
+
+Bytes hostCommand(uint8_t code, const wire::ItemData& item) {
+    return wire::frameAsHost(wire::typeCommand, code, wire::itemData(item));
+}
+
+// Every main-memory command the calculator answers in its turn: what goes on the wire, what
+// reaches the caller, and how a turn that is wrong ends.
+TEST_F(StorageTest, MainMemoryTurnsReachTheCallerAnItemAtATime) {
+    const Bytes program = awkwardBytes(300);
+    const Bytes picture = awkwardBytes(2048);
+    const CasioMemoryItem asked = CasioMainMemory::naming(0x01, "system", "GAME", "PROGRAM");
+    std::vector<Bytes> both = itemTurn("GAME", program);
+    const std::vector<Bytes> second = itemTurn("PICT1", picture, 7);
+    both.insert(both.end(), second.begin(), second.end());
+    const std::vector<Bytes> empty = itemTurn("EMPTY", {});
+    const std::vector<Bytes> cut = {both[0], both[1], both[3]};
+    CollectingItems items;
+    uint32_t freeBytes = 0;
+    const struct {
+        const char* name;
+        std::function<bool()> run;
+        std::vector<Bytes> turn;
+        Bytes command;
+        std::vector<std::string> lines;
+        const char* error; // null: it succeeds
+    } cases[] = {
+        {"listing",
+         [&] { return CasioMainMemory::listItems(&socket, &items); },
+         {itemCommand(wire::commandItemEntry, 1, 300, "system", "GAME", "PROGRAM"),
+          itemCommand(wire::commandItemEntry, 0, 0, "main", "", ""),
+          itemCommand(wire::commandItemEntry, 7, 2048, "main", "PICT1", "PICTURE 1")},
+         hostCommand(wire::commandListItems, {}),
+         {"01 300 system/GAME PROGRAM", "07 2048 main/PICT1 PICTURE 1"},
+         nullptr},
+        {"free memory",
+         [&] { return CasioMainMemory::freeMemory(&socket, &freeBytes); },
+         {itemCommand(wire::commandFreeMemoryAnswer, 0, 61000, "", "", "")},
+         hostCommand(wire::commandFreeMemory, {}),
+         {},
+         nullptr},
+        {"one item",
+         [&] { return CasioMainMemory::fetchItem(&socket, asked, &items); },
+         itemTurn("GAME", program),
+         hostCommand(wire::commandSendMeItem, {0, 1, 0, "system", "GAME", "PROGRAM"}),
+         {"+01 300 system/GAME PROGRAM 256 44 ."},
+         nullptr},
+        {"every item",
+         [&] { return CasioMainMemory::fetchEveryItem(&socket, &items); },
+         both,
+         hostCommand(wire::commandSendMeAll, {}),
+         {"+01 300 system/GAME PROGRAM 256 44 .",
+          "+07 2048 system/PICT1 PROGRAM 256 256 256 256 256 256 256 256 ."},
+         nullptr},
+        {"an empty item, and an empty memory",
+         [&] { return CasioMainMemory::fetchEveryItem(&socket, &items); },
+         empty,
+         hostCommand(wire::commandSendMeAll, {}),
+         {"+01 0 system/EMPTY PROGRAM ."},
+         nullptr},
+        {"another item than the one asked for",
+         [&] { return CasioMainMemory::fetchItem(&socket, asked, &items); },
+         itemTurn("OTHER", program),
+         hostCommand(wire::commandSendMeItem, {0, 1, 0, "system", "GAME", "PROGRAM"}),
+         {},
+         "another item than the one asked for"},
+        {"two items for one",
+         [&] { return CasioMainMemory::fetchItem(&socket, asked, &items); },
+         both,
+         hostCommand(wire::commandSendMeItem, {0, 1, 0, "system", "GAME", "PROGRAM"}),
+         {"+01 300 system/GAME PROGRAM 256 44 ."},
+         "unexpected packet with an item"},
+        {"an item cut short before the next",
+         [&] { return CasioMainMemory::fetchEveryItem(&socket, &items); },
+         cut,
+         hostCommand(wire::commandSendMeAll, {}),
+         {"+01 300 system/GAME PROGRAM 256"},
+         "less of an item"},
+    };
+    for (const auto& scenario : cases) {
+        LibusbDouble::clearTransfers();
+        LibusbDouble::clearScript();
+        ScriptedStorage calculator(wire::acknowledgement(), scenario.turn);
+        items = CollectingItems();
+        StdoutCapture capture;
+        const bool failed = scenario.run();
+        printed = capture.finish();
+        EXPECT_EQ(failed, scenario.error != nullptr) << scenario.name << printed;
+        if (scenario.error != nullptr) {
+            EXPECT_NE(printed.find(scenario.error), std::string::npos) << scenario.name << printed;
+        }
+        EXPECT_EQ(items.lines, scenario.lines) << scenario.name;
+        EXPECT_EQ(calculator.acknowledgements, static_cast<int>(scenario.turn.size()))
+            << scenario.name << ": the turn is seen to its end";
+        const Bytes sent = LibusbDouble::bytesSent();
+        EXPECT_EQ(
+            Bytes(sent.begin(), sent.begin() + std::min(sent.size(), scenario.command.size())),
+            scenario.command)
+            << scenario.name;
+    }
+    EXPECT_EQ(freeBytes, 61000u);
+}
+
+TEST_F(StorageTest, AnItemIsDeletedByItsFourNamesAndItsSize) {
+    CasioMemoryItem item = CasioMainMemory::naming(0x07, "main", "PICT3", "PICTURE 3");
+    item.size = 2048;
+    ScriptedStorage refusing(wire::refusal(wire::refusedError), {});
+    int refusal = 0;
+    StdoutCapture capture;
+    EXPECT_TRUE(CasioMainMemory::deleteItem(&socket, item, &refusal));
+    capture.finish();
+    EXPECT_EQ(refusal, wire::refusedError);
+    EXPECT_EQ(LibusbDouble::bytesSent(),
+              hostCommand(wire::commandDeleteItem, {0, 7, 2048, "main", "PICT3", "PICTURE 3"}));
 }
 
 TEST(CasioCommandHeader, BuildsTheLayoutTheCalculatorReadsAndReadsItBack) {

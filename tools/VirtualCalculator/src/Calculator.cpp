@@ -7,22 +7,12 @@
 namespace {
 
 constexpr uint8_t gapByte = 0x00;
-constexpr unsigned modeAsk = 0x00;
-constexpr unsigned modeStop = 0x01;
-constexpr unsigned modeReplace = 0x02;
-constexpr unsigned plainDataType = 0x00;
-constexpr unsigned uploaderDataType = 0x05; // what the uploader has always sent with 45
 constexpr uint8_t lastTerminateSubtype = 0x03;
 // Commands a calculator knows and this one does not play: refused, not a violation.
 constexpr uint8_t unplayedCommands[] = {0x40, 0x41, 0x47, 0x48};
 
 std::string hexByte(uint8_t byte) {
     return wire::hexDump({byte});
-}
-
-std::string shownPath(const std::string& device, const std::string& folder,
-                      const std::string& file) {
-    return device + "/" + (folder.empty() ? "" : folder + "/") + file;
 }
 
 std::optional<FaultPlace> placeOf(const Packet& packet) {
@@ -98,7 +88,10 @@ bool isResendRequest(const Packet& packet) {
 } // namespace
 
 Calculator::Calculator(const Storage& storage, Report& report, Settings settings, FaultPlan faults)
-    : storage(storage), report(report), settings(std::move(settings)), faults(std::move(faults)),
+    : report(report), settings(std::move(settings)), faults(std::move(faults)),
+      storageCommands(storage, report,
+                      {this->settings.capacity, this->settings.listFolders,
+                       this->settings.optimizeDelay, this->settings.fileFlaws}),
       answers(this->settings.turnarounds, this->settings.now) {}
 
 void Calculator::received(const Bytes& bytes) {
@@ -238,14 +231,14 @@ std::optional<Bytes> Calculator::process(const Packet& packet) {
 }
 
 std::optional<Bytes> Calculator::hostActive(const Packet& packet) {
-    if (overwriteAsked) {
+    if (storageCommands.asking()) {
         if ((packet.type == wire::typeAck && packet.subtype == wire::ackOverwrite) ||
             (packet.type == wire::typeRefusal && packet.subtype == wire::refusedOverwrite)) {
             return overwriteAnswer(packet);
         }
         // The host may leave the question unanswered and go on (the old uploader terminates).
-        report.note("the host did not answer whether to replace " + overwriteAsked->shown);
-        overwriteAsked.reset();
+        report.note("the host did not answer whether to replace " + storageCommands.askedAbout());
+        storageCommands.dropQuestion();
     }
     if (turn && packet.type != wire::typeRoleSwap) {
         return refuse("packet " + hexByte(packet.type) + " " + hexByte(packet.subtype) +
@@ -403,26 +396,20 @@ std::optional<Bytes> Calculator::terminate(const Packet& packet) {
                     std::to_string(turn->size()) + " packets");
         turn.reset();
     }
-    overwriteAsked.reset();
+    storageCommands.dropQuestion();
     phase = Phase::Terminated;
     return wire::acknowledgement();
 }
 
 std::optional<Bytes> Calculator::overwriteAnswer(const Packet& packet) {
-    Upload offered = std::move(*overwriteAsked);
-    overwriteAsked.reset();
-    if (packet.type == wire::typeRefusal) {
-        report.note("the host chose not to replace " + offered.shown);
-        return wire::acknowledgement();
-    }
-    return accept(std::move(offered), storage.sizeOf(offered.path));
+    return follow(storageCommands.answerQuestion(packet.type == wire::typeAck));
 }
 
 std::optional<Bytes> Calculator::command(const Packet& packet) {
     if (upload) {
         return refuse("command " + hexByte(packet.subtype) + " while part " +
-                      std::to_string(upload->nextPart) + " of " +
-                      std::to_string(upload->partCount) + " of " + upload->path + " is due");
+                      std::to_string(upload->nextPart()) + " of " +
+                      std::to_string(upload->partCount()) + " of " + upload->path() + " is due");
     }
     if (packet.subtype == wire::commandInfo) {
         return deviceInfo(packet);
@@ -432,55 +419,21 @@ std::optional<Bytes> Calculator::command(const Packet& packet) {
         report.note("command " + hexByte(packet.subtype) + " is not played here: refused");
         return wire::refusal(wire::refusedError);
     }
-    using Handler = Bytes (Calculator::*)(const wire::CommandData&);
-    static const std::pair<uint8_t, Handler> handlers[] = {
-        {wire::commandFile, &Calculator::fileRequest},
-        {wire::commandSendMe, &Calculator::sendMe},
-        {wire::commandDelete, &Calculator::remove},
-        {wire::commandFree, &Calculator::freeSpace},
-        {wire::commandList, &Calculator::list},
-        {wire::commandOptimize, &Calculator::optimize}};
-    const auto handler =
-        std::find_if(std::begin(handlers), std::end(handlers),
-                     [&](const auto& entry) { return entry.first == packet.subtype; });
-    if (handler == std::end(handlers)) {
-        return refuse("unknown command " + hexByte(packet.subtype));
+    if (StorageCommands::plays(packet.subtype)) {
+        return follow(storageCommands.play(packet));
     }
-    std::string problem;
-    const std::optional<wire::CommandData> data = commandData(packet, problem);
-    if (!data) {
-        return refuse(problem);
-    }
-    return (this->*handler->second)(*data);
+    return refuse("unknown command " + hexByte(packet.subtype));
 }
 
-// The layout every storage command shares, and the fields this command may carry.
-std::optional<wire::CommandData> Calculator::commandData(const Packet& packet,
-                                                         std::string& problem) const {
-    const std::string name = "command " + hexByte(packet.subtype);
-    std::optional<wire::ParsedCommandData> parsed = wire::parseCommandData(packet.data, problem);
-    if (!parsed) {
-        problem = name + ": " + problem;
-        return std::nullopt;
+Bytes Calculator::follow(CommandOutcome outcome) {
+    if (outcome.turn) {
+        turn = std::move(outcome.turn);
     }
-    const wire::CommandData& data = parsed->fields;
-    const bool upload = packet.subtype == wire::commandFile;
-    const bool namesFile =
-        upload || packet.subtype == wire::commandSendMe || packet.subtype == wire::commandDelete;
-    if (data.mode > modeReplace) {
-        problem = name + " with overwrite mode " + hexByte(uint8_t(data.mode)) + ", not 00 to 02";
-    } else if (data.dataType != plainDataType && !(upload && data.dataType == uploaderDataType)) {
-        problem = name + " with data type " + hexByte(uint8_t(data.dataType));
-    } else if (!parsed->unusedFields.empty()) {
-        problem = name + " with text in the unused fields 3, 4 or 6: " + parsed->unusedFields;
-    } else if (!namesFile && !(data.folder + data.name).empty()) {
-        problem = name + " names a folder or file, which it does not take: " +
-                  shownPath(data.device, data.folder, data.name);
+    if (outcome.upload) {
+        upload = std::move(outcome.upload);
     }
-    if (!problem.empty()) {
-        return std::nullopt;
-    }
-    return data;
+    work = outcome.work;
+    return std::move(outcome.answer);
 }
 
 Bytes Calculator::deviceInfo(const Packet& packet) {
@@ -492,158 +445,6 @@ Bytes Calculator::deviceInfo(const Packet& packet) {
                                    DeviceInfo::block(settings.capacity, settings.longInfo));
 }
 
-bool Calculator::deviceThere(const std::string& device, const std::string& what) {
-    if (storage.hasDevice(device)) {
-        return true;
-    }
-    report.note("refused " + what + ": no storage device \"" + device + "\"");
-    return false;
-}
-
-Bytes Calculator::fileRequest(const wire::CommandData& data) {
-    Upload offered;
-    offered.mode = data.mode;
-    offered.size = data.size;
-    offered.partCount = (data.size + wire::partSize - 1) / wire::partSize;
-    offered.folder = data.folder;
-    offered.file = data.name;
-    offered.device = data.device;
-    offered.shown = shownPath(data.device, data.folder, data.name);
-    return judge(std::move(offered));
-}
-
-// Refusals here are answers, not violations: the host asked properly for something the
-// calculator cannot do.
-Bytes Calculator::judge(Upload offered) {
-    const std::string& shown = offered.shown;
-    if (!deviceThere(offered.device, shown)) {
-        return wire::refusal(wire::refusedError);
-    }
-    if (!Storage::isPlainName(offered.file) ||
-        (!offered.folder.empty() && !Storage::isPlainName(offered.folder))) {
-        report.note("refused \"" + shown + "\": not a plain folder and file name");
-        return wire::refusal(wire::refusedOverwrite);
-    }
-    if (offered.partCount > wire::mostParts) {
-        report.note("refused " + shown + ": " + std::to_string(offered.size) +
-                    " bytes need more than 65535 parts");
-        return wire::refusal(wire::refusedFull);
-    }
-    offered.path = storage.pathOf(offered.device, offered.folder, offered.file);
-    const Storage::Entry existing = storage.lookup(offered.path);
-    const Storage::Entry folder =
-        storage.lookup(storage.pathOf(offered.device, "", offered.folder));
-    if (existing == Storage::Entry::Directory || existing == Storage::Entry::Other ||
-        (folder != Storage::Entry::Directory && folder != Storage::Entry::Missing)) {
-        report.note("refused " + shown + ": something other than a file or folder is in the way");
-        return wire::refusal(wire::refusedOverwrite);
-    }
-    if (existing == Storage::Entry::File && (offered.mode == modeAsk || offered.mode == modeStop)) {
-        report.note("refused " + shown + ": it exists; asking whether to replace it");
-        overwriteAsked = std::move(offered);
-        return wire::refusal(wire::refusedExists);
-    }
-    const long long replaced = existing == Storage::Entry::File ? storage.sizeOf(offered.path) : 0;
-    return accept(std::move(offered), replaced);
-}
-
-Bytes Calculator::accept(Upload offered, long long replaced) {
-    const long long total =
-        storage.used(offered.device) - replaced + static_cast<long long>(offered.size);
-    if (total > settings.capacity) {
-        report.note("refused " + offered.shown + ": " + std::to_string(total) +
-                    " bytes would not fit in " + std::to_string(settings.capacity));
-        return wire::refusal(wire::refusedFull);
-    }
-    if (offered.size == 0) {
-        report.note("accepted " + offered.shown +
-                    " with 0 bytes: no part follows, nothing to store");
-        return wire::acknowledgement();
-    }
-    report.note("accepted " + offered.shown + ": " + std::to_string(offered.size) + " bytes in " +
-                std::to_string(offered.partCount) + " parts");
-    upload = std::move(offered);
-    return wire::acknowledgement();
-}
-
-std::optional<std::string> Calculator::existingFile(const wire::CommandData& data,
-                                                    const std::string& what) {
-    const std::string shown = shownPath(data.device, data.folder, data.name);
-    if (!deviceThere(data.device, what + " " + shown)) {
-        return std::nullopt;
-    }
-    const bool plain = Storage::isPlainName(data.name) &&
-                       (data.folder.empty() || Storage::isPlainName(data.folder));
-    const std::string path = storage.pathOf(data.device, data.folder, data.name);
-    if (!plain || storage.lookup(path) != Storage::Entry::File) {
-        report.note("refused " + what + " " + shown + ": no such file");
-        return std::nullopt;
-    }
-    return path;
-}
-
-Bytes Calculator::sendMe(const wire::CommandData& data) {
-    const std::optional<std::string> path = existingFile(data, "to send");
-    if (!path) {
-        return wire::refusal(wire::refusedError);
-    }
-    const std::optional<Bytes> content = storage.read(*path);
-    if (!content) {
-        report.failure("could not read " + *path);
-        return wire::refusal(wire::refusedError);
-    }
-    if (content->size() > wire::mostParts * wire::partSize) {
-        report.note("refused to send " + *path + ": " + std::to_string(content->size()) +
-                    " bytes need more than 65535 parts");
-        return wire::refusal(wire::refusedError);
-    }
-    const CalculatorTurn::FileFlaws flaws =
-        flawsUsed ? CalculatorTurn::FileFlaws{} : settings.fileFlaws;
-    flawsUsed = true;
-    turn = CalculatorTurn::file(data.device, data.folder, data.name, *content, flaws);
-    report.note("will send " + turn->subject() + " (" + std::to_string(content->size()) +
-                " bytes) after the role swap");
-    return wire::acknowledgement();
-}
-
-Bytes Calculator::remove(const wire::CommandData& data) {
-    const std::optional<std::string> path = existingFile(data, "to delete");
-    if (!path) {
-        return wire::refusal(wire::refusedError);
-    }
-    if (!storage.remove(*path)) {
-        report.failure("could not delete " + *path);
-        return wire::refusal(wire::refusedError);
-    }
-    report.note("deleted " + *path);
-    return wire::acknowledgement();
-}
-
-Bytes Calculator::freeSpace(const wire::CommandData& data) {
-    if (!deviceThere(data.device, "the free space")) {
-        return wire::refusal(wire::refusedError);
-    }
-    turn = CalculatorTurn::freeSpace(data.device, settings.capacity - storage.used(data.device));
-    return wire::acknowledgement();
-}
-
-Bytes Calculator::list(const wire::CommandData& data) {
-    if (!deviceThere(data.device, "the listing")) {
-        return wire::refusal(wire::refusedError);
-    }
-    turn = CalculatorTurn::listing(data.device, storage.list(data.device), settings.listFolders);
-    return wire::acknowledgement();
-}
-
-Bytes Calculator::optimize(const wire::CommandData& data) {
-    if (!deviceThere(data.device, "the optimization")) {
-        return wire::refusal(wire::refusedError);
-    }
-    report.note("optimized " + data.device);
-    work = settings.optimizeDelay;
-    return wire::acknowledgement();
-}
-
 std::optional<Bytes> Calculator::filePart(const Packet& packet) {
     if (packet.subtype != wire::commandFile) {
         return refuse("file part with unknown subtype " + hexByte(packet.subtype));
@@ -652,73 +453,23 @@ std::optional<Bytes> Calculator::filePart(const Packet& packet) {
         return refuse(lastStored.empty() ? "file part without an accepted file request"
                                          : "file part after " + lastStored + " was complete");
     }
-    const std::string problem = checkPart(packet.data);
+    const std::string problem = upload->checkPart(packet.data);
     if (!problem.empty()) {
         return refuse(problem);
     }
-    upload->data.insert(upload->data.end(), packet.data.begin() + wire::partHeaderSize,
-                        packet.data.end());
-    ++partsTaken;
     // Answers still queued are to the parts before it.
-    if (!answers.empty()) {
-        ++upload->pipelinedParts;
-    }
-    if (++upload->nextPart > upload->partCount) {
-        storeUpload();
+    upload->take(packet.data, !answers.empty());
+    ++partsTaken;
+    if (upload->complete()) {
+        upload->store(report);
+        lastStored = upload->path();
+        upload.reset();
     }
     return wire::acknowledgement();
 }
 
-std::string Calculator::checkPart(const Bytes& data) const {
-    const std::optional<unsigned> count = wire::readHex(data, 0, 4);
-    const std::optional<unsigned> number = wire::readHex(data, 4, 4);
-    if (!count || !number) {
-        return "file part with a malformed header: " + wire::hexDump(data, wire::partHeaderSize);
-    }
-    if (*count != upload->partCount) {
-        return "file part says " + std::to_string(*count) + " parts, but " +
-               std::to_string(upload->size) + " bytes make " + std::to_string(upload->partCount);
-    }
-    if (*number != upload->nextPart) {
-        return "part " + std::to_string(*number) + " came when part " +
-               std::to_string(upload->nextPart) + " was due";
-    }
-    const unsigned long expected =
-        std::min<unsigned long>(wire::partSize, upload->size - upload->data.size());
-    const size_t carried = data.size() - wire::partHeaderSize;
-    if (carried != expected) {
-        return "part " + std::to_string(*number) + " carries " + std::to_string(carried) +
-               " bytes instead of " + std::to_string(expected);
-    }
-    return "";
-}
-
-void Calculator::storeUpload() {
-    if (storage.store(upload->path, upload->data)) {
-        report.note("stored " + upload->path + " (" + std::to_string(upload->size) + " bytes)");
-        if (upload->pipelinedParts > 0) {
-            report.note(std::to_string(upload->pipelinedParts) + " of " +
-                        std::to_string(upload->partCount) + " parts of " + upload->path +
-                        " came pipelined");
-        }
-    } else {
-        report.failure("could not write " + upload->path);
-    }
-    lastStored = upload->path;
-    upload.reset();
-}
-
-// An upload that did not come to its end: nothing stored, or, for a calculator that keeps
-// what it was given, the parts taken so far, as a file that looks like any other.
 void Calculator::abandonUpload(const std::string& how) {
-    const std::string parts = std::to_string(upload->nextPart - 1) + " of " +
-                              std::to_string(upload->partCount) + " parts of " + upload->path;
-    if (settings.keepsPartialFiles && storage.store(upload->path, upload->data)) {
-        report.note(how + " after " + parts + ": kept the " + std::to_string(upload->data.size()) +
-                    " bytes taken");
-    } else {
-        report.note(how + " after " + parts + ": nothing stored");
-    }
+    upload->abandon(how, settings.keepsPartialFiles, report);
     upload.reset();
 }
 
@@ -782,7 +533,7 @@ void Calculator::deviceOpened() {
     reader.drop();
     phase = Phase::Idle;
     upload.reset();
-    overwriteAsked.reset();
+    storageCommands.dropQuestion();
     turn.reset();
     currentFlaw.clear();
     flawIsDamage = false;

@@ -6,19 +6,23 @@
 #include "PacketReader.h"
 #include "Report.h"
 #include "Storage.h"
+#include "StorageCommands.h"
+#include "Upload.h"
 #include "UsbPeer.h"
 
 #include <chrono>
 #include <optional>
 #include <string>
 
-// The calculator's side of the link protocol, strict about everything the host sends. Once
-// the host has opened the link (05 00) it takes commands one after the other until the
-// terminate: device information, uploads (with the overwrite question), downloads,
-// listings, free space, deletion and optimization. For the commands that answer with
-// packets of their own it becomes the active side after the host's role swap, and then
-// accepts only acknowledgements, requests to send again, and the terminate. Each rule the
-// host breaks is reported as a violation; faults make it misbehave on purpose.
+// The calculator's side of the link protocol, strict about everything the host sends: the
+// session and its packets. Once the host has opened the link (05 00) it takes commands one
+// after the other until the terminate, answering device information itself and handing the
+// storage commands to StorageCommands, the data parts of an accepted upload to its Upload.
+// For the commands that answer with packets of their own it becomes the active side after the
+// host's role swap, and then accepts only acknowledgements, requests to send again, and the
+// terminate. Each rule the host breaks is reported as a violation; faults make it misbehave on
+// purpose. Answers wait in an AnswerQueue until the host reads them, as slowly as the
+// turnarounds say.
 class Calculator : public UsbPeer {
 public:
     // Room on each storage device unless told otherwise: above the largest file the
@@ -50,20 +54,6 @@ public:
 private:
     enum class Phase { Idle, Connected, Terminated };
 
-    struct Upload {
-        std::string device;
-        std::string folder;
-        std::string file;
-        std::string path;
-        std::string shown;
-        unsigned mode = 0;
-        unsigned long size = 0;
-        unsigned long partCount = 0;
-        unsigned long nextPart = 1;
-        unsigned long pipelinedParts = 0;
-        Bytes data;
-    };
-
     // The packet handled last, so that a copy the host sends again after a lost or
     // spoiled answer gets that answer again instead of being taken twice.
     struct LastPacket {
@@ -93,23 +83,11 @@ private:
     std::optional<Bytes> overwriteAnswer(const Packet& packet);
 
     std::optional<Bytes> command(const Packet& packet);
-    std::optional<wire::CommandData> commandData(const Packet& packet, std::string& problem) const;
+    // The command's answer; what else it leads to is taken on.
+    Bytes follow(CommandOutcome outcome);
     Bytes deviceInfo(const Packet& packet);
-    Bytes fileRequest(const wire::CommandData& data);
-    Bytes judge(Upload offered);
-    Bytes accept(Upload offered, long long replaced);
-    Bytes sendMe(const wire::CommandData& data);
-    Bytes remove(const wire::CommandData& data);
-    Bytes freeSpace(const wire::CommandData& data);
-    Bytes list(const wire::CommandData& data);
-    Bytes optimize(const wire::CommandData& data);
-    // The path of an existing file the command names; nothing, with a note, otherwise.
-    std::optional<std::string> existingFile(const wire::CommandData& data, const std::string& what);
-    bool deviceThere(const std::string& device, const std::string& what);
 
     std::optional<Bytes> filePart(const Packet& packet);
-    std::string checkPart(const Bytes& data) const;
-    void storeUpload();
     void abandonUpload(const std::string& how);
 
     // The turn's packet now due, as it goes out (faults included); the role swap after
@@ -120,21 +98,19 @@ private:
     Bytes refuse(const std::string& violation);
     void owe(Bytes answer, AnswerQueue::Subject subject, bool genuine);
 
-    const Storage& storage;
     Report& report;
     Settings settings;
     FaultPlan faults;
+    StorageCommands storageCommands;
 
     // One session per opening of the device: a script may run several programs in turn.
     bool sessionStarted = false;
     PacketReader reader;
     Phase phase = Phase::Idle;
     std::optional<Upload> upload;
-    std::optional<Upload> overwriteAsked; // refused with 15 02, the host may still confirm
-    std::optional<CalculatorTurn> turn;   // accepted, or under way once started
-    std::string currentFlaw;              // how the turn's current packet went out wrong
-    bool flawIsDamage = false;            // a wrong checksum, which the host must notice
-    bool flawsUsed = false;               // the file flaws strike once
+    std::optional<CalculatorTurn> turn; // accepted, or under way once started
+    std::string currentFlaw;            // how the turn's current packet went out wrong
+    bool flawIsDamage = false;          // a wrong checksum, which the host must notice
     std::string lastStored;
     LastPacket last;
     std::optional<Bytes> lastSentIntact; // for a host that asks for it again (15 01)

@@ -110,7 +110,8 @@ bool isScopable(const std::string& option) {
            option == "--monochrome" || option == "--mounted" || option == "--read-only" ||
            option == "--refuse-mount" || option == "--refuse-eject" || option == "--known-late" ||
            option == "--stream" || option == "--chunk" || option == "--stream-plan" ||
-           option == "--plug-after" || isFaultOption(option);
+           option == "--plug-after" || isFaultOption(option) || isProjectorOption(option) ||
+           option == "--check";
 }
 
 bool takesValue(const std::string& option) {
@@ -217,9 +218,13 @@ std::string unseated(const Options& options) {
 std::string seatConflicts(const Options& options) {
     const BusLayout layout = layoutOf(options);
     for (const Seat& seat : layout.seats()) {
-        const Options own = forCalculator(options, seat.address);
+        Options own = forCalculator(options, seat.address);
         if (seat.kind == Seat::Kind::Drive && (!own.stream.empty() || own.plugAfterMs > 0)) {
             return seat.address + ": a drive calculator takes neither --stream nor --plug-after";
+        }
+        // The storage is the bus's; a drive in its screen mode just has no files there.
+        if (seat.kind == Seat::Kind::Drive && own.projector) {
+            own.storage.clear();
         }
         const std::string conflict = conflicts(own);
         if (!conflict.empty()) {
@@ -365,7 +370,10 @@ void printUsage() {
           "A calculator in its projector mode, which sends pictures of its screen unasked:\n"
           "  --projector KIND[:FORMAT]\n"
           "                       frames of kind TYP01 (monochrome, 128 x 64), TYPZ1 or TYPZ2\n"
-          "                       (colour) in pixel format 1RC2 (default), 1RC3 or 1RM2\n"
+          "                       (colour) in pixel format 1RC2 (default), 1RC3 or 1RM2;\n"
+          "                       with --drive, a drive in its ScreenRecv or Projector mode:\n"
+          "                       the frames in vendor SCSI commands (C0 poll, C1 read, C2\n"
+          "                       write) on its SCSI generic node /dev/sg1, no medium\n"
           "  --picture FILE       the picture shown, a PNG file (TYP01: 128 x 64; colour: any\n"
           "                       size); default: a test pattern of the screen's size\n"
           "  --frame-rate FPS     frames a second (default 10; fractions allowed)\n"
@@ -405,7 +413,8 @@ void printUsage() {
           "                       --whole-disk, --monochrome, --serial, --held, the drive\n"
           "                       options below but the last two, and for a link\n"
           "                       calculator that talks or comes late --stream, --chunk,\n"
-          "                       --stream-plan and --plug-after\n"
+          "                       --stream-plan and --plug-after; --projector and its\n"
+          "                       options\n"
           "\n"
           "Drive calculators and the disk service. The command gets a system bus of its own\n"
           "(DBUS_SYSTEM_BUS_ADDRESS) with a stand-in for UDisks2: its Mount answers the\n"

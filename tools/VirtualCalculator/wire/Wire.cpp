@@ -164,12 +164,13 @@ Bytes refusal(uint8_t subtype) {
     return frame(typeRefusal, subtype);
 }
 
-Bytes commandData(const CommandData& command) {
-    const std::string fields[] = {command.folder, command.name, "", "", command.device, ""};
+namespace {
+
+Bytes layout(uint32_t mode, uint32_t dataType, uint32_t size, const std::string (&fields)[6]) {
     Bytes data;
-    appendHex(data, command.mode, 2);
-    appendHex(data, command.dataType, 2);
-    appendHex(data, command.size, 8);
+    appendHex(data, mode, 2);
+    appendHex(data, dataType, 2);
+    appendHex(data, size, 8);
     for (const std::string& field : fields) {
         appendHex(data, static_cast<uint32_t>(field.size()), 2);
     }
@@ -177,6 +178,18 @@ Bytes commandData(const CommandData& command) {
         appendText(data, field);
     }
     return data;
+}
+
+} // namespace
+
+Bytes commandData(const CommandData& command) {
+    return layout(command.mode, command.dataType, command.size,
+                  {command.folder, command.name, "", "", command.device, ""});
+}
+
+Bytes itemData(const ItemData& item) {
+    return layout(item.mode, item.type, item.size,
+                  {item.directory, item.name, item.group, "", "", ""});
 }
 
 std::optional<ParsedCommandData> parseCommandData(const Bytes& data, std::string& problem) {
@@ -214,6 +227,7 @@ std::optional<ParsedCommandData> parseCommandData(const Bytes& data, std::string
     ParsedCommandData parsed;
     parsed.fields = {*mode, *dataType, *size, fields[0], fields[1], fields[4]};
     parsed.unusedFields = fields[2] + fields[3] + fields[5];
+    parsed.group = fields[2];
     return parsed;
 }
 

@@ -30,6 +30,15 @@ constexpr uint8_t typeTerminate = 0x18;
 
 // Command codes, the subtype of a command packet (and of the data parts it carries).
 constexpr uint8_t commandInfo = 0x01;
+constexpr uint8_t commandSendMeItem = 0x24;
+constexpr uint8_t commandItem = 0x25;
+constexpr uint8_t commandDeleteItem = 0x26;
+constexpr uint8_t commandSendMeAll = 0x29;
+constexpr uint8_t commandResetMemory = 0x2A;
+constexpr uint8_t commandFreeMemory = 0x2B;
+constexpr uint8_t commandFreeMemoryAnswer = 0x2C;
+constexpr uint8_t commandListItems = 0x2D;
+constexpr uint8_t commandItemEntry = 0x2E;
 constexpr uint8_t commandSendMe = 0x44;
 constexpr uint8_t commandFile = 0x45;
 constexpr uint8_t commandDelete = 0x46;
@@ -108,8 +117,21 @@ Bytes commandData(const CommandData& command);
 struct ParsedCommandData {
     CommandData fields;
     std::string unusedFields; // fields 3, 4 and 6, joined: empty when they are
+    std::string group;        // field 3 alone
 };
 std::optional<ParsedCommandData> parseCommandData(const Bytes& data, std::string& problem);
+
+// Main-memory commands carry an item in the same layout: its type in the data type, its
+// directory in field 1, its name in 2 and its group in 3; the others stay empty.
+struct ItemData {
+    uint32_t mode = 0;
+    uint32_t type = 0;
+    uint32_t size = 0;
+    std::string directory;
+    std::string name;
+    std::string group;
+};
+Bytes itemData(const ItemData& item);
 
 // A data part: the total part count and this part's number from 1, four hex digits each,
 // then the bytes.
