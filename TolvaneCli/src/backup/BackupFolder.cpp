@@ -83,12 +83,11 @@ bool BackupFolder::check(const std::string& folder, BackupManifest* manifest) {
     std::string text;
     std::string problem;
     if (!readText(manifestPath, &text)) {
-        return complain(folder, errno == ENOENT
-                                    ? std::string("holds no backup: it has no ") +
-                                          BackupManifest::fileName +
-                                          " (backup --all makes one in each calculator's folder)"
-                                    : std::string("can't read its ") + BackupManifest::fileName +
-                                          " (" + strerror(errno) + ")");
+        return complain(folder,
+                        errno == ENOENT
+                            ? "holds no backup: it has no MANIFEST (backup --all makes one "
+                              "in each calculator's folder)"
+                            : std::string("can't read its MANIFEST (") + strerror(errno) + ")");
     }
     if (!BackupManifest::parse(text, manifest, &problem)) {
         return complain(manifestPath, "damaged: " + problem);
