@@ -22,9 +22,9 @@ constexpr size_t any = static_cast<size_t>(-1);
 const std::vector<Command> table = {
     // name       task                       needs           on a signal          own folder operands fewest most help
     {"info",     makeTask<InfoCommand>,     Needs::Storage, OnSignal::Interrupt, false, "",        0,   0,   infoHelp},
-    {"list",     makeTask<ListCommand>,     Needs::Storage, OnSignal::Interrupt, false, "",        0,   0,   listHelp},
+    {"list",     makeTask<ListCommand>,     Needs::Storage, OnSignal::Interrupt, false, "[FILE...]", 0,   any, listHelp},
     {"free",     makeTask<FreeCommand>,     Needs::Storage, OnSignal::Interrupt, false, "",        0,   0,   freeHelp},
-    {"get",      makeTask<GetCommand>,      Needs::Storage, OnSignal::Interrupt, true,  "NAME...", 1,   any, getHelp},
+    {"get",      makeTask<GetCommand>,      Needs::Storage, OnSignal::Interrupt, true,  "[NAME...]", 0, any, getHelp},
     {"send",     makeTask<SendCommand>,     Needs::Storage, OnSignal::Interrupt, false, "FILE...", 1,   any, sendHelp},
     {"delete",   makeTask<DeleteCommand>,   Needs::Storage, OnSignal::Interrupt, false, "NAME...", 1,   any, deleteHelp},
     {"optimize", makeTask<OptimizeCommand>, Needs::Storage, OnSignal::Interrupt, false, "",        0,   0,   optimizeHelp},

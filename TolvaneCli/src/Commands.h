@@ -41,7 +41,9 @@ struct CommandHelp {
 
 // The option of every command that works on one storage device.
 inline constexpr OptionSpec storageOption = {
-    'd', "storage", "DEV", "fls0, the internal flash (the default),\nor crd0, the SD card"};
+    'd', "storage", "DEV",
+    "fls0, the internal flash (the default),\ncrd0, the SD card, or main, the main\nmemory's "
+    "items (programs, lists, ...)"};
 // The option of every command that works on a drive calculator's files.
 inline constexpr OptionSpec noEjectOption = {
     '\0', "no-eject", nullptr,
@@ -111,6 +113,9 @@ public:
     virtual bool signalFinishes() const { return false; }
     // Needs::Device, once checked: whether a calculator not attached is waited for.
     virtual bool waitsForCalculator() const { return false; }
+    // Once checked: whether this run needs a calculator at all (a command may work on local
+    // files alone, as `list FILE.g1m` does).
+    virtual bool needsCalculator() const { return true; }
 };
 
 using TaskMaker = std::unique_ptr<CommandTask> (*)();

@@ -161,7 +161,12 @@ int Dispatcher::run(const Command& command, const CommandLine& line, const CalcT
         return *status == exitUsage ? Usage::remind(command) : *status;
     }
     int status = exitFailed;
-    if (command.needs == Needs::Nothing) {
+    if (!task->needsCalculator() && (target.all || !line.value("calculator").empty())) {
+        return Usage::reject(std::string(command.name) +
+                                 " works on local files here: -c and --all are not for it",
+                             &command);
+    }
+    if (command.needs == Needs::Nothing || !task->needsCalculator()) {
         const CalcDescription none{};
         CommandContext context(line, none);
         status = task->run(context);

@@ -14,7 +14,7 @@
 
 namespace {
 
-const char* const storageDevices[] = {"fls0", "crd0"};
+const char* const storageDevices[] = {"fls0", "crd0", "main"};
 
 const OptionSpec* optionNamed(const std::vector<OptionSpec>& options, const std::string& longName,
                               char shortName) {
@@ -89,7 +89,7 @@ std::string misuseOf(const Command& command, const CommandLine& line) {
                line.operands()[command.mostOperands] + "'";
     }
     if (line.has("storage") && !isStorageDevice(line.value("storage"))) {
-        return "unknown storage device '" + line.value("storage") + "': fls0 or crd0";
+        return "unknown storage device '" + line.value("storage") + "': fls0, crd0 or main";
     }
     if (line.has("all") && command.needs != Needs::Storage) {
         return std::string(command.name) + " works on one calculator: --all is not for it";
