@@ -29,7 +29,7 @@ const std::vector<Command> table = {
     {"delete",   makeTask<DeleteCommand>,   Needs::Storage, OnSignal::Interrupt, false, "NAME...", 1,   any, deleteHelp},
     {"optimize", makeTask<OptimizeCommand>, Needs::Storage, OnSignal::Interrupt, false, "",        0,   0,   optimizeHelp},
     {"log",      makeTask<LogCommand>,      Needs::Device,  OnSignal::Finish,    false, "",        0,   0,   logHelp},
-    {"screen",   makeTask<ScreenCommand>,   Needs::Device,  OnSignal::TaskSays,  false, "",        0,   0,   screenHelp},
+    {"screen",   makeTask<ScreenCommand>,   Needs::Screen,  OnSignal::TaskSays,  false, "",        0,   0,   screenHelp},
     {"devices",  makeTask<DevicesCommand>,  Needs::Nothing, OnSignal::Interrupt, false, "",        0,   0,   devicesHelp},
 };
 // clang-format on

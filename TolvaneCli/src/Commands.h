@@ -4,6 +4,7 @@
 #include "CalcStorage.h"
 #include "CommandLine.h"
 #include "LinkDevice.h"
+#include "ScreenFeed.h"
 
 #include <memory>
 #include <optional>
@@ -21,6 +22,7 @@ enum class Needs {
     Storage, // the calculator's files: a link calculator's storage in a session, or a drive
              // calculator's mounted file system, as its kind is (see CalcStorage)
     Device,  // the link device of a calculator in its USB receive mode, opened
+    Screen,  // what the calculator's screen shows, whatever its kind (see CalcScreen)
     Nothing, // no calculator at all
 };
 
@@ -67,6 +69,8 @@ public:
     std::string lacking(Capability capability) const { return files->lacking(capability); }
     // Needs::Device: the open device's socket.
     Socket* socket() { return linkDevice->socket(); }
+    // Needs::Screen: the pictures the calculator sends.
+    ScreenFeed& screen() { return *pictures; }
     // Needs::Device, for a command that reads on until a signal: after the calculator went
     // away, waits for it to come back and opens it again. False, after saying why, when it is
     // there but can't be opened, or a signal ended the wait.
@@ -75,6 +79,7 @@ public:
     // For the dispatcher.
     void provide(CalcStorage* storage) { files = storage; }
     void provide(LinkDevice* device) { linkDevice = device; }
+    void provide(ScreenFeed* feed) { pictures = feed; }
     // Whether the calculator's files were reached, and must be finished with.
     bool storageReached() const { return filesOpen; }
 
@@ -90,6 +95,7 @@ private:
     bool filesTried = false;
     bool filesOpen = false;
     LinkDevice* linkDevice = nullptr;
+    ScreenFeed* pictures = nullptr;
 };
 
 // Says why no calculator could be had (`choice`, for the user's `chosen` calculator, or the
