@@ -207,6 +207,27 @@ def g1m_seeds():
     }
 
 
+def drive_screen_seeds():
+    def answer(data=b"", status=0, host=0, flags=0, sense=b""):
+        return bytes([flags, status, host]) + u16(len(data)) + data + bytes([len(sense)]) + sense
+
+    def offer(available, activity=0):
+        return b"\xd0" + bytes(5) + struct.pack(">H", available) + bytes(2) \
+            + struct.pack(">H", activity) + bytes(4)
+
+    frame = screen_frame(b"TYPZ1", b"\xf8\x00\x07\xe0\x00\x1f\xff\xff", 2, 2, b"1RC2")
+    sense = b"\x70\x00\x05" + bytes(9) + b"\x20\x00" + bytes(30)  # longer than its room
+    return {
+        "frame-in-pieces": u16(1023) + answer(status=2, sense=b"\x70\x00\x02" + bytes(9) + b"\x3a")
+        + answer(offer(10)) + answer(frame[:10]) + answer(offer(0, 3))
+        + answer(offer(len(frame) - 10)) + answer(frame[10:]),
+        "check-answered": u16(15) + answer() + answer(offer(8)) + answer(b"\x16CAL00D0", flags=16),
+        "flash-mode": u16(65535) + answer() + answer(status=2, sense=sense),
+        "troubles": u16(99) + answer(host=3) + answer(status=8) + answer(flags=3)
+        + answer(b"\xd1" + bytes(15)) + answer(offer(5)) + answer(b"12", flags=8),
+    }
+
+
 def main():
     targets = {
         "casio_packer_unpack_fuzzer": unpack_seeds(),
@@ -217,6 +238,7 @@ def main():
         "file_protocol_packets_fuzzer": file_protocol_seeds(),
         "screen_reader_fuzzer": screen_seeds(),
         "g1m_reader_fuzzer": g1m_seeds(),
+        "drive_screen_fuzzer": drive_screen_seeds(),
     }
     for target, seeds in targets.items():
         directory = CORPUS / target

@@ -22,7 +22,7 @@ JOBS=${JOBS:-2}
 
 ALL_TARGETS=(casio_packer_unpack_fuzzer codec_primitives_fuzzer protocol_exchange_fuzzer
              storage_commands_fuzzer arg_reader_fuzzer file_protocol_packets_fuzzer
-             screen_reader_fuzzer g1m_reader_fuzzer)
+             screen_reader_fuzzer g1m_reader_fuzzer drive_screen_fuzzer)
 if [ $# -gt 0 ]; then
     TARGETS=("$@")
 else
@@ -39,6 +39,7 @@ declare -A MAX_LEN=(
     [file_protocol_packets_fuzzer]=4096   # three names of up to 600 bytes, or an image
     [screen_reader_fuzzer]=8192           # a few frames, TYP01 ones of 1032 bytes among them
     [g1m_reader_fuzzer]=8192              # a file of a few items, two pictures of 2048 bytes
+    [drive_screen_fuzzer]=4096            # many answers, reads of a few hundred bytes among them
 )
 declare -A DICTIONARY=(
     [casio_packer_unpack_fuzzer]=packet.dict
@@ -49,6 +50,7 @@ declare -A DICTIONARY=(
     [file_protocol_packets_fuzzer]=packet.dict
     [screen_reader_fuzzer]=screen.dict
     [g1m_reader_fuzzer]=g1m.dict
+    [drive_screen_fuzzer]=drive_screen.dict
 )
 
 echo "== Configuring and building the fuzz targets in $BUILD_DIR"

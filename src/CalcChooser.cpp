@@ -68,6 +68,26 @@ libusb_device_handle* openAndClaim(UsbContext* usbContext, libusb_device* device
 
 } // namespace
 
+CalcChoice CalcChooser::find(UsbContext* usbContext, const char* chosen,
+                             CalcDescription* description) {
+    libusb_device** deviceList = nullptr;
+    const ssize_t deviceCount = libusb_get_device_list(usbContext->getlibusbContext(), &deviceList);
+    if (deviceCount < 0) {
+        Log::error("Can't get the list of USB devices !");
+        return CalcChoice::Unopened;
+    }
+    libusb_device* device = nullptr;
+    CalcDescription calc;
+    const CalcChoice choice =
+        choose(deviceList, static_cast<int>(deviceCount), chosen, &device, &calc);
+    libusb_free_device_list(deviceList, 1);
+    if (choice != CalcChoice::Opened) {
+        return choice;
+    }
+    *description = calc;
+    return CalcChoice::Found;
+}
+
 CalcChoice CalcChooser::open(UsbContext* usbContext, const char* chosen,
                              libusb_device_handle** handle, CalcDescription* description) {
     *handle = nullptr;

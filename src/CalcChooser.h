@@ -5,9 +5,10 @@
 
 #include <libusb.h>
 
-// What came of opening a chosen calculator.
+// What came of choosing a calculator, and of opening it.
 enum class CalcChoice {
     Opened,          // the handle is open with the interface claimed
+    Found,           // chosen, of either kind, and not opened (CalcChooser::find)
     NoneAttached,    // nothing chosen, and no calculator attached
     SeveralAttached, // nothing chosen, and more than one attached: the caller must ask
     NotAttached,     // no attached calculator has the chosen address or serial
@@ -30,4 +31,8 @@ public:
     // one.
     static CalcChoice open(UsbContext* usbContext, const char* chosen,
                            libusb_device_handle** handle, CalcDescription* description = nullptr);
+    // The same choice, without opening anything: Found, with `description` filled, whatever
+    // the calculator's kind and whether another program holds it.
+    static CalcChoice find(UsbContext* usbContext, const char* chosen,
+                           CalcDescription* description);
 };

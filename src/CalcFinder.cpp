@@ -1,6 +1,7 @@
 #include "CalcFinder.h"
 
 #include "Log.h"
+#include "PrintableText.h"
 #include "UsbSysfs.h"
 
 #include <cstdio>
@@ -14,55 +15,12 @@ constexpr int mostPorts = 7;
 constexpr int driverCapacity = 32;
 constexpr char claimedThroughLibusb[] = "usbfs";
 
-// How many bytes the UTF-8 sequence at `text` takes; 0 when it is no valid one. A NUL is no
-// continuation byte, so nothing is read past the end.
-int sequenceLength(const unsigned char* text) {
-    const unsigned char lead = text[0];
-    const int length = lead < 0x80   ? 1
-                       : lead < 0xC2 ? 0 // a continuation byte, or an overlong lead
-                       : lead < 0xE0 ? 2
-                       : lead < 0xF0 ? 3
-                       : lead < 0xF5 ? 4
-                                     : 0;
-    for (int idx = 1; idx < length; ++idx) {
-        if ((text[idx] & 0xC0) != 0x80) {
-            return 0;
-        }
-    }
-    return length;
-}
-
-// C0 controls, DEL, and C1 controls (U+0080 to U+009F), which terminals obey too.
-bool isControl(const unsigned char* text, int length) {
-    return (length == 1 && (text[0] < 0x20 || text[0] == 0x7F)) ||
-           (length == 2 && text[0] == 0xC2 && text[1] < 0xA0);
-}
-
-// A device's string reaches terminals and tab-separated lines: each control character and
-// each byte that is no UTF-8 becomes '?', in place.
-void makePrintable(char* text) {
-    const unsigned char* from = reinterpret_cast<const unsigned char*>(text);
-    char* to = text;
-    while (*from != '\0') {
-        const int length = sequenceLength(from);
-        if (length == 0 || isControl(from, length)) {
-            *to++ = '?';
-            from += length == 0 ? 1 : length;
-            continue;
-        }
-        memmove(to, from, static_cast<size_t>(length));
-        to += length;
-        from += length;
-    }
-    *to = '\0';
-}
-
 // Empty when the device has no such string.
 void readString(const char* address, const char* name, char* text, int capacity) {
     if (UsbSysfs::readAttribute(address, name, text, capacity)) {
         text[0] = '\0';
     }
-    makePrintable(text);
+    PrintableText::clean(text);
 }
 
 bool isHeld(const char* address) {

@@ -30,11 +30,22 @@ bool CasioCalcTurn::takeTurn(Socket* socket, CasioTurnListener* listener) {
             return false;
         }
         listener->packetReceived(received.info);
+        if (listener->takesNoMore()) {
+            endTurnEarly(socket);
+            return true;
+        }
         if (CasioProtocolTools::sendAck(socket, CasioProtocolTools::sendTries)) {
             Log::error("Failed to acknowledge a packet of the calc !");
             return true;
         }
     }
+}
+
+// The calculator waits for the acknowledgement of what it sent last; the terminate answers it
+// instead, and the calculator acknowledges that.
+void CasioCalcTurn::endTurnEarly(Socket* socket) {
+    CasioProtocolTools::terminateProtocol(socket, CasioProtocolTools::terminateUserAsked);
+    socket->markTerminated();
 }
 
 bool CasioCalcTurn::receiveIntact(Socket* socket, Buffer* packet, CasioPacketInfo* info) {

@@ -9,7 +9,7 @@ CasioDataFetcher::CasioDataFetcher(unsigned char code, const Words& words, bool 
     : code(code), words(words), several(several) {}
 
 void CasioDataFetcher::packetReceived(const CasioPacketInfo& packet) {
-    if (failed()) {
+    if (failed() || stopped) {
         return;
     }
     const bool isAnnouncement = Tools::isPacket(packet, Tools::typeCommand, code);
@@ -23,6 +23,9 @@ void CasioDataFetcher::packetReceived(const CasioPacketInfo& packet) {
 }
 
 bool CasioDataFetcher::judge() {
+    if (stopped) {
+        return true;
+    }
     if (!failed() && announcements == 0 && !several) {
         fail(words.nothingSent);
     }
@@ -48,7 +51,7 @@ void CasioDataFetcher::announce(const CasioPacketInfo& packet) {
     partCount = 0;
     nextPart = 1;
     if (announced(command)) {
-        fail(words.notKept);
+        stop();
         return;
     }
     endIfWhole();
@@ -71,7 +74,7 @@ void CasioDataFetcher::take(const CasioPacketInfo& packet) {
     } else if (total > size) {
         fail(words.moreThanAnnounced);
     } else if (bytes(part.bytes)) {
-        fail(words.notKept);
+        stop();
     } else {
         received = static_cast<uint32_t>(total);
         ++nextPart;
@@ -90,6 +93,11 @@ void CasioDataFetcher::endIfWhole() {
     }
     ended = true;
     if (complete()) {
-        fail(words.notKept);
+        stop();
     }
+}
+
+// What failed with words of its own stays a failure.
+void CasioDataFetcher::stop() {
+    stopped = !failed();
 }

@@ -21,19 +21,20 @@ public:
         const char* moreParts;
         const char* outOfOrder;
         const char* moreThanAnnounced;
-        const char* notKept;
     };
 
     // `several`: any number of announcements may come, none included; otherwise exactly one.
     CasioDataFetcher(unsigned char code, const Words& words, bool several);
 
     void packetReceived(const CasioPacketInfo& packet) override;
-    // True, after reporting it, unless everything announced arrived whole.
+    bool takesNoMore() const override { return stopped; }
+    // True, after reporting it, unless everything announced arrived whole. When the
+    // implementation could keep no more, the turn was ended there, and it says why itself.
     bool judge();
 
 protected:
     // The announcement, read (its fields view the packet). True when it cannot be taken: the
-    // implementation has then failed with its own words, or the notKept ones are used.
+    // implementation has then failed with its own words, or else it keeps no more.
     virtual bool announced(const CasioStorageCommand& command) = 0;
     // The next bytes of what was announced. True when they could not be kept.
     virtual bool bytes(const Buffer& bytes) = 0;
@@ -47,12 +48,14 @@ private:
     void take(const CasioPacketInfo& packet);
     bool whole() const;
     void endIfWhole();
+    void stop();
 
     unsigned char code;
     const Words& words;
     bool several;
     int announcements = 0;
-    bool ended = false; // what was announced last arrived whole
+    bool ended = false;   // what was announced last arrived whole
+    bool stopped = false; // the implementation could keep no more
     uint32_t size = 0;
     uint32_t received = 0;
     int partCount = 0;

@@ -1,5 +1,9 @@
 #include "CasioDeviceInfo.h"
 
+#include "PrintableText.h"
+
+#include <cstring>
+
 namespace {
 
 struct Field {
@@ -22,18 +26,15 @@ bool isPadding(unsigned char byte) {
     return byte == 0xFF || byte == 0x00 || byte == ' ';
 }
 
-// Copies a text field into `text` (room for `field.length` + 1), without its padding; control
-// characters, which a terminal would act on, become '?'.
+// Copies a text field into `text` (room for `field.length` + 1), without its padding, made
+// printable.
 void copyText(const unsigned char* block, Field field, char* text) {
     int length = field.length;
     while (length > 0 && isPadding(block[field.offset + length - 1])) {
         --length;
     }
-    for (int i = 0; i < length; ++i) {
-        const unsigned char byte = block[field.offset + i];
-        text[i] = static_cast<char>(byte < 0x20 || byte == 0x7F ? '?' : byte);
-    }
-    text[length] = '\0';
+    memcpy(text, block + field.offset, static_cast<size_t>(length));
+    text[PrintableText::clean(text, length)] = '\0';
 }
 
 // Capacities are written in decimal digits, then padding.

@@ -68,7 +68,6 @@ const CasioDataFetcher::Words itemWords = {
     "The calc sent more parts than it announced !",
     "The calc sent the parts of an item out of order !",
     "The calc sent more of an item than it announced !",
-    "Failed to keep the item's bytes !",
 };
 
 // One item asked for, or every item, into the sink; `asked`, when given, is the one item that

@@ -2,9 +2,8 @@
 
 #include "AsciiConverter.h"
 #include "CasioChecksum.h"
-#include "CasioProtocolTools.h"
 #include "Log.h"
-#include "SocketTools.h"
+#include "PrintableText.h"
 
 #include <cstring>
 
@@ -193,12 +192,10 @@ bool checksumHolds(unsigned char* frame, int size) {
     return memcmp(digits, frame + size - checksumSize, checksumSize) == 0;
 }
 
-// For messages: the characters as they came, anything unprintable as '?'.
+// For messages: the characters as they came, made printable.
 void copyName(const unsigned char* name, int size, char* text) {
-    for (int i = 0; i < size; ++i) {
-        text[i] = static_cast<char>(name[i] >= 0x20 && name[i] < 0x7F ? name[i] : '?');
-    }
-    text[size] = '\0';
+    memcpy(text, name, static_cast<size_t>(size));
+    text[PrintableText::clean(text, size)] = '\0';
 }
 
 void putGrey(unsigned char* rgb, unsigned char level) {
@@ -310,9 +307,9 @@ bool takeWholeFrame(unsigned char* frame, const Judgement& judgement, unsigned c
 } // namespace
 
 CasioScreenReader::CasioScreenReader(Buffer frameArea, Buffer pictureArea,
-                                     CasioScreenListener* listener, Socket* socket)
+                                     CasioScreenListener* listener, CasioScreenSource* source)
     : area(frameArea.getData()), capacity(frameArea.getSize()), pixels(pictureArea.getData()),
-      pixelCapacity(pictureArea.getSize()), listener(listener), socket(socket) {}
+      pixelCapacity(pictureArea.getSize()), listener(listener), source(source) {}
 
 bool CasioScreenReader::feed(const Buffer& bytes) {
     const unsigned char* next = bytes.getData();
@@ -403,13 +400,13 @@ bool CasioScreenReader::readWhatIsHeld() {
 
 bool CasioScreenReader::answerCheck() {
     ++seen.checks;
-    if (socket == nullptr) {
+    if (source == nullptr) {
         return false;
     }
     unsigned char answer[checkSize];
     memcpy(answer, checkAnswer, checkSize);
     Buffer answerBuffer(answer, checkSize);
-    if (SocketTools::sendBufferOrTimeout(socket, &answerBuffer, CasioProtocolTools::sendTries)) {
+    if (source->answer(&answerBuffer)) {
         Log::error("Failed to answer the calc's check !");
         return true;
     }

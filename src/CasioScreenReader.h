@@ -1,7 +1,7 @@
 #pragma once
 
 #include "Buffer.h"
-#include "Socket.h"
+#include "CasioScreenSource.h"
 
 // A picture of the calculator's screen: `width` x `height` pixels, row by row from the top,
 // three bytes a pixel (red, green, blue).
@@ -72,10 +72,10 @@ public:
     static const unsigned char check[checkSize];
     static const unsigned char checkAnswer[checkSize];
 
-    // `socket` answers the checks; without one (a source with no way back) they stay
-    // unanswered. The areas must outlive the reader.
+    // `source` takes the answers to the checks; without one (a source with no way back) they
+    // stay unanswered. The areas must outlive the reader.
     CasioScreenReader(Buffer frameArea, Buffer pictureArea, CasioScreenListener* listener,
-                      Socket* socket);
+                      CasioScreenSource* source);
 
     // Takes the next bytes the calculator sent, handing on every picture they complete. True
     // when the answer to a check among them could not be sent.
@@ -99,6 +99,6 @@ private:
     unsigned char* pixels;
     int pixelCapacity;
     CasioScreenListener* listener;
-    Socket* socket;
+    CasioScreenSource* source;
     CasioScreenCounts seen = {};
 };

@@ -86,7 +86,6 @@ const CasioDataFetcher::Words fileWords = {
     "The calc sent more parts than it announced !",
     "The calc sent the parts of the file out of order !",
     "The calc sent more of the file than it announced !",
-    "Failed to keep the file's bytes !",
 };
 
 // The one file asked for, into the sink.

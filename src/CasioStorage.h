@@ -30,7 +30,8 @@ class CasioFileSink {
 public:
     // The calculator announced the file and its size, before any of its bytes.
     virtual void fileAnnounced(uint32_t size) = 0;
-    // The next bytes of the file, in order. True when they could not be kept.
+    // The next bytes of the file, in order. True when they could not be kept: the session is
+    // then ended at once (see CasioCalcTurn), and the sink says why.
     virtual bool fileBytes(const Buffer& bytes) = 0;
 
 protected:
@@ -85,7 +86,8 @@ public:
     static bool freeSpace(Socket* socket, const char* device, uint32_t* freeBytes,
                           int* refusal = nullptr);
     // Fails, after the calculator's turn has ended, when the file did not arrive whole and in
-    // order; the sink has then seen only a beginning of it, or nothing.
+    // order, or the sink could not keep it (the session is terminated then); the sink has
+    // then seen only a beginning of it, or nothing.
     static bool fetchFile(Socket* socket, const char* folder, const char* name, const char* device,
                           CasioFileSink* sink, int* refusal = nullptr);
     static bool deleteFile(Socket* socket, const char* folder, const char* name, const char* device,

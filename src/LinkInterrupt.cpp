@@ -1,21 +1,24 @@
 #include "LinkInterrupt.h"
 
-#include <csignal>
+#include <atomic>
 
 namespace {
 
-volatile sig_atomic_t interruptRequested = 0;
+// Read by every thread of a program working on several calculators, and set by a signal
+// handler on any of them: lock-free, so that the handler may touch it.
+std::atomic<bool> interruptRequested(false);
+static_assert(std::atomic<bool>::is_always_lock_free);
 
 } // namespace
 
 void LinkInterrupt::request() {
-    interruptRequested = 1;
+    interruptRequested = true;
 }
 
 void LinkInterrupt::clear() {
-    interruptRequested = 0;
+    interruptRequested = false;
 }
 
 bool LinkInterrupt::requested() {
-    return interruptRequested != 0;
+    return interruptRequested;
 }

@@ -33,6 +33,7 @@ bool Socket::setDeviceHandle(libusb_device_handle* newDeviceHandle) {
     silenceReported = false;
     gone = false;
     abandoned = false;
+    terminated = false;
     return false;
 }
 

@@ -53,8 +53,12 @@ public:
     // Marks the session as one the calculator cannot follow any more, such as a turn of its
     // own abandoned half-way: no command may be sent in it, only the terminate.
     void abandonSession() { abandoned = true; }
+    // The session was ended with the terminate before its time (the host could take no more
+    // of a turn): only a new session can follow, and nothing need end this one.
+    void markTerminated() { terminated = true; }
+    bool isTerminated() const { return terminated; }
     // Whether commands can still be sent: the calculator answers, is there, and follows.
-    bool sessionUsable() const { return !abandoned && !gone && !calcIsSilent(); }
+    bool sessionUsable() const { return !abandoned && !terminated && !gone && !calcIsSilent(); }
     // Closing the link ends the session properly even after a stop was asked for.
     void ignoreInterrupt() { heedsInterrupt = false; }
 
@@ -74,5 +78,6 @@ private:
     bool overdueReported = false;
     bool gone = false;
     bool abandoned = false;
+    bool terminated = false;
     bool heedsInterrupt = true;
 };

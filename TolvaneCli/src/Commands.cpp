@@ -1,10 +1,12 @@
 #include "Commands.h"
 
+#include "CalcList.h"
 #include "DeleteCommand.h"
 #include "DevicesCommand.h"
 #include "FreeCommand.h"
 #include "GetCommand.h"
 #include "InfoCommand.h"
+#include "Interruption.h"
 #include "ListCommand.h"
 #include "Log.h"
 #include "LogCommand.h"
@@ -18,49 +20,57 @@ constexpr size_t any = static_cast<size_t>(-1);
 
 // clang-format off
 const std::vector<Command> table = {
-    // name       task                       needs            on a signal          operands fewest most help
-    {"info",     makeTask<InfoCommand>,     Needs::Session,  OnSignal::Interrupt, "",        0,   0,   infoHelp},
-    {"list",     makeTask<ListCommand>,     Needs::Session,  OnSignal::Interrupt, "",        0,   0,   listHelp},
-    {"free",     makeTask<FreeCommand>,     Needs::Session,  OnSignal::Interrupt, "",        0,   0,   freeHelp},
-    {"get",      makeTask<GetCommand>,      Needs::Session,  OnSignal::Interrupt, "NAME...", 1,   any, getHelp},
-    {"send",     makeTask<SendCommand>,     Needs::Session,  OnSignal::Interrupt, "FILE...", 1,   any, sendHelp},
-    {"delete",   makeTask<DeleteCommand>,   Needs::Session,  OnSignal::Interrupt, "NAME...", 1,   any, deleteHelp},
-    {"optimize", makeTask<OptimizeCommand>, Needs::Session,  OnSignal::Interrupt, "",        0,   0,   optimizeHelp},
-    {"log",      makeTask<LogCommand>,      Needs::Device,   OnSignal::Finish,    "",        0,   0,   logHelp},
-    {"screen",   makeTask<ScreenCommand>,   Needs::Device,   OnSignal::TaskSays,  "",        0,   0,   screenHelp},
-    {"devices",  makeTask<DevicesCommand>,  Needs::Nothing,  OnSignal::Interrupt, "",        0,   0,   devicesHelp},
+    // name       task                       needs           on a signal          own folder operands fewest most help
+    {"info",     makeTask<InfoCommand>,     Needs::Storage, OnSignal::Interrupt, false, "",        0,   0,   infoHelp},
+    {"list",     makeTask<ListCommand>,     Needs::Storage, OnSignal::Interrupt, false, "",        0,   0,   listHelp},
+    {"free",     makeTask<FreeCommand>,     Needs::Storage, OnSignal::Interrupt, false, "",        0,   0,   freeHelp},
+    {"get",      makeTask<GetCommand>,      Needs::Storage, OnSignal::Interrupt, true,  "NAME...", 1,   any, getHelp},
+    {"send",     makeTask<SendCommand>,     Needs::Storage, OnSignal::Interrupt, false, "FILE...", 1,   any, sendHelp},
+    {"delete",   makeTask<DeleteCommand>,   Needs::Storage, OnSignal::Interrupt, false, "NAME...", 1,   any, deleteHelp},
+    {"optimize", makeTask<OptimizeCommand>, Needs::Storage, OnSignal::Interrupt, false, "",        0,   0,   optimizeHelp},
+    {"log",      makeTask<LogCommand>,      Needs::Device,  OnSignal::Finish,    false, "",        0,   0,   logHelp},
+    {"screen",   makeTask<ScreenCommand>,   Needs::Device,  OnSignal::TaskSays,  false, "",        0,   0,   screenHelp},
+    {"devices",  makeTask<DevicesCommand>,  Needs::Nothing, OnSignal::Interrupt, false, "",        0,   0,   devicesHelp},
 };
 // clang-format on
 
 } // namespace
 
-int notForDrives(const CalcDescription& calculator) {
-    Log::error((std::string(calculator.address) +
-                " connects as a USB drive: this command needs a calculator in its USB receive "
-                "mode")
-                   .c_str());
-    return exitFailed;
+int refuseChoice(CalcChoice choice, const std::string& chosen, const CalcDescription& calculator) {
+    if (choice == CalcChoice::IsDrive) {
+        Log::error((std::string(calculator.address) +
+                    " connects as a USB drive: this command needs a calculator in its USB "
+                    "receive mode")
+                       .c_str());
+        return exitFailed;
+    }
+    Log::error(CalcList::whatToDo(choice, chosen).c_str());
+    if (choice != CalcChoice::SeveralAttached && choice != CalcChoice::Ambiguous) {
+        return exitFailed;
+    }
+    CalcList::print(stderr, "  ");
+    return exitUsage;
 }
 
-int CommandTask::runOnDrive(DriveContext& context) const {
-    return notForDrives(context.calculator);
-}
-
-std::string CommandContext::storage() const {
+std::string CommandContext::device() const {
     return line.value("storage", "fls0");
 }
 
-const char* sessionEnded(Socket* socket) {
-    if (socket->deviceGone()) {
-        return "the calculator was unplugged";
+CalcStorage* CommandContext::storage() {
+    if (!filesTried) {
+        filesTried = true;
+        filesOpen = files->open();
     }
-    if (socket->calcIsSilent()) {
-        return "the calculator stopped answering";
+    return filesOpen ? files : nullptr;
+}
+
+bool CommandContext::reopen() {
+    CalcDescription found{};
+    const CalcChoice choice = linkDevice->open(&found);
+    if (choice != CalcChoice::Opened && !Interruption::happened()) {
+        refuseChoice(choice, linkDevice->chosenBy(), found);
     }
-    if (!socket->sessionUsable()) {
-        return "the session with the calculator broke off";
-    }
-    return nullptr;
+    return choice == CalcChoice::Opened;
 }
 
 const std::vector<OptionSpec>& commonOptions() {
@@ -69,8 +79,8 @@ const std::vector<OptionSpec>& commonOptions() {
          "the calculator to use, by its address (see\ntolvane devices) or serial; the default\n"
          "is $TOLVANE_CALCULATOR, or the only one"},
         {'\0', "all", nullptr,
-         "every attached calculator at once, each in\nits own session (not for log, "
-         "screen,\ndevices)"},
+         "every attached calculator at once, link and\ndrive alike, each in its own session "
+         "(not\nfor log, screen, devices)"},
         {'q', "quiet", nullptr, "print errors only"},
         {'v', "verbose", nullptr, "print the protocol's detail too"},
         {'h', "help", nullptr, "show this help"},

@@ -1,8 +1,9 @@
 #pragma once
 
+#include "CalcFinder.h"
+#include "CalcStorage.h"
 #include "CommandLine.h"
-#include "DriveContext.h"
-#include "Link.h"
+#include "LinkDevice.h"
 
 #include <memory>
 #include <optional>
@@ -17,8 +18,9 @@ enum ExitStatus {
 
 // What the dispatcher provides around a command.
 enum class Needs {
-    Session, // a session with the calculator, opened before the command runs, ended after it
-    Device,  // the link, closed: the command opens the device when there is one, and again
+    Storage, // the calculator's files: a link calculator's storage in a session, or a drive
+             // calculator's mounted file system, as its kind is (see CalcStorage)
+    Device,  // the link device of a calculator in its USB receive mode, opened
     Nothing, // no calculator at all
 };
 
@@ -45,34 +47,57 @@ inline constexpr OptionSpec noEjectOption = {
     '\0', "no-eject", nullptr,
     "on a calculator that connects as a USB drive,\nleave it mounted afterwards"};
 
-// What a command is given when it runs: its command line, and the link as its entry in the
-// table of commands asks.
+// What a command is given when it runs: its command line, the calculator it runs on, and what
+// its entry in the table of commands needs, from the dispatcher.
 class CommandContext {
 public:
-    CommandContext(const CommandLine& line, Link& link, std::string address = "")
-        : line(line), link(link), address(std::move(address)) {}
+    CommandContext(const CommandLine& line, const CalcDescription& calculator,
+                   std::string outputFolder = "")
+        : line(line), calculator(calculator), outputFolder(std::move(outputFolder)) {}
 
     // The storage device named with -d, fls0 by default.
-    std::string storage() const;
-    // The session's socket, for a command that needs a session.
-    Socket* socket() { return link.socket(); }
+    std::string device() const;
+    // Needs::Storage: the calculator's files, reached on the first call (so that a command can
+    // check its local files first); null, after saying why, when they can't be.
+    CalcStorage* storage();
+    // Needs::Storage: what the calculator has, known without reaching it.
+    bool has(Capability capability) const { return files->has(capability); }
+    std::string lacking(Capability capability) const { return files->lacking(capability); }
+    // Needs::Device: the open device's socket.
+    Socket* socket() { return linkDevice->socket(); }
+    // Needs::Device, for a command that reads on until a signal: after the calculator went
+    // away, waits for it to come back and opens it again. False, after saying why, when it is
+    // there but can't be opened, or a signal ended the wait.
+    bool reopen();
+
+    // For the dispatcher.
+    void provide(CalcStorage* storage) { files = storage; }
+    void provide(LinkDevice* device) { linkDevice = device; }
+    // Whether the calculator's files were reached, and must be finished with.
+    bool storageReached() const { return filesOpen; }
 
     const CommandLine& line;
-    Link& link;
-    // With --all, the address of the calculator this run is for; empty otherwise.
-    const std::string address;
+    const CalcDescription& calculator; // blank for Needs::Nothing
+    // Where this run's local files go: empty to go where the command line says; with --all, a
+    // folder of the calculator's own (named after its address) under -o's folder or the
+    // current one.
+    const std::string outputFolder;
+
+private:
+    CalcStorage* files = nullptr;
+    bool filesTried = false;
+    bool filesOpen = false;
+    LinkDevice* linkDevice = nullptr;
 };
 
-// The refusal of a command that needs a calculator in its USB receive mode, for one that
-// connects as a USB drive: the exit status, after saying so.
-int notForDrives(const CalcDescription& calculator);
-
-// Why no further command can go to the calculator in this session, in words for a user; null
-// while commands can still go.
-const char* sessionEnded(Socket* socket);
+// Says why no calculator could be had (`choice`, for the user's `chosen` calculator, or the
+// `calculator` found); the exit status: a usage error, after listing the calculators, when the
+// choice was the user's to make.
+int refuseChoice(CalcChoice choice, const std::string& chosen, const CalcDescription& calculator);
 
 // One run of a command, in two steps: `check` with nothing reaching a calculator yet (the
-// operands and local files), then `run` with what its entry in the table needs.
+// operands and local files), then `run` once for each calculator, with what its entry in the
+// table needs.
 class CommandTask {
 public:
     virtual ~CommandTask() = default;
@@ -80,12 +105,12 @@ public:
     // The exit status to end with before any calculator is reached, after saying why; nothing
     // to go on. The count of operands and the storage device have been checked already.
     virtual std::optional<int> check(const CommandLine& /*line*/) { return std::nullopt; }
+    // On several calculators at once, from a thread each.
     virtual int run(CommandContext& context) const = 0;
-    // The same work on a calculator that connects as a USB drive, on its mounted files; by
-    // default, a refusal.
-    virtual int runOnDrive(DriveContext& context) const;
     // For OnSignal::TaskSays, once checked: whether a signal is the normal way to stop this run.
     virtual bool signalFinishes() const { return false; }
+    // Needs::Device, once checked: whether a calculator not attached is waited for.
+    virtual bool waitsForCalculator() const { return false; }
 };
 
 using TaskMaker = std::unique_ptr<CommandTask> (*)();
@@ -100,6 +125,8 @@ struct Command {
     TaskMaker task;
     Needs needs;
     OnSignal onSignal;
+    // With --all, the files each run writes go into a folder of the calculator's own.
+    bool folderPerCalculator;
     const char* operands; // as the usage line shows them
     size_t fewestOperands;
     size_t mostOperands;

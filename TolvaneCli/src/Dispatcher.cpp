@@ -1,14 +1,19 @@
 #include "Dispatcher.h"
 
 #include "CalcList.h"
+#include "DriveStorage.h"
 #include "Interruption.h"
+#include "LinkStorage.h"
 #include "Log.h"
 #include "StandardOutput.h"
 #include "TransferProgress.h"
 #include "Usage.h"
 
+#include <cerrno>
+#include <cstring>
 #include <memory>
 #include <optional>
+#include <sys/stat.h>
 #include <thread>
 #include <vector>
 
@@ -27,35 +32,58 @@ int endedBy(const Command& command, const CommandTask& task, int status) {
     return 128 + Interruption::signalNumber();
 }
 
-// The command on a calculator that connects as a USB drive, on its files; the exit status.
-int runOnDrive(const CommandLine& line, const CommandTask& task,
-               const CalcDescription& calculator) {
-    if (line.value("storage", "fls0") != "fls0") {
-        Log::error((std::string(calculator.address) +
-                    " connects as a USB drive, which has no SD card: use fls0 (the default)")
-                       .c_str());
-        return exitFailed;
+// The calculator's files, as its kind holds them.
+std::unique_ptr<CalcStorage> storageOf(const CalcDescription& calculator, const CommandLine& line) {
+    if (calculator.kind == CalcKind::Drive) {
+        return std::make_unique<DriveStorage>(calculator, line.has("no-eject"));
     }
-    DriveContext context(line, calculator);
-    const int status = task.runOnDrive(context);
-    return context.finish() ? status : exitFailed;
+    return std::make_unique<LinkStorage>(calculator);
 }
 
-// The command on one calculator, in a session opened for it; the exit status, before any
-// signal is accounted for.
-int runOn(const Command& command, const CommandLine& line, const CommandTask& task,
-          const std::string& chosen, const std::string& address) {
-    Link link(chosen);
-    if (command.needs == Needs::Session && !link.openSession()) {
-        return link.lastChoice() == CalcChoice::IsDrive ? runOnDrive(line, task, link.calculator())
-                                                        : Dispatcher::cannotOpen(link);
+// The command on one calculator's files; the exit status, before any signal is accounted for.
+int runOnStorage(const CommandLine& line, const CommandTask& task,
+                 const CalcDescription& calculator, const std::string& folder) {
+    const std::unique_ptr<CalcStorage> storage = storageOf(calculator, line);
+    if (line.value("storage", "fls0") == "crd0" && !storage->has(Capability::SdCard)) {
+        Log::error(storage->lacking(Capability::SdCard).c_str());
+        return exitFailed;
     }
-    CommandContext context(line, link, address);
+    CommandContext context(line, calculator, folder);
+    context.provide(storage.get());
     int status = task.run(context);
-    if (!link.close(Interruption::happened()) && status == exitDone) {
+    if (context.storageReached() && !storage->finish(Interruption::happened()) &&
+        status == exitDone) {
         status = exitFailed;
     }
     return status;
+}
+
+// The command on the link device of the calculator chosen.
+int runOnDevice(const CommandLine& line, const CommandTask& task, const std::string& chosen) {
+    LinkDevice device(chosen, task.waitsForCalculator());
+    CalcDescription calculator{};
+    const CalcChoice choice = device.open(&calculator);
+    if (choice != CalcChoice::Opened) {
+        return Interruption::happened() ? exitFailed : refuseChoice(choice, chosen, calculator);
+    }
+    CommandContext context(line, calculator);
+    context.provide(&device);
+    const int status = task.run(context);
+    device.close();
+    return status;
+}
+
+int runOnChosen(const Command& command, const CommandLine& line, const CommandTask& task,
+                const std::string& chosen) {
+    if (command.needs == Needs::Device) {
+        return runOnDevice(line, task, chosen);
+    }
+    CalcDescription calculator{};
+    const CalcChoice choice = CalcList::choose(chosen, &calculator);
+    if (choice != CalcChoice::Found) {
+        return refuseChoice(choice, chosen, calculator);
+    }
+    return runOnStorage(line, task, calculator, "");
 }
 
 // One line that says how it went on every calculator.
@@ -75,14 +103,26 @@ void summarize(const std::vector<CalcDescription>& calcs, const std::vector<int>
     }
 }
 
-// The command on every attached link calculator at once, each in its own session and thread;
-// every line it prints starts with the calculator's address.
+// A folder of the calculator's own under `base`, named after its address; empty, after saying
+// why, when it can't be made.
+std::string folderOf(const std::string& base, const CalcDescription& calculator) {
+    const std::string folder = base + "/" + calculator.address;
+    if (mkdir(folder.c_str(), 0777) != 0 && errno != EEXIST) {
+        Log::error((folder + ": can't make the folder (" + strerror(errno) + ")").c_str());
+        return "";
+    }
+    return folder;
+}
+
+// The command on every attached calculator at once, link and drive alike, each in its own
+// thread; every line it prints starts with the calculator's address.
 int runOnAll(const Command& command, const CommandLine& line, const CommandTask& task) {
-    const std::vector<CalcDescription> calcs = CalcList::linkCalculators();
+    const std::vector<CalcDescription> calcs = CalcList::attached();
     if (calcs.empty()) {
         Log::error("No calculator found: plug them in and put them in their USB receive mode");
         return exitFailed;
     }
+    const std::string base = line.value("output", ".");
     std::vector<int> statuses(calcs.size(), exitFailed);
     std::vector<std::thread> threads;
     TransferProgress::combine(static_cast<int>(calcs.size()));
@@ -92,7 +132,10 @@ int runOnAll(const Command& command, const CommandLine& line, const CommandTask&
             const std::string messagePrefix = address + ": ";
             Log::setThreadPrefix(messagePrefix.c_str());
             StandardOutput::setThreadPrefix(address + "\t");
-            statuses[i] = runOn(command, line, task, address, address);
+            const std::string folder = command.folderPerCalculator ? folderOf(base, calcs[i]) : "";
+            if (!command.folderPerCalculator || !folder.empty()) {
+                statuses[i] = runOnStorage(line, task, calcs[i], folder);
+            }
             Log::setThreadPrefix(nullptr);
         });
     }
@@ -111,26 +154,20 @@ int runOnAll(const Command& command, const CommandLine& line, const CommandTask&
 
 } // namespace
 
-// A choice that names no single calculator is the user's to make.
-int Dispatcher::cannotOpen(const Link& link) {
-    const CalcChoice choice = link.lastChoice();
-    if (choice == CalcChoice::IsDrive) {
-        return notForDrives(link.calculator());
-    }
-    if (choice != CalcChoice::SeveralAttached && choice != CalcChoice::Ambiguous) {
-        return exitFailed;
-    }
-    CalcList::print(stderr, "  ");
-    return exitUsage;
-}
-
 int Dispatcher::run(const Command& command, const CommandLine& line, const CalcTarget& target) {
     Interruption::install();
     const std::unique_ptr<CommandTask> task = command.task();
     if (const std::optional<int> status = task->check(line)) {
         return *status == exitUsage ? Usage::remind(command) : *status;
     }
-    const int status = target.all ? runOnAll(command, line, *task)
-                                  : runOn(command, line, *task, target.chosen, "");
+    int status = exitFailed;
+    if (command.needs == Needs::Nothing) {
+        const CalcDescription none{};
+        CommandContext context(line, none);
+        status = task->run(context);
+    } else {
+        status = target.all ? runOnAll(command, line, *task)
+                            : runOnChosen(command, line, *task, target.chosen);
+    }
     return endedBy(command, *task, status);
 }

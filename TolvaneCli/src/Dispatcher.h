@@ -11,14 +11,12 @@ struct CalcTarget {
 };
 
 // Runs a command as its entry in the table says: checks its operands and local files with
-// nothing reaching a calculator, opens what it needs on the calculator chosen (or on every
-// one, each in a session of its own on a thread of its own), and ends every session whatever
-// happened. Signals are handled here too.
+// nothing reaching a calculator, then runs it on the calculator chosen, or on every one at
+// once, each on a thread of its own, with what the entry needs for each calculator's kind: its
+// files (see CalcStorage), or its link device. Every session is ended and every drive left as
+// its calculator needs it, whatever happened. Signals are handled here too.
 class Dispatcher {
 public:
     // The exit status.
     static int run(const Command& command, const CommandLine& line, const CalcTarget& target);
-    // The status a link that could not be opened ends a command with: a usage error, after
-    // listing the calculators, when the choice was the user's to make.
-    static int cannotOpen(const Link& link);
 };

@@ -2,11 +2,14 @@
 
 #include "LinkInterrupt.h"
 
+#include <atomic>
 #include <csignal>
 
 namespace {
 
-volatile sig_atomic_t caught = 0;
+// Set by the handler on whichever thread the signal lands, read by every calculator's thread.
+std::atomic<int> caught(0);
+static_assert(std::atomic<int>::is_always_lock_free);
 
 void onSignal(int number) {
     caught = number;
@@ -23,8 +26,9 @@ void Interruption::install() {
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);
     // A reader that went away is a write error to report, not a reason to leave the
-    // calculator waiting.
+    // calculator waiting; so is a file that outgrew its size limit.
     signal(SIGPIPE, SIG_IGN);
+    signal(SIGXFSZ, SIG_IGN);
 }
 
 int Interruption::signalNumber() {

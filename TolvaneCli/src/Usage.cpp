@@ -18,14 +18,19 @@ std::string optionNames(const OptionSpec& option) {
     return names;
 }
 
+// The option names take this many columns, the longest ("-c, --calculator ADDRESS")
+// included; the help starts two columns after.
+constexpr int namesWidth = 24;
+constexpr int helpColumn = 2 + namesWidth + 2;
+
 // Continuation lines of a help text line up under its first line.
 void printOption(const OptionSpec& option, FILE* stream) {
     std::string help = option.help;
     for (size_t newline = help.find('\n'); newline != std::string::npos;
          newline = help.find('\n', newline + 1)) {
-        help.insert(newline + 1, std::string(26, ' '));
+        help.insert(newline + 1, std::string(helpColumn, ' '));
     }
-    fprintf(stream, "  %-22s  %s\n", optionNames(option).c_str(), help.c_str());
+    fprintf(stream, "  %-*s  %s\n", namesWidth, optionNames(option).c_str(), help.c_str());
 }
 
 // An option as a usage line shows it: by its short name where it has one.

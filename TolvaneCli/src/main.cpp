@@ -1,6 +1,7 @@
 #include "Commands.h"
 #include "Dispatcher.h"
 #include "Interruption.h"
+#include "LocalTarget.h"
 #include "Log.h"
 #include "Usage.h"
 
@@ -90,7 +91,7 @@ std::string misuseOf(const Command& command, const CommandLine& line) {
     if (line.has("storage") && !isStorageDevice(line.value("storage"))) {
         return "unknown storage device '" + line.value("storage") + "': fls0 or crd0";
     }
-    if (line.has("all") && command.needs != Needs::Session) {
+    if (line.has("all") && command.needs != Needs::Storage) {
         return std::string(command.name) + " works on one calculator: --all is not for it";
     }
     if (line.has("calculator") && command.needs == Needs::Nothing) {
@@ -98,6 +99,10 @@ std::string misuseOf(const Command& command, const CommandLine& line) {
     }
     if (line.has("all") && line.has("calculator")) {
         return "-c chooses one calculator, --all every one: not both";
+    }
+    if (line.has("all") && command.folderPerCalculator && line.has("output") &&
+        !LocalTarget::isFolder(line.value("output"))) {
+        return "With --all, -o must name an existing folder, where each calculator gets one";
     }
     return "";
 }
@@ -121,6 +126,8 @@ int main(int argc, char** argv) {
     const std::vector<std::string> words(argv + 1, argv + argc);
     std::vector<OptionSpec> programOptions = commonOptions();
     programOptions.push_back({'\0', "version", nullptr, ""});
+    // Before the command as after it, for the commands that take it.
+    programOptions.push_back(noEjectOption);
     const std::vector<std::string> leading = leadingOptions(programOptions, words);
     CommandLine program;
     if (!program.parse(programOptions, leading)) {

@@ -124,7 +124,7 @@ Result DiskServiceClient::resolve(const std::string& node, std::string* block) {
     if (outcome == Result::Done && (sd_bus_message_enter_container(answer, 'a', "o") < 0 ||
                                     sd_bus_message_read(answer, "o", &path) <= 0)) {
         lastProblem = "the disk service does not know " + node;
-        outcome = Result::Failed;
+        outcome = Result::Unknown;
     }
     *block = path != nullptr ? path : "";
     sd_bus_message_unref(answer);

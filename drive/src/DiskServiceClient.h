@@ -14,6 +14,7 @@ public:
         Done,
         Absent,  // no system bus, or no disk service on it
         Refused, // the service is not authorized to do it for this user
+        Unknown, // the service does not know the device (yet)
         Failed,  // anything else; `problem()` tells what
     };
 
@@ -24,7 +25,7 @@ public:
     DiskServiceClient& operator=(const DiskServiceClient&) = delete;
 
     Result connect();
-    // The block object of the device `node` ("/dev/sdb1"); Failed when the service does not
+    // The block object of the device `node` ("/dev/sdb1"); Unknown when the service does not
     // know it.
     Result resolve(const std::string& node, std::string* block);
     Result mountPoints(const std::string& block, std::vector<std::string>* points);

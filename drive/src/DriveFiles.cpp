@@ -1,7 +1,6 @@
 #include "DriveFiles.h"
 
 #include "LinkInterrupt.h"
-#include "Log.h"
 #include "StagedDriveFile.h"
 
 #include <algorithm>
@@ -16,17 +15,22 @@
 
 namespace {
 
+using Outcome = DriveFiles::Outcome;
+
 constexpr size_t chunkSize = 64 * 1024;
 // The calculator's main memory, copied there when its USB mode starts and read back (so it
 // is said) when it ends: tolvane reads it but never changes it.
 constexpr const char mainMemory[] = "@MainMem";
 
-void error(const std::string& text) {
-    Log::error(text.c_str());
+// `text`, with the system's reason for the last failure; always true, for failing with.
+bool fail(std::string* why, const std::string& text) {
+    *why = text + " (" + strerror(errno) + ")";
+    return true;
 }
 
-std::string reason() {
-    return strerror(errno);
+Outcome failed(std::string* why, const std::string& text) {
+    fail(why, text);
+    return Outcome::Failed;
 }
 
 enum class Kind { Missing, File, Folder, Other };
@@ -44,11 +48,11 @@ Kind kindOf(const std::string& path, uint64_t* size = nullptr) {
                                      : Kind::Other;
 }
 
-// The names in a folder that a listing shows, sorted; false when it cannot be read.
+// The names in a folder that a listing shows, sorted; true when it cannot be read.
 bool namesIn(const std::string& folder, std::vector<std::string>* names) {
     DIR* directory = opendir(folder.c_str());
     if (directory == nullptr) {
-        return false;
+        return true;
     }
     errno = 0;
     while (const dirent* entry = readdir(directory)) {
@@ -56,10 +60,11 @@ bool namesIn(const std::string& folder, std::vector<std::string>* names) {
             names->push_back(entry->d_name);
         }
     }
-    const bool read = errno == 0;
+    const int cause = errno;
     closedir(directory);
     std::sort(names->begin(), names->end());
-    return read;
+    errno = cause;
+    return cause != 0;
 }
 
 // The entry of `folder` named `name`, ASCII case ignored; empty when there is none.
@@ -83,11 +88,12 @@ bool isPlainName(const std::string& part) {
            part.find('\0') == std::string::npos;
 }
 
+// True when `name` is no FILE or FOLDER/FILE.
 bool split(const std::string& name, std::string* folder, std::string* file) {
     const size_t slash = name.find('/');
     *folder = slash == std::string::npos ? "" : name.substr(0, slash);
     *file = slash == std::string::npos ? name : name.substr(slash + 1);
-    return isPlainName(*file) && (slash == std::string::npos || isPlainName(*folder));
+    return !isPlainName(*file) || (slash != std::string::npos && !isPlainName(*folder));
 }
 
 uint64_t roundedUp(uint64_t bytes, uint64_t unit) {
@@ -104,6 +110,7 @@ ssize_t readSome(int descriptor, void* buffer, size_t count) {
     }
 }
 
+// True when not all could be written.
 bool writeAll(int descriptor, const unsigned char* bytes, size_t count) {
     while (count > 0) {
         const ssize_t written = write(descriptor, bytes, count);
@@ -111,21 +118,25 @@ bool writeAll(int descriptor, const unsigned char* bytes, size_t count) {
             continue;
         }
         if (written <= 0) {
-            return false;
+            return true;
         }
         bytes += written;
         count -= static_cast<size_t>(written);
     }
-    return true;
+    return false;
+}
+
+// A read or write cut short by Ctrl-C is no failure of its own.
+Outcome failedCopy(std::string* why, const char* what) {
+    return LinkInterrupt::requested() ? Outcome::Interrupted : failed(why, what);
 }
 
 } // namespace
 
-bool DriveFiles::list(std::vector<DriveFile>* files) const {
+bool DriveFiles::list(std::vector<DriveFile>* files, std::string* why) const {
     std::vector<std::string> names;
-    if (!namesIn(root, &names)) {
-        error("Can't list the files of the calculator's drive at " + root + " (" + reason() + ")");
-        return false;
+    if (namesIn(root, &names)) {
+        return fail(why, "can't read the calculator's drive at " + root);
     }
     std::vector<std::string> folders;
     uint64_t size = 0;
@@ -139,9 +150,8 @@ bool DriveFiles::list(std::vector<DriveFile>* files) const {
     }
     for (const std::string& folder : folders) {
         std::vector<std::string> inside;
-        if (!namesIn(root + "/" + folder, &inside)) {
-            error("Can't list the files of " + folder + " (" + reason() + ")");
-            return false;
+        if (namesIn(root + "/" + folder, &inside)) {
+            return fail(why, "can't read the folder " + folder + " of the calculator's drive");
         }
         for (const std::string& name : inside) {
             if (kindOf(root + "/" + folder + "/" + name, &size) == Kind::File) {
@@ -149,45 +159,48 @@ bool DriveFiles::list(std::vector<DriveFile>* files) const {
             }
         }
     }
-    return true;
+    return false;
 }
 
-bool DriveFiles::space(DriveSpace* space) const {
+bool DriveFiles::space(DriveSpace* space, std::string* why) const {
     struct statvfs status;
     if (statvfs(root.c_str(), &status) != 0) {
-        error("Can't tell the free space of the calculator's drive (" + reason() + ")");
-        return false;
+        return fail(why, "can't tell the free space of the calculator's drive");
     }
     space->total = static_cast<uint64_t>(status.f_blocks) * status.f_frsize;
     space->free = static_cast<uint64_t>(status.f_bavail) * status.f_frsize;
-    return true;
+    return false;
 }
 
 bool DriveFiles::find(const std::string& name, std::string* path, uint64_t* size) const {
     std::string folder;
     std::string file;
-    if (!split(name, &folder, &file)) {
-        return false;
+    if (split(name, &folder, &file)) {
+        return true;
     }
     std::string where = root;
     if (!folder.empty()) {
         const std::string actual = entryNamed(root, folder);
         if (actual.empty() || kindOf(root + "/" + actual) != Kind::Folder) {
-            return false;
+            return true;
         }
         where += "/" + actual;
     }
     const std::string actual = entryNamed(where, file);
     *path = where + "/" + actual;
-    return !actual.empty() && kindOf(*path, size) == Kind::File;
+    return actual.empty() || kindOf(*path, size) != Kind::File;
 }
 
-DriveFiles::Outcome DriveFiles::copyOut(const std::string& path, const std::string& name,
-                                        const Sink& sink) const {
+Outcome DriveFiles::copyOut(const std::string& name, const Sink& sink, std::string* why) const {
+    std::string path;
+    uint64_t size = 0;
+    if (find(name, &path, &size)) {
+        *why = "the calculator has no such file";
+        return Outcome::Failed;
+    }
     const int source = open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
     if (source < 0) {
-        error(name + ": not fetched: " + reason());
-        return Outcome::Failed;
+        return failed(why, "can't read it on the calculator's drive");
     }
     unsigned char buffer[chunkSize];
     Outcome outcome = Outcome::Done;
@@ -197,15 +210,12 @@ DriveFiles::Outcome DriveFiles::copyOut(const std::string& path, const std::stri
             break;
         }
         const ssize_t got = readSome(source, buffer, sizeof buffer);
-        if (got < 0 && LinkInterrupt::requested()) {
-            outcome = Outcome::Interrupted;
-        } else if (got < 0) {
-            error(name + ": not fetched: " + reason());
-            outcome = Outcome::Failed;
+        if (got < 0) {
+            outcome = failedCopy(why, "can't read it on the calculator's drive");
         } else if (got == 0) {
             break;
-        } else if (!sink(buffer, static_cast<size_t>(got))) {
-            outcome = Outcome::Failed;
+        } else if (sink(buffer, static_cast<size_t>(got))) {
+            outcome = Outcome::Stopped;
         }
     }
     close(source);
@@ -213,16 +223,14 @@ DriveFiles::Outcome DriveFiles::copyOut(const std::string& path, const std::stri
 }
 
 // Nothing is written on a read-only drive, nor into the calculator's main memory.
-bool DriveFiles::mayChange(const std::string& shown, const std::string& folder,
-                           const char* what) const {
+bool DriveFiles::mayChange(const std::string& folder, std::string* why) const {
     if (readOnly) {
-        error(shown + ": not " + what + ": the calculator's drive is mounted read-only at " + root);
+        *why = "the calculator's drive is mounted read-only at " + root;
         return false;
     }
     if (strcasecmp(folder.c_str(), mainMemory) == 0) {
-        error(shown + ": not " + what + ": " + mainMemory +
-              " is the calculator's main memory, which tolvane does not change through the "
-              "drive");
+        *why = std::string(mainMemory) +
+               " is the calculator's main memory, which tolvane does not change through the drive";
         return false;
     }
     return true;
@@ -230,31 +238,29 @@ bool DriveFiles::mayChange(const std::string& shown, const std::string& folder,
 
 // Room for the whole file beside the one it replaces, which stays until the new one is in
 // place, in whole clusters, and a cluster for a new folder.
-bool DriveFiles::fits(const DriveUpload& upload, bool newFolder) const {
+bool DriveFiles::fits(const DriveUpload& upload, bool newFolder, std::string* why) const {
     struct statvfs status;
     if (statvfs(root.c_str(), &status) != 0) {
-        error(upload.shown + ": not sent: can't tell the free space of the drive (" + reason() +
-              ")");
+        fail(why, "can't tell the free space of the calculator's drive");
         return false;
     }
     const uint64_t unit = status.f_frsize;
     const uint64_t free = static_cast<uint64_t>(status.f_bavail) * unit;
     const uint64_t needed = roundedUp(upload.size, unit) + (newFolder ? unit : 0);
     if (needed > free) {
-        error(upload.shown + ": not sent: it needs " + std::to_string(needed) +
-              " bytes on the calculator's drive, which has " + std::to_string(free) + " free");
+        *why = "it needs " + std::to_string(needed) +
+               " bytes on the calculator's drive, which has " + std::to_string(free) + " free";
         return false;
     }
     return true;
 }
 
-DriveFiles::Outcome DriveFiles::send(const DriveUpload& upload) {
-    const std::string shown = upload.shown;
+Outcome DriveFiles::send(const DriveUpload& upload, const Progress& progress, std::string* why) {
     if (!isPlainName(upload.name) || (!upload.folder.empty() && !isPlainName(upload.folder))) {
-        error(shown + ": not sent: not a name for the calculator's drive");
+        *why = "not a name for the calculator's drive";
         return Outcome::Failed;
     }
-    if (!mayChange(shown, upload.folder, "sent")) {
+    if (!mayChange(upload.folder, why)) {
         return Outcome::Failed;
     }
     std::string folder = root;
@@ -264,50 +270,49 @@ DriveFiles::Outcome DriveFiles::send(const DriveUpload& upload) {
     }
     const Kind folderKind = kindOf(folder);
     if (folderKind != Kind::Missing && folderKind != Kind::Folder) {
-        error(shown + ": not sent: " + upload.folder + " is no folder on the calculator");
+        *why = upload.folder + " is no folder on the calculator";
         return Outcome::Failed;
     }
     const std::string existing = folderKind == Kind::Folder ? entryNamed(folder, upload.name) : "";
     if (!existing.empty() && !upload.replace) {
-        error(shown + ": exists on the calculator; -w replaces it");
-        return Outcome::Failed;
+        return Outcome::Exists;
     }
     if (!existing.empty() && kindOf(folder + "/" + existing) != Kind::File) {
-        error(shown + ": not sent: " + existing + " on the calculator is no file");
+        *why = existing + " on the calculator is no file";
         return Outcome::Failed;
     }
-    if (!fits(upload, folderKind == Kind::Missing)) {
+    if (!fits(upload, folderKind == Kind::Missing, why)) {
         return Outcome::Failed;
     }
-    const int source = open(upload.localPath.c_str(), O_RDONLY | O_CLOEXEC);
-    if (source < 0) {
-        error(shown + ": not sent: " + reason());
-        return Outcome::Failed;
-    }
-    // A file being replaced keeps the name it has, whatever its case.
-    StagedDriveFile staged(folder, existing.empty() ? upload.name : existing, upload.replace);
-    Outcome outcome = Outcome::Failed;
-    if (!staged.create()) {
-        error(shown + ": not sent: can't write on the calculator's drive (" + reason() + ")");
-    } else {
-        outcome = copy(source, staged.descriptor(), upload);
-    }
-    close(source);
-    if (outcome == Outcome::Done && !staged.commit()) {
-        error(errno == EEXIST ? shown + ": exists on the calculator; -w replaces it"
-                              : shown + ": not sent: can't put it in place (" + reason() + ")");
-        outcome = Outcome::Failed;
-    }
+    const Outcome outcome = place(upload, folder, existing, progress, why);
     changes += outcome == Outcome::Done ? 1 : 0;
     return outcome;
 }
 
+// A file being replaced keeps the name it has, whatever its case.
+Outcome DriveFiles::place(const DriveUpload& upload, const std::string& folder,
+                          const std::string& existing, const Progress& progress, std::string* why) {
+    const int source = open(upload.localPath.c_str(), O_RDONLY | O_CLOEXEC);
+    if (source < 0) {
+        return failed(why, "can't read it");
+    }
+    StagedDriveFile staged(folder, existing.empty() ? upload.name : existing, upload.replace);
+    Outcome outcome = staged.create() ? failed(why, "can't write on the calculator's drive")
+                                      : copy(source, staged.descriptor(), upload, progress, why);
+    close(source);
+    if (outcome == Outcome::Done && staged.commit()) {
+        outcome = errno == EEXIST ? Outcome::Exists
+                                  : failed(why, "can't put it in place on the calculator's drive");
+    }
+    return outcome;
+}
+
 // Exactly the size that was checked: a file that has grown or shrunk since is not sent.
-DriveFiles::Outcome DriveFiles::copy(int source, int target, const DriveUpload& upload) const {
+Outcome DriveFiles::copy(int source, int target, const DriveUpload& upload,
+                         const Progress& progress, std::string* why) const {
     unsigned char buffer[chunkSize];
     uint64_t copied = 0;
-    bool grown = false;
-    while (!grown) {
+    while (copied <= upload.size) {
         if (LinkInterrupt::requested()) {
             return Outcome::Interrupted;
         }
@@ -316,50 +321,42 @@ DriveFiles::Outcome DriveFiles::copy(int source, int target, const DriveUpload& 
             break;
         }
         if (got < 0) {
-            return failedCopy(upload, "can't read it");
-        }
-        grown = copied + static_cast<uint64_t>(got) > upload.size;
-        if (!grown && !writeAll(target, buffer, static_cast<size_t>(got))) {
-            return failedCopy(upload, "can't write on the calculator's drive");
+            return failedCopy(why, "can't read it");
         }
         copied += static_cast<uint64_t>(got);
+        if (copied <= upload.size && writeAll(target, buffer, static_cast<size_t>(got))) {
+            return failedCopy(why, "can't write on the calculator's drive");
+        }
+        if (progress) {
+            progress(std::min(copied, upload.size));
+        }
     }
-    if (grown || copied != upload.size) {
-        error(upload.shown + ": not sent: it has changed since it was checked");
+    if (copied != upload.size) {
+        *why = "it has changed since it was checked";
         return Outcome::Failed;
     }
     return Outcome::Done;
 }
 
-// A read or write cut short by Ctrl-C is no failure of its own.
-DriveFiles::Outcome DriveFiles::failedCopy(const DriveUpload& upload, const char* what) {
-    if (LinkInterrupt::requested()) {
-        return Outcome::Interrupted;
-    }
-    error(upload.shown + ": not sent: " + what + " (" + reason() + ")");
-    return Outcome::Failed;
-}
-
-bool DriveFiles::remove(const std::string& name) {
+bool DriveFiles::remove(const std::string& name, std::string* why) {
     std::string folder;
     std::string file;
-    if (!split(name, &folder, &file)) {
-        error(name + ": not deleted: not a name on the calculator");
-        return false;
+    if (split(name, &folder, &file)) {
+        *why = "not a name on the calculator";
+        return true;
     }
     std::string path;
     uint64_t size = 0;
-    if (!mayChange(name, folder, "deleted")) {
-        return false;
+    if (!mayChange(folder, why)) {
+        return true;
     }
-    if (!find(name, &path, &size)) {
-        error(name + ": not deleted: the calculator has no such file");
-        return false;
+    if (find(name, &path, &size)) {
+        *why = "the calculator has no such file";
+        return true;
     }
     if (unlink(path.c_str()) != 0) {
-        error(name + ": not deleted: " + reason());
-        return false;
+        return fail(why, "can't delete it on the calculator's drive");
     }
     ++changes;
-    return true;
+    return false;
 }

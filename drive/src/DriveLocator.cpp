@@ -113,12 +113,12 @@ bool DriveLocator::locate(const std::string& address, DriveDevice* device, bool 
     Udev context(udev_new(), udev_unref);
     if (!context) {
         say("Can't read the system's devices (udev)");
-        return false;
+        return true;
     }
     const Device usbDevice = usbDeviceAt(context.get(), address);
     if (!usbDevice) {
         say("No calculator is attached at " + address);
-        return false;
+        return true;
     }
     const std::vector<Device> devices = blockDevicesBelow(context.get(), usbDevice.get());
     udev_device* found = fileSystemAmong(devices);
@@ -128,8 +128,8 @@ bool DriveLocator::locate(const std::string& address, DriveDevice* device, bool 
                                 "in a few seconds"
                               : " shows no file system on its disk " +
                                     textOf(udev_device_get_devnode(devices[0].get())))));
-        return false;
+        return true;
     }
     describe(found, device);
-    return true;
+    return false;
 }

@@ -21,7 +21,7 @@ struct DriveDevice {
 class DriveLocator {
 public:
     // `address` as the calculators are listed: "1-4.2", or "BUS:DEVICE" where the system
-    // cannot tell the port path. False when no such calculator is attached or it shows no
-    // file system; `quiet`: without saying why.
+    // cannot tell the port path. True when no such calculator is attached or it shows no
+    // file system, after saying why unless `quiet`.
     static bool locate(const std::string& address, DriveDevice* device, bool quiet = false);
 };

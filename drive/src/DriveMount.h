@@ -11,9 +11,11 @@
 // the calculator needs it:
 //
 //     DriveMount drive;
-//     if (!drive.open(address)) return 1;
+//     if (drive.open(address)) return 1;
 //     ... work in drive.folder(), no writes when drive.readOnly() ...
-//     return drive.finish(changed, keepMounted) ? 0 : 1;
+//     return drive.finish(changed, keepMounted) ? 1 : 0;
+//
+// Like the library, it returns true on failure.
 class DriveMount {
 public:
     DriveMount() = default;
@@ -24,13 +26,14 @@ public:
     DriveMount& operator=(const DriveMount&) = delete;
 
     // Where the drive calculator at `address` is mounted, as the mount table shows it, without
-    // mounting anything or saying anything: for a listing of the calculators. False when it is
+    // mounting anything or saying anything: for a listing of the calculators. True when it is
     // not mounted, or its file system cannot be found.
     static bool mountPointOf(const std::string& address, std::string* point);
 
     // Finds the drive calculator at `address` (as the calculators are listed) and a folder
-    // where its file system is mounted. False, after saying why and what to do, when there is
-    // none.
+    // where its file system is mounted. True, after saying why and what to do, when there is
+    // none. A drive plugged in a moment ago that the disk service does not know yet is waited
+    // for, a few seconds at most.
     bool open(const std::string& address);
 
     const std::string& folder() const { return mountPoint; }
@@ -41,10 +44,11 @@ public:
     // After a change (`changed`): the files flushed to the drive, then, unless `keepMounted`,
     // the file system unmounted and the drive powered off, so that the calculator leaves its
     // USB mode and takes them. After a read: unmounted only when this mount made it, and not
-    // `keepMounted`. False, after saying why, when that could not be done.
+    // `keepMounted`. True, after saying why, when that could not be done.
     bool finish(bool changed, bool keepMounted);
 
 private:
+    DiskServiceClient::Result resolveWhenKnown();
     bool mountThroughService();
     bool useExistingMount();
     bool checkFolder();

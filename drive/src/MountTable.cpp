@@ -73,7 +73,7 @@ std::string readLine(FILE* file, bool* more) {
 bool MountTable::find(dev_t number, const std::string& point, Mount* mount) {
     FILE* file = fopen(mountInfoPath, "re");
     if (file == nullptr) {
-        return false;
+        return true;
     }
     const std::string numbers = std::to_string(major(number)) + ":" + std::to_string(minor(number));
     bool found = false;
@@ -90,5 +90,5 @@ bool MountTable::find(dev_t number, const std::string& point, Mount* mount) {
         }
     }
     fclose(file);
-    return found;
+    return !found;
 }

@@ -12,7 +12,7 @@ public:
     };
 
     // The first mount of the whole file system on device `number` (not a folder of it bound
-    // elsewhere); with `point` given, only a mount there. False when there is none, or the
+    // elsewhere); with `point` given, only a mount there. True when there is none, or the
     // table cannot be read.
     static bool find(dev_t number, const std::string& point, Mount* mount);
 };

@@ -16,9 +16,9 @@
 
 namespace {
 
-const char* const choiceNames[] = {"opened",       "none attached", "several attached",
-                                   "not attached", "ambiguous",     "drive",
-                                   "busy",         "unopened"};
+const char* const choiceNames[] = {"opened",       "found",     "none attached", "several attached",
+                                   "not attached", "ambiguous", "drive",         "busy",
+                                   "unopened"};
 
 class Printer : public CalcListener, public CasioFileLister {
 public:

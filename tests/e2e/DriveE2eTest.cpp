@@ -103,6 +103,17 @@ TEST_F(DriveE2eTest, AnUnmountedDriveIsMountedForTheWorkAndEjectedAfterAChange) 
          {asFound[0], asFound[1], "GAMES/HELLO.TXT", asFound[2]}},
         {{}, "$T optimize", 0, "", {counts(0, 0, 0), "needs no optimizing"}, asFound},
         {{}, "$T list -d crd0", 1, "", {counts(0, 0, 0), "has no SD card"}, asFound},
+        // Just plugged in, the drive is not known to the disk service yet: it is waited for.
+        {{"--known-late", "1500"}, "$T list", 0, listing, {counts(1, 1, 0)}, asFound},
+        // What a killed run left staged goes with the next write to its folder, once it is
+        // older than any live run could be; a fresh one may be a live run's.
+        {{},
+         "cd 'the storage/1-4.1' && echo x > .tolvane-OLD123 && touch -d '2 hours ago' "
+         ".tolvane-OLD123 && echo y > .tolvane-NEW123 && cd ../.. && $T send HELLO.TXT",
+         0,
+         "",
+         {counts(1, 1, 1)},
+         {".tolvane-NEW123", asFound[0], asFound[1], "HELLO.TXT", asFound[2]}},
     };
     for (const Case& test : cases) {
         check(test);

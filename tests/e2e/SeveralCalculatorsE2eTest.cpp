@@ -88,48 +88,54 @@ TEST_F(SeveralCalculatorsE2eTest, ACommandTakesTheCalculatorChosenOrTheOnlyOne) 
     EXPECT_EQ(one.status, 0) << "one calculator needs no choosing: " << one.err;
 }
 
-// Each calculator in its own session at once; one that fails stops no other, and the last
-// line names it.
+// Each calculator in its own session at once, link and drive alike; one that fails stops no
+// other, and the last line names it.
 TEST_F(SeveralCalculatorsE2eTest, AllWorksOnEveryCalculatorAndOneFailingStopsNoOther) {
     const std::string bytes = patternBytes(3000);
     writeFile(directory / "GAME.G1A", bytes);
-    const std::vector<std::string> bus = {"--calculators", "3",          "--at",
-                                          "1-4.2",         "--capacity", "1000"};
+    const std::vector<std::string> bus = {"--calculators", "2",     "--drives",   "2",
+                                          "--at",          "1-4.2", "--capacity", "1000"};
+    const std::vector<std::string> fine = {"1-4.1/fls0/", "1-4.3/", "1-4.4/"};
     RunResult result = run({"send", "--all", "GAME.G1A"}, bus);
     EXPECT_EQ(result.status, 1);
     EXPECT_TRUE(contains(result.err, "1-4.2: [ERROR]: GAME.G1A: not sent: the calculator's memory "
                                      "is full"))
         << result.err;
-    EXPECT_TRUE(contains(result.err, "[ERROR]: Done on 3 calculators; failed on 1-4.2"))
+    EXPECT_TRUE(contains(result.err, "[ERROR]: Done on 4 calculators; failed on 1-4.2"))
         << result.err;
-    EXPECT_TRUE(stored("1-4.1/fls0/GAME.G1A") == bytes);
-    EXPECT_TRUE(stored("1-4.3/fls0/GAME.G1A") == bytes);
+    for (const std::string& storage : fine) {
+        EXPECT_TRUE(stored(storage + "GAME.G1A") == bytes) << storage;
+    }
 
     result = run({"list", "--all"}, bus);
     EXPECT_EQ(result.status, 0) << result.err;
-    EXPECT_EQ(result.out.size(), 2 * std::string("1-4.1\t3000\tGAME.G1A\n").size());
-    EXPECT_TRUE(contains(result.out, "1-4.1\t3000\tGAME.G1A\n")) << result.out;
-    EXPECT_TRUE(contains(result.out, "1-4.3\t3000\tGAME.G1A\n")) << result.out;
-    EXPECT_TRUE(contains(result.err, "[INFO]: Done on all 3 calculators")) << result.err;
+    EXPECT_EQ(result.out.size(), 3 * std::string("1-4.1\t3000\tGAME.G1A\n").size());
+    for (const char* address : {"1-4.1", "1-4.3", "1-4.4"}) {
+        EXPECT_TRUE(contains(result.out, address + std::string("\t3000\tGAME.G1A\n")))
+            << result.out;
+    }
+    EXPECT_TRUE(contains(result.err, "[INFO]: Done on all 4 calculators")) << result.err;
 
     writeFile(directory / "back/.keep", "");
     result = run({"get", "--all", "-o", "back", "GAME.G1A"}, bus);
     EXPECT_EQ(result.status, 1);
     EXPECT_TRUE(contains(result.err, "1-4.2: [ERROR]: GAME.G1A: not fetched")) << result.err;
-    EXPECT_TRUE(readFile(directory / "back/1-4.1/GAME.G1A") == bytes);
-    EXPECT_TRUE(readFile(directory / "back/1-4.3/GAME.G1A") == bytes);
+    for (const char* address : {"1-4.1", "1-4.3", "1-4.4"}) {
+        EXPECT_TRUE(readFile(directory / ("back/" + std::string(address) + "/GAME.G1A")) == bytes)
+            << address;
+    }
     EXPECT_FALSE(fileExists(directory / "back/1-4.2/GAME.G1A"));
 }
 
 // -c <TAB> offers the addresses of the calculators attached, from tolvane's own listing.
 TEST_F(SeveralCalculatorsE2eTest, TheCompletionOffersTheAddressesAttached) {
-    const RunResult result = runOnCalculator(
-        {"--calculators", "3"},
-        {"/bin/bash", "--norc", "-c",
-         "source \"$1\"; COMP_WORDS=(\"$2\" list -c ''); COMP_CWORD=3; _tolvane; "
-         "printf '%s\\n' \"${COMPREPLY[@]}\"",
-         "bash", TOLVANE_COMPLETION, tolvane},
-        directory.path());
+    const RunResult result =
+        runOnCalculator({"--calculators", "3"},
+                        {"/bin/bash", "--norc", "-c",
+                         "source \"$1\"; COMP_WORDS=(\"$2\" list -c ''); COMP_CWORD=3; _tolvane; "
+                         "printf '%s\\n' \"${COMPREPLY[@]}\"",
+                         "bash", TOLVANE_COMPLETION, tolvane},
+                        directory.path());
     EXPECT_EQ(result.out, "1-4.1\n1-4.2\n1-4.3\n") << result.err;
 }
 

@@ -210,6 +210,12 @@ TEST_F(TolvaneE2eTest, AFileThatDoesNotArriveWholeLeavesNothingBehind) {
         EXPECT_EQ(result.status, 1) << fault[0] << result.err;
         EXPECT_TRUE(localFiles().empty()) << fault[0];
     }
+    // Nor does a file that this side can't write whole, which is said as it is.
+    const RunResult limited =
+        script("ulimit -f 1; \"$TOLVANE\" get W.BIN; echo \"status $?\"", {"--storage", "storage"});
+    EXPECT_EQ(limited.out, "status 1\n") << limited.err;
+    EXPECT_TRUE(contains(limited.err, "W.BIN: can't write it (File too large)")) << limited.err;
+    EXPECT_TRUE(localFiles().empty());
 }
 
 TEST_F(TolvaneE2eTest, GetToStandardOutputWritesTheBytesAndNothingElse) {
@@ -476,6 +482,12 @@ TEST_F(TolvaneE2eTest, GetWritesIntoDevicesAndTakesEveryNameAsAFile) {
     EXPECT_EQ(result.status, 0) << result.err;
     EXPECT_EQ(result.out, "into a device");
     EXPECT_EQ(run({"get", "-o", "/dev/null", "A.TXT"}).status, 0);
+    // /dev/stdout is standard output, even redirected to a file: appended to, never replaced.
+    result = script("echo first > log.txt; for w in '' -w; do \"$TOLVANE\" get $w -o /dev/stdout "
+                    "A.TXT >> log.txt || echo failed; done",
+                    {"--storage", "storage"});
+    EXPECT_EQ(result.out, "") << result.err;
+    EXPECT_EQ(local("log.txt"), "first\ninto a deviceinto a device");
     result = run({"get", "-"});
     EXPECT_EQ(result.status, 0) << result.err;
     EXPECT_EQ(result.out, "");
@@ -493,7 +505,8 @@ TEST_F(TolvaneE2eTest, AFileThatCannotBeReadWholeIsSkipped) {
         "head -c 100 SHRINKS.BIN > SHORT; mv SHORT SHRINKS.BIN; wait $pid; echo \"status $?\"",
         {"--storage", "storage", "--report", "report.txt"});
     EXPECT_EQ(result.out, "status 1\n") << result.err;
-    EXPECT_TRUE(contains(local("err.txt"), "SHRINKS.BIN: changed since it was checked"))
+    EXPECT_TRUE(
+        contains(local("err.txt"), "SHRINKS.BIN: not sent: it has changed since it was checked"))
         << local("err.txt");
     EXPECT_EQ(filesBelow(directory / "storage"), std::vector<std::string>{"fls0/BIG.BIN"});
     EXPECT_FALSE(contains(local("report.txt"), "without the terminate")) << local("report.txt");
@@ -511,11 +524,15 @@ TEST_F(TolvaneE2eTest, AReaderThatGoesAwayEndsTheOutput) {
     EXPECT_EQ(local("status.txt"), "status 0\n") << result.err;
     EXPECT_EQ(local("out").size(), 10u);
 
-    put("fls0/A.BIN", patternBytes(100000));
-    result = script("{ \"$TOLVANE\" get -o - A.BIN; echo \"status $?\" > status.txt; } | "
-                    "head -c 10 > out",
+    // The calculator's turn ends as soon as nothing more can be written: 1 MiB is 4097 packets.
+    put("fls0/A.BIN", patternBytes(1024 * 1024));
+    result = script("{ \"$TOLVANE\" get -o - A.BIN 2> err.txt; echo \"status $?\" > status.txt; "
+                    "} | head -c 10 > out",
                     {"--storage", "storage"});
     EXPECT_EQ(local("status.txt"), "status 1\n") << result.err;
+    EXPECT_EQ(local("err.txt"), "") << "a reader gone is no error to tell";
+    EXPECT_TRUE(contains(result.err, "terminated while sending fls0/A.BIN, after ")) << result.err;
+    EXPECT_FALSE(contains(result.err, "after 4097 of")) << result.err;
     EXPECT_FALSE(contains(result.err, "without the terminate")) << result.err;
 }
 

@@ -5,3 +5,7 @@
 long long LinkClock::milliseconds() {
     return LibusbDouble::now();
 }
+
+void LinkClock::pause(long long milliseconds) {
+    LibusbDouble::advanceClock(milliseconds > 0 ? milliseconds : 0);
+}

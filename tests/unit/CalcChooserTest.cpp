@@ -85,6 +85,14 @@ TEST_F(CalcDoubleTest, ChoosesByTheRules) {
             EXPECT_EQ(LibusbDouble::deviceReferences(index), 0);
         }
         EXPECT_FALSE(LibusbDouble::misuseSeen());
+
+        const bool found =
+            opened || test.choice == CalcChoice::IsDrive || test.choice == CalcChoice::Busy;
+        CalcDescription chosen{};
+        EXPECT_EQ(CalcChooser::find(&context, test.chosen, &chosen),
+                  found ? CalcChoice::Found : test.choice);
+        EXPECT_STREQ(chosen.address, found ? test.address : "");
+        EXPECT_EQ(LibusbDouble::openCount(), opened ? 1 : 0) << "find opens nothing";
     }
 }
 

@@ -6,6 +6,7 @@
 #include "LibusbDouble.h"
 #include "LinkOverDouble.h"
 #include "ScreenWire.h"
+#include "SocketScreenSource.h"
 
 #include <gtest/gtest.h>
 #include <random>
@@ -70,8 +71,9 @@ protected:
         std::vector<unsigned char> picture(static_cast<size_t>(row.pictureArea));
         pictures.clear();
         LibusbDouble::clearTransfers();
+        SocketScreenSource source(&socket);
         CasioScreenReader reader(Buffer(frames.data(), row.frameArea),
-                                 Buffer(picture.data(), row.pictureArea), this, &socket);
+                                 Buffer(picture.data(), row.pictureArea), this, &source);
         for (size_t at = 0, read = 0; at < row.stream.size(); ++read) {
             const size_t size = plan[std::min(read, plan.size() - 1)];
             Bytes piece =

@@ -85,6 +85,7 @@ public:
 
     int acknowledgements = 0;
     int resendRequests = 0;
+    int terminations = 0;
 
 private:
     void answer(const Bytes& sent) {
@@ -108,6 +109,7 @@ private:
             sendNext();
             break;
         case wire::typeTerminate:
+            ++terminations;
             reply(wire::acknowledgement());
             break;
         default:
@@ -298,9 +300,12 @@ TEST_F(StorageTest, ASinkThatFailsOrAnInterruptStopsTheFile) {
         sink.failAt = 2;
         EXPECT_TRUE(fetch(calculator, &sink));
         EXPECT_EQ(sink.calls, 2);
-        EXPECT_EQ(calculator.acknowledgements, 5) << "the turn still ends";
+        EXPECT_EQ(calculator.acknowledgements, 2) << "nothing more is asked for";
+        EXPECT_EQ(calculator.terminations, 1) << "the turn ends at once";
+        EXPECT_TRUE(socket.isTerminated());
     }
     LibusbDouble::clearScript();
+    connectAgain();
     ScriptedStorage calculator(wire::acknowledgement(), fileTurn(file));
     CollectingSink sink;
     sink.interruptAt = 2;

@@ -1,6 +1,7 @@
 #include "CalcList.h"
 
 #include "DriveMount.h"
+#include "Log.h"
 #include "UsbContext.h"
 
 namespace {
@@ -24,14 +25,33 @@ std::vector<CalcDescription> CalcList::attached() {
     return collector.calcs;
 }
 
-std::vector<CalcDescription> CalcList::linkCalculators() {
-    std::vector<CalcDescription> links;
-    for (const CalcDescription& calc : attached()) {
-        if (calc.kind == CalcKind::Link) {
-            links.push_back(calc);
-        }
+CalcChoice CalcList::choose(const std::string& chosen, CalcDescription* calculator) {
+    UsbContext context;
+    if (context.initUsbContext()) {
+        Log::error("Can't init the USB context !");
+        return CalcChoice::Unopened;
     }
-    return links;
+    const CalcChoice choice = CalcChooser::find(&context, chosen.c_str(), calculator);
+    context.deinitUsbContext();
+    return choice;
+}
+
+std::string CalcList::whatToDo(CalcChoice choice, const std::string& chosen) {
+    switch (choice) {
+    case CalcChoice::NoneAttached:
+        return "No calculator found: plug it in and put it in its USB receive mode";
+    case CalcChoice::SeveralAttached:
+        return "Several calculators are attached: choose one with -c ADDRESS (see tolvane "
+               "devices), or use --all";
+    case CalcChoice::NotAttached:
+        return "No calculator " + chosen + " is attached: see tolvane devices";
+    case CalcChoice::Ambiguous:
+        return "Several calculators have the serial " + chosen + ": choose one by its address";
+    case CalcChoice::Busy:
+        return "The calculator is in use by another program: let it end, then try again";
+    default:
+        return "Can't open the calculator: see ACCESS RIGHTS in tolvane(1) to let you use it";
+    }
 }
 
 std::string CalcList::line(const CalcDescription& calc) {
@@ -39,8 +59,8 @@ std::string CalcList::line(const CalcDescription& calc) {
                              "\t" + calc.product + "\t" + calc.serial;
     if (calc.kind == CalcKind::Drive) {
         std::string point;
-        return DriveMount::mountPointOf(calc.address, &point) ? text + "\tmounted\t" + point
-                                                              : text + "\tunmounted";
+        return DriveMount::mountPointOf(calc.address, &point) ? text + "\tunmounted"
+                                                              : text + "\tmounted\t" + point;
     }
     return calc.busy ? text + "\tbusy" : text;
 }

@@ -1,19 +1,23 @@
 #pragma once
 
+#include "CalcChooser.h"
 #include "CalcFinder.h"
 
 #include <cstdio>
 #include <string>
 #include <vector>
 
-// The calculators attached now, as `tolvane devices` shows them.
+// The calculators attached now, as `tolvane devices` shows them, and the one a user chose.
 class CalcList {
 public:
     // Every attached calculator, in the order of their addresses; empty when the bus cannot be
     // read (after saying so).
     static std::vector<CalcDescription> attached();
-    // Those a session can be opened with: the link calculators.
-    static std::vector<CalcDescription> linkCalculators();
+    // The calculator the user chose, by address or serial (`chosen`), or else the only one
+    // attached, whatever its kind, without opening anything: Found, or why not.
+    static CalcChoice choose(const std::string& chosen, CalcDescription* calculator);
+    // What went wrong with a choice or an opening, and what to do about it.
+    static std::string whatToDo(CalcChoice choice, const std::string& chosen);
     // One line for a calculator, tab-separated: address, kind, product, serial, then "busy"
     // when another program holds a link calculator, and a drive calculator's state: "mounted"
     // and where, or "unmounted".

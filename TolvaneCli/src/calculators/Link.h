@@ -22,11 +22,11 @@ public:
     Link(const Link&) = delete;
     Link& operator=(const Link&) = delete;
 
-    // The device alone, for reading what the calculator sends. False after reporting why, in
-    // a last line that says what to do (`quietly`: without a word); a calculator that connects
-    // as a USB drive is left to the caller to speak of (lastChoice() is IsDrive).
-    bool openDevice(bool quietly = false);
-    // The device and a session. False after reporting why.
+    // The device alone, for reading what the calculator sends. False when it cannot be opened:
+    // lastChoice() tells why, for the caller to say (CalcList::whatToDo).
+    bool openDevice();
+    // The device and a session. False when the device cannot be opened (as above), or after
+    // reporting why no session could be opened on it.
     bool openSession();
     // Ends the session and opens a fresh one, for a command that must start again. False
     // after reporting why; the link is closed then.
@@ -40,13 +40,10 @@ public:
     Socket* socket() { return calcSocket ? &*calcSocket : nullptr; }
     // How the last opening went: why it failed, when it did.
     CalcChoice lastChoice() const { return choice; }
-    // The calculator chosen, when one was: also a drive calculator that was not opened.
-    const CalcDescription& calculator() const { return chosenCalculator; }
 
 private:
     std::string chosen;
     CalcChoice choice = CalcChoice::Opened;
-    CalcDescription chosenCalculator{};
     UsbContext context;
     bool contextReady = false;
     std::optional<Socket> calcSocket;

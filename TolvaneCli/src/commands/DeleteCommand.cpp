@@ -1,6 +1,5 @@
 #include "DeleteCommand.h"
 
-#include "CasioStorage.h"
 #include "Interruption.h"
 #include "Log.h"
 
@@ -19,31 +18,22 @@ std::optional<int> DeleteCommand::check(const CommandLine& line) {
 }
 
 int DeleteCommand::run(CommandContext& context) const {
-    Socket* socket = context.socket();
-    const std::string storage = context.storage();
+    CalcStorage* storage = context.storage();
+    if (storage == nullptr) {
+        return exitFailed;
+    }
+    const std::string device = context.device();
     bool allDone = true;
     for (size_t i = 0; i < paths.size() && !Interruption::happened(); ++i) {
-        int refusal = CasioStorage::notRefused;
-        const char* ended = sessionEnded(socket);
-        if (ended != nullptr ||
-            CasioStorage::deleteFile(socket, paths[i].folder.c_str(), paths[i].name.c_str(),
-                                     storage.c_str(), &refusal)) {
-            const char* why = ended != nullptr ? ended : CasioStorage::refusalReason(refusal);
+        std::string why;
+        const Outcome outcome = storage->remove(device, paths[i], &why);
+        if (outcome == Outcome::Interrupted) {
+            return exitFailed;
+        }
+        if (outcome != Outcome::Done) {
             Log::error((names[i] + ": not deleted: " + why).c_str());
             allDone = false;
         }
-    }
-    return allDone ? exitDone : exitFailed;
-}
-
-int DeleteCommand::runOnDrive(DriveContext& context) const {
-    DriveFiles* files = context.files();
-    if (files == nullptr) {
-        return exitFailed;
-    }
-    bool allDone = true;
-    for (size_t i = 0; i < names.size() && !Interruption::happened(); ++i) {
-        allDone = files->remove(names[i]) && allDone;
     }
     return allDone ? exitDone : exitFailed;
 }

@@ -12,7 +12,6 @@ class DeleteCommand final : public CommandTask {
 public:
     std::optional<int> check(const CommandLine& line) override;
     int run(CommandContext& context) const override;
-    int runOnDrive(DriveContext& context) const override;
 
 private:
     std::vector<std::string> names;

@@ -1,6 +1,5 @@
 #include "FreeCommand.h"
 
-#include "CasioStorage.h"
 #include "Log.h"
 #include "StandardOutput.h"
 
@@ -9,22 +8,17 @@ const CommandHelp freeHelp = {"show the free bytes of a storage device",
                               {storageOption, noEjectOption}};
 
 int FreeCommand::run(CommandContext& context) const {
-    const std::string storage = context.storage();
-    uint32_t freeBytes = 0;
-    if (CasioStorage::freeSpace(context.socket(), storage.c_str(), &freeBytes)) {
-        Log::error(("Can't tell the free space of " + storage).c_str());
+    CalcStorage* storage = context.storage();
+    if (storage == nullptr) {
         return exitFailed;
     }
-    StandardOutput::printLine(std::to_string(freeBytes) + "\t" + storage);
-    return StandardOutput::finish() ? exitDone : exitFailed;
-}
-
-int FreeCommand::runOnDrive(DriveContext& context) const {
-    DriveFiles* files = context.files();
-    DriveSpace space;
-    if (files == nullptr || !files->space(&space)) {
+    const std::string device = context.device();
+    uint64_t freeBytes = 0;
+    std::string why;
+    if (!storage->freeSpace(device, &freeBytes, &why)) {
+        Log::error(("Can't tell the free space of " + device + ": " + why).c_str());
         return exitFailed;
     }
-    StandardOutput::printLine(std::to_string(space.free) + "\tfls0");
+    StandardOutput::printLine(std::to_string(freeBytes) + "\t" + device);
     return StandardOutput::finish() ? exitDone : exitFailed;
 }

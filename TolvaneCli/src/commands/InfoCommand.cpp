@@ -1,6 +1,5 @@
 #include "InfoCommand.h"
 
-#include "CasioStorage.h"
 #include "Log.h"
 #include "StandardOutput.h"
 
@@ -14,59 +13,19 @@ const CommandHelp infoHelp = {
     "its file system tell: product, serial, file system, label and size.",
     {noEjectOption}};
 
-namespace {
-
-std::string capacity(long kibibytes) {
-    return kibibytes < 0 ? "unknown" : std::to_string(kibibytes) + " KiB";
-}
-
-void printFields(const std::vector<std::pair<const char*, std::string>>& fields) {
-    for (const auto& [label, value] : fields) {
-        StandardOutput::printLine(std::string(label) + ": " + value);
-    }
-}
-
-} // namespace
-
 int InfoCommand::run(CommandContext& context) const {
-    CasioDeviceInfo info{};
-    if (CasioStorage::readDeviceInfo(context.socket(), &info)) {
-        Log::error("Can't read what the calculator is");
+    CalcStorage* storage = context.storage();
+    if (storage == nullptr) {
         return exitFailed;
     }
-    printFields({
-        {"Hardware ID", info.hardwareId},
-        {"Processor", info.processor},
-        {"OS version", info.osVersion},
-        {"Boot code version", info.bootVersion},
-        {"Flash", capacity(info.flashKiB)},
-        {"RAM", capacity(info.ramKiB)},
-        {"Protocol", info.protocolVersion},
-        {"Product ID", info.productId},
-        {"User name", info.userName},
-    });
-    return StandardOutput::finish() ? exitDone : exitFailed;
-}
-
-// The labels a drive can fill, and only those.
-int InfoCommand::runOnDrive(DriveContext& context) const {
-    const DriveFiles* files = context.files();
-    DriveSpace space;
-    if (files == nullptr || !files->space(&space)) {
+    std::vector<std::pair<std::string, std::string>> fields;
+    std::string why;
+    if (!storage->describe(&fields, &why)) {
+        Log::error(("Can't read what the calculator is: " + why).c_str());
         return exitFailed;
     }
-    const DriveDevice& device = context.mount().device();
-    std::vector<std::pair<const char*, std::string>> fields;
-    const auto add = [&fields](const char* label, const std::string& value) {
-        if (!value.empty()) {
-            fields.emplace_back(label, value);
-        }
-    };
-    add("Product", context.calculator.product);
-    add("Serial", context.calculator.serial);
-    add("File system", device.version.empty() ? device.type : device.type + " " + device.version);
-    add("Volume label", device.label);
-    add("Flash", capacity(static_cast<long>(space.total / 1024)));
-    printFields(fields);
+    for (const auto& [label, value] : fields) {
+        StandardOutput::printLine(label + ": " + value);
+    }
     return StandardOutput::finish() ? exitDone : exitFailed;
 }

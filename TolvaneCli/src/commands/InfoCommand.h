@@ -8,5 +8,4 @@ extern const CommandHelp infoHelp;
 class InfoCommand final : public CommandTask {
 public:
     int run(CommandContext& context) const override;
-    int runOnDrive(DriveContext& context) const override;
 };

@@ -1,11 +1,8 @@
 #include "LogCommand.h"
 
-#include "Dispatcher.h"
 #include "Interruption.h"
 #include "Log.h"
 #include "StandardOutput.h"
-
-#include <ctime>
 
 const CommandHelp logHelp = {
     "copy what the calculator sends to standard output",
@@ -18,7 +15,6 @@ const CommandHelp logHelp = {
 namespace {
 
 constexpr int receiveArea = 4096;
-constexpr timespec retryPause = {1, 0};
 
 enum class Heard { Bytes, Silence, Nothing, Unwritten };
 
@@ -42,12 +38,9 @@ int endOutput() {
     return StandardOutput::finish() || StandardOutput::readerGone() ? exitDone : exitFailed;
 }
 
-int copyUntilSilence(Link& link) {
-    if (!link.openDevice()) {
-        return Dispatcher::cannotOpen(link);
-    }
+int copyUntilSilence(Socket* socket) {
     for (;;) {
-        switch (listenOnce(link.socket())) {
+        switch (listenOnce(socket)) {
         case Heard::Bytes:
             continue;
         case Heard::Silence:
@@ -64,46 +57,32 @@ int copyUntilSilence(Link& link) {
     }
 }
 
-int follow(Link& link) {
-    bool waitingSaid = false;
-    bool lost = false;
+// Through silence, and through the calculator going away and coming back, until a signal.
+int follow(CommandContext& context) {
     while (!Interruption::happened()) {
-        // Looking for a calculator again and again must not repeat why none was found.
-        if (!link.isOpen() && !link.openDevice(true)) {
-            const CalcChoice choice = link.lastChoice();
-            // Only one calculator can be followed: a choice to make is no waiting matter.
-            if (choice == CalcChoice::SeveralAttached || choice == CalcChoice::Ambiguous) {
-                link.openDevice();
-                return Dispatcher::cannotOpen(link);
-            }
-            if (!waitingSaid) {
-                Log::warning("Waiting for a calculator");
-                waitingSaid = true;
-            }
-            // A signal cuts the pause short.
-            nanosleep(&retryPause, nullptr);
-            continue;
-        }
-        if (lost) {
-            Log::warning("The calculator is back");
-            lost = false;
-        }
-        waitingSaid = true;
-        const Heard heard = listenOnce(link.socket());
+        const Heard heard = listenOnce(context.socket());
         if (heard == Heard::Unwritten) {
             return endOutput();
         }
-        if (heard == Heard::Nothing && !Interruption::happened()) {
-            Log::warning("The calculator went away; waiting for it to come back");
-            link.close(false);
-            lost = true;
+        if (heard != Heard::Nothing || Interruption::happened()) {
+            continue;
         }
+        Log::warning("The calculator went away; waiting for it to come back");
+        if (!context.reopen()) {
+            break;
+        }
+        Log::warning("The calculator is back");
     }
-    return endOutput();
+    return Interruption::happened() ? endOutput() : exitFailed;
 }
 
 } // namespace
 
+std::optional<int> LogCommand::check(const CommandLine& line) {
+    following = line.has("follow");
+    return std::nullopt;
+}
+
 int LogCommand::run(CommandContext& context) const {
-    return context.line.has("follow") ? follow(context.link) : copyUntilSilence(context.link);
+    return following ? follow(context) : copyUntilSilence(context.socket());
 }

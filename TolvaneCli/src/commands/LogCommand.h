@@ -10,5 +10,10 @@ extern const CommandHelp logHelp;
 
 class LogCommand final : public CommandTask {
 public:
+    std::optional<int> check(const CommandLine& line) override;
     int run(CommandContext& context) const override;
+    bool waitsForCalculator() const override { return following; }
+
+private:
+    bool following = false;
 };

@@ -1,28 +1,29 @@
 #include "OptimizeCommand.h"
 
-#include "CasioStorage.h"
 #include "Log.h"
 
 const CommandHelp optimizeHelp = {
     "compact a storage device",
     "Compacts the storage device, so that the room of deleted files can be used\n"
-    "again. A real calculator can take minutes over it; tolvane waits for it.",
+    "again. A real calculator can take minutes over it; tolvane waits for it. A\n"
+    "calculator that connects as a USB drive needs none: nothing is done there.",
     {storageOption}};
 
 int OptimizeCommand::run(CommandContext& context) const {
-    const std::string storage = context.storage();
-    Log::info(("Optimizing " + storage + "; the calculator may take minutes").c_str());
-    int refusal = CasioStorage::notRefused;
-    if (CasioStorage::optimize(context.socket(), storage.c_str(), &refusal)) {
-        Log::error((storage + ": not optimized: " + CasioStorage::refusalReason(refusal)).c_str());
+    if (!context.has(Capability::Optimize)) {
+        Log::warning(context.lacking(Capability::Optimize).c_str());
+        return exitDone;
+    }
+    CalcStorage* storage = context.storage();
+    if (storage == nullptr) {
         return exitFailed;
     }
-    return exitDone;
-}
-
-int OptimizeCommand::runOnDrive(DriveContext& context) const {
-    Log::warning((std::string(context.calculator.address) +
-                  " connects as a USB drive, whose file system needs no optimizing")
-                     .c_str());
+    const std::string device = context.device();
+    Log::info(("Optimizing " + device + "; the calculator may take minutes").c_str());
+    std::string why;
+    if (storage->optimize(device, &why) != Outcome::Done) {
+        Log::error((device + ": not optimized: " + why).c_str());
+        return exitFailed;
+    }
     return exitDone;
 }

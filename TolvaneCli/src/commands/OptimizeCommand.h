@@ -8,5 +8,4 @@ extern const CommandHelp optimizeHelp;
 class OptimizeCommand final : public CommandTask {
 public:
     int run(CommandContext& context) const override;
-    int runOnDrive(DriveContext& context) const override;
 };

@@ -1,6 +1,5 @@
 #include "ScreenCommand.h"
 
-#include "Dispatcher.h"
 #include "Interruption.h"
 #include "Log.h"
 #include "OutputFile.h"
@@ -37,7 +36,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-constexpr const char* standardOutputName = "-";
 constexpr int firstPictureSeconds = 10;
 constexpr int framesPerSecond = 30;
 // How often a stream waiting for its first picture looks again.
@@ -70,15 +68,6 @@ bool notATerminal(bool streaming) {
                              "encoder, e.g. tolvane screen --stream | mpv -"
                            : "Standard output is a terminal: redirect the picture to a file, "
                              "e.g. tolvane screen -o - > screen.png");
-}
-
-// Such a calculator sends its screen inside its disk commands, which are not read here.
-int screenOfDrive(const CalcDescription& calculator) {
-    Log::error((std::string(calculator.address) +
-                " connects as a USB drive, whose screen tolvane can't read yet: screen needs a "
-                "calculator that sends it over the link, in its projector mode")
-                   .c_str());
-    return exitFailed;
 }
 
 int calculatorGone() {
@@ -119,10 +108,10 @@ bool ScreenCommand::plan(const CommandLine& line) {
     if (line.has("output") && output.empty()) {
         return usage("-o needs a path: a file, a folder, or - for standard output");
     }
-    if (streaming && line.has("output") && output != standardOutputName) {
+    if (streaming && line.has("output") && !LocalTarget::isStandardOutput(output)) {
         return usage("--stream writes to standard output: -o PATH is for a picture");
     }
-    if (streaming || output == standardOutputName) {
+    if (streaming || LocalTarget::isStandardOutput(output)) {
         destination = Destination::StandardOutput;
         return notATerminal(streaming);
     }
@@ -147,12 +136,7 @@ std::optional<int> ScreenCommand::check(const CommandLine& line) {
 }
 
 int ScreenCommand::run(CommandContext& context) const {
-    Link& link = context.link;
-    if (!link.openDevice()) {
-        return link.lastChoice() == CalcChoice::IsDrive ? screenOfDrive(link.calculator())
-                                                        : Dispatcher::cannotOpen(link);
-    }
-    ScreenFeed feed(link.socket());
+    ScreenFeed feed(context.socket());
     return streaming ? stream(feed) : savePicture(feed);
 }
 

@@ -2,7 +2,6 @@
 
 #include "Commands.h"
 
-#include <sys/types.h>
 #include <vector>
 
 // tolvane send: copies files into the calculator, all in one session, each under its own base
@@ -11,16 +10,9 @@ extern const CommandHelp sendHelp;
 
 class SendCommand final : public CommandTask {
 public:
-    struct LocalFile {
-        std::string path;
-        std::string name; // its name on the calculator: the base name
-        off_t size;       // as checked, before anything was sent
-    };
-
     std::optional<int> check(const CommandLine& line) override;
     int run(CommandContext& context) const override;
-    int runOnDrive(DriveContext& context) const override;
 
 private:
-    std::vector<LocalFile> files;
+    std::vector<FileToSend> files;
 };

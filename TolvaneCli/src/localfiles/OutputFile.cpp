@@ -20,13 +20,6 @@ std::string folderOf(const std::string& path) {
     return slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
 }
 
-// The permissions a file created the usual way would get.
-mode_t usualMode() {
-    const mode_t mask = umask(0);
-    umask(mask);
-    return 0666 & ~mask;
-}
-
 } // namespace
 
 bool OutputFile::create() {
@@ -55,7 +48,9 @@ bool OutputFile::createStaged() {
 }
 
 bool OutputFile::createDirect() {
-    const int descriptor = open(target.path.c_str(), O_WRONLY | O_NOCTTY | O_CLOEXEC);
+    const int descriptor = target.descriptor >= 0
+                               ? fcntl(target.descriptor, F_DUPFD_CLOEXEC, 0)
+                               : open(target.path.c_str(), O_WRONLY | O_NOCTTY | O_CLOEXEC);
     if (descriptor < 0) {
         return fail("can't write to it");
     }
@@ -71,7 +66,7 @@ bool OutputFile::createDirect() {
 // give it away, its owner; a new one gets the usual permissions. True on failure.
 bool OutputFile::keepAttributes(int descriptor) {
     if (!target.replaces) {
-        return fchmod(descriptor, usualMode()) != 0;
+        return fchmod(descriptor, LocalTarget::usualMode()) != 0;
     }
     const bool foreign = target.owner != geteuid() || target.group != getegid();
     if (foreign && geteuid() == 0 && fchown(descriptor, target.owner, target.group) != 0) {

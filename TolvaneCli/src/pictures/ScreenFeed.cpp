@@ -7,18 +7,58 @@ namespace {
 // As much as a transfer may bring: a colour frame comes in three receives.
 constexpr size_t receiveArea = 65536;
 
+constexpr const char* screenModes = "choose ScreenRecv or Projector on the calculator when it "
+                                    "asks for its connection mode (plug the cable in again to "
+                                    "see it)";
+
+// A drive calculator shows its disk in its USB Flash mode, where no picture ever comes.
+std::string whyNoDrivePicture(const CasioDriveScreenSource& drive, const std::string& during) {
+    if (drive.medium() == CasioDriveMedium::present) {
+        return "No picture came" + during +
+               ", and the calculator shows its disk as in its USB Flash mode: " + screenModes;
+    }
+    return "No picture came" + during + ": put the calculator in its ScreenRecv or Projector mode";
+}
+
+std::string whyDriveEnded(CasioDriveScreenEnd end) {
+    switch (end) {
+    case CasioDriveScreenEnd::notScreenMode:
+        return std::string("The calculator takes no screen commands: it is in its USB Flash "
+                           "mode; ") +
+               screenModes;
+    case CasioDriveScreenEnd::noAnswer:
+        return "The calculator does not answer the screen's commands: check the cable";
+    case CasioDriveScreenEnd::forbidden:
+        return "The system does not let tolvane send the screen's commands: it lets the user "
+               "at the machine once the sg module is loaded (sudo modprobe sg) and tolvane's "
+               "udev rule is installed; or run as root";
+    case CasioDriveScreenEnd::unreadable:
+        return "The calculator's answers to the screen's commands are not understood: check "
+               "the cable (or try another USB port)";
+    default:
+        return "The calculator can't be read any more";
+    }
+}
+
 } // namespace
 
 ScreenFeed::ScreenFeed(Socket* socket)
-    : socket(socket), received(receiveArea), frameArea(CasioScreenReader::screenFrameArea),
+    : link(socket), source(&link), received(receiveArea),
+      frameArea(CasioScreenReader::screenFrameArea),
       pictureArea(CasioScreenReader::screenPictureArea),
       reader(Buffer(frameArea.data(), static_cast<int>(frameArea.size())),
-             Buffer(pictureArea.data(), static_cast<int>(pictureArea.size())), this, socket) {}
+             Buffer(pictureArea.data(), static_cast<int>(pictureArea.size())), this, source) {}
+
+ScreenFeed::ScreenFeed(CasioDriveScreenSource* drive)
+    : link(nullptr), drive(drive), source(drive), received(receiveArea),
+      frameArea(CasioScreenReader::screenFrameArea),
+      pictureArea(CasioScreenReader::screenPictureArea),
+      reader(Buffer(frameArea.data(), static_cast<int>(frameArea.size())),
+             Buffer(pictureArea.data(), static_cast<int>(pictureArea.size())), this, source) {}
 
 bool ScreenFeed::readOnce() {
     Buffer bytes(received.data(), static_cast<int>(received.size()));
-    // Silence for a whole transfer is no error: a still screen may send nothing.
-    const bool failed = socket->listen(&bytes) != SOCKET_OK || reader.feed(bytes);
+    const bool failed = source->receive(&bytes) || reader.feed(bytes);
     if (failed) {
         const std::lock_guard<std::mutex> lock(mutex);
         unreadable = true;
@@ -62,7 +102,14 @@ std::string ScreenFeed::whyNoPicture(int seconds) const {
         return "Only damaged or unreadable pictures came" + during +
                ": check the cable (or try another USB port)";
     }
+    if (drive != nullptr) {
+        return whyNoDrivePicture(*drive, during);
+    }
     return "No picture came" + during +
            ": put the calculator in its projector mode (Projector, ScreenRecv or "
            "ScreenR(XP) in its menu)";
+}
+
+std::string ScreenFeed::whyEnded() const {
+    return whyDriveEnded(drive != nullptr ? drive->end() : CasioDriveScreenEnd::unplugged);
 }

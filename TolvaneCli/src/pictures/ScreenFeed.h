@@ -1,14 +1,17 @@
 #pragma once
 
+#include "CasioDriveScreenSource.h"
 #include "CasioScreenReader.h"
+#include "SocketScreenSource.h"
 
 #include <mutex>
 #include <string>
 #include <vector>
 
-// The pictures a calculator in its projector mode sends, read from its socket one receive at
-// a time, the latest kept whole so that another thread can take a copy of it while the next
-// one is read. Nothing is sent but the answer to the calculator's check.
+// The pictures a calculator in its projector mode sends, read one receive at a time from a link
+// calculator's socket or a drive calculator's vendor commands (in its ScreenRecv or Projector
+// mode), the latest kept whole so that another thread can take a copy of it while the next one
+// is read. Nothing is sent but the answer to the calculator's check.
 class ScreenFeed final : public CasioScreenListener {
 public:
     // A picture of its own, which no later one overwrites.
@@ -21,6 +24,8 @@ public:
     };
 
     explicit ScreenFeed(Socket* socket);
+    // Opened already (DriveScreen::open).
+    explicit ScreenFeed(CasioDriveScreenSource* drive);
 
     // One receive (a transfer's timeout at most), every picture it completes taken. False, and
     // from then on `ended`, when the calculator can no longer be read or its check answered.
@@ -30,11 +35,15 @@ public:
     bool latest(Picture* copy) const;
     // Why no picture came, in words for a user, from what came instead. Once reading stopped.
     std::string whyNoPicture(int seconds) const;
+    // Why reading ended, in words for a user; once `ended`.
+    std::string whyEnded() const;
 
     void pictureReceived(const CasioScreenPicture& picture) override;
 
 private:
-    Socket* socket;
+    SocketScreenSource link;
+    CasioDriveScreenSource* drive = nullptr;
+    CasioScreenSource* source;
     std::vector<unsigned char> received; // of one receive
     std::vector<unsigned char> frameArea;
     std::vector<unsigned char> pictureArea;

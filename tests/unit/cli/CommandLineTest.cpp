@@ -7,13 +7,24 @@
 #include "OutputFile.h"
 #include "StdoutCapture.h"
 
+#include <atomic>
 #include <cstdio>
+#include <fcntl.h>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <iterator>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <thread>
 #include <unistd.h>
+
+// Every umask() call of the program's code, counted.
+std::atomic<int> umaskCalls(0);
+
+extern "C" mode_t umask(mode_t mask) {
+    ++umaskCalls;
+    return static_cast<mode_t>(syscall(SYS_umask, mask));
+}
 
 namespace {
 
@@ -188,6 +199,8 @@ TEST_F(OutputFileTest, WhatIsThereAlreadyIsRespected) {
     symlink("OTHER.TXT", at("LINK").c_str());
     symlink("NOWHERE", at("DANGLING").c_str());
     mkdir(at("DIR").c_str(), 0755);
+    put("LOG.TXT", "old ");
+    const int appended = open(at("LOG.TXT").c_str(), O_WRONLY | O_APPEND);
     const struct {
         std::string name;
         bool replace;
@@ -202,6 +215,9 @@ TEST_F(OutputFileTest, WhatIsThereAlreadyIsRespected) {
         {"DANGLING", true, false, "a link to nothing", ""},
         {"DIR", true, false, "is a folder", ""},
         {"/dev/null", false, true, "", ""},
+        // An open descriptor, as /dev/stdout is one, is written through: what the file held
+        // stays, even with -w.
+        {"/dev/fd/" + std::to_string(appended), true, true, "", "old new"},
     };
     for (const auto& scenario : cases) {
         EXPECT_EQ(fetchInto(scenario.name, "new", scenario.replace), scenario.written)
@@ -215,7 +231,22 @@ TEST_F(OutputFileTest, WhatIsThereAlreadyIsRespected) {
     ASSERT_EQ(lstat(at("LINK").c_str(), &status), 0);
     EXPECT_TRUE(S_ISLNK(status.st_mode)) << "the link stays";
     EXPECT_EQ(contents("OTHER.TXT"), "new");
-    EXPECT_EQ(entries().size(), 5u) << "no temporary file is left";
+    EXPECT_EQ(contents("LOG.TXT"), "old new");
+    close(appended);
+    EXPECT_EQ(entries().size(), 6u) << "no temporary file is left";
+}
+
+// Under --all files are made from a thread per calculator: none of them may call umask(),
+// which sets the process's umask as it reads it, for a moment in which a file or folder made
+// in another thread would take the wrong permissions.
+TEST_F(OutputFileTest, MakingAFileLeavesTheUmaskAlone) {
+    umaskCalls = 0;
+    EXPECT_TRUE(fetchInto("NEW.TXT", "x", false)) << printed;
+    EXPECT_TRUE(fetchInto("NEW.TXT", "y", true)) << printed;
+    EXPECT_EQ(umaskCalls, 0);
+    struct stat status;
+    ASSERT_EQ(stat(at("NEW.TXT").c_str(), &status), 0);
+    EXPECT_EQ(status.st_mode & 0777, LocalTarget::usualMode());
 }
 
 TEST_F(OutputFileTest, AFifoIsWrittenIntoWithoutBeingReplaced) {

@@ -3,10 +3,12 @@
 #include "Link.h"
 #include "CalcConnector.h"
 #include "LibusbDouble.h"
+#include "LinkDevice.h"
 #include "LinkInterrupt.h"
 #include "Log.h"
 #include "ScriptedCalculator.h"
 
+#include <chrono>
 #include <gtest/gtest.h>
 #include <optional>
 
@@ -43,6 +45,18 @@ TEST_F(LinkTest, ASessionThatCannotStartAgainLeavesTheLinkClosed) {
     EXPECT_FALSE(link.isOpen());
     EXPECT_EQ(link.socket(), nullptr);
     EXPECT_EQ(LibusbDouble::openHandleCount(), 0);
+}
+
+// log --follow waits for a calculator that is absent, but one that is there and can't be
+// opened (no permission) is given up on within moments, so that it can be said.
+TEST_F(LinkTest, AFollowerWaitsOnlyForACalculatorThatIsAbsent) {
+    LibusbDouble::setOpenResult(LIBUSB_ERROR_ACCESS);
+    LinkDevice device("", true);
+    CalcDescription found{};
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(device.open(&found), CalcChoice::Unopened);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+    EXPECT_EQ(device.socket(), nullptr);
 }
 
 } // namespace

@@ -110,6 +110,15 @@ std::string fileSystemProperties(const Seat& seat) {
            line("E", seat.monochrome ? "ID_FS_VERSION=FAT12" : "ID_FS_VERSION=FAT16");
 }
 
+// The SCSI generic device beside the disk, major 21, through which a host sends any command.
+std::string genericRecord(const Seat& seat) {
+    const std::string minor = seat.genericDevice().substr(2);
+    return line("P", seat.genericPath()) + line("N", seat.genericDevice()) +
+           line("E", "SUBSYSTEM=scsi_generic") + line("E", "DEVNAME=/dev/" + seat.genericDevice()) +
+           line("E", "MAJOR=21") + line("E", "MINOR=" + minor) + attribute("dev", "21:" + minor) +
+           "\n";
+}
+
 // Below the drive's interface: the SCSI host, target and device, the disk and, unless the
 // file system covers the whole disk, its partition.
 std::string diskRecords(const Seat& seat) {
@@ -124,12 +133,14 @@ std::string diskRecords(const Seat& seat) {
                           line("P", chain[4]) + line("E", "SUBSYSTEM=scsi") +
                           line("E", "DEVTYPE=scsi_device") + attribute("vendor", "CASIO") +
                           attribute("model", "Virtual drive") + attribute("type", "0") + "\n";
-    records += blockRecord(
-        chain[5], seat.disk, seat.blockNumbers(0),
-        line("E", "DEVTYPE=disk") + usbProperties +
-            (seat.wholeDisk ? fileSystemProperties(seat) : line("E", "ID_PART_TABLE_TYPE=dos")) +
-            attribute("removable", "1"));
-    if (!seat.wholeDisk) {
+    const std::string medium = seat.screen      ? attribute("size", "0")
+                               : seat.wholeDisk ? fileSystemProperties(seat)
+                                                : line("E", "ID_PART_TABLE_TYPE=dos");
+    records += blockRecord(chain[5], seat.disk, seat.blockNumbers(0),
+                           line("E", "DEVTYPE=disk") + usbProperties + medium +
+                               attribute("removable", "1"));
+    records += genericRecord(seat);
+    if (chain.size() > 6) {
         records +=
             blockRecord(chain[6], seat.disk + "1", seat.blockNumbers(1),
                         line("E", "DEVTYPE=partition") + line("E", "PARTN=1") + usbProperties +
@@ -206,6 +217,14 @@ std::string Seat::fileSystemDevice() const {
     return wholeDisk ? disk : disk + "1";
 }
 
+std::string Seat::genericDevice() const {
+    return "sg" + std::to_string(diskIndex);
+}
+
+std::string Seat::genericPath() const {
+    return deviceChain()[4] + "/scsi_generic/" + genericDevice();
+}
+
 // The kernel's numbers for sd disks: 16 minors each, major 8 for the first 16 disks.
 Seat::BlockNumbers Seat::blockNumbers(int partition) const {
     const int group = diskIndex / 16;
@@ -220,7 +239,7 @@ std::vector<std::string> Seat::deviceChain() const {
     const std::string diskPath = scsiPath + "/block/" + disk;
     std::vector<std::string> chain = {sysfsPath,  interfacePath(), hostPath,
                                       targetPath, scsiPath,        diskPath};
-    if (!wholeDisk) {
+    if (!wholeDisk && !screen) {
         chain.push_back(diskPath + "/" + disk + "1");
     }
     return chain;

@@ -24,6 +24,8 @@ struct Seat {
     bool monochrome = false;
     // Another program holds interface 0 from the start: nobody else may claim it.
     bool heldElsewhere = false;
+    // A drive in its ScreenRecv or Projector mode: its disk shows no medium, no file system.
+    bool screen = false;
 
     std::string product() const;
     std::string productId() const;     // "6101", "6102" or "6103"
@@ -31,6 +33,10 @@ struct Seat {
     // What the `driver` link of interface 0 points to when `driver` holds it.
     std::string driverLink(const std::string& driver) const;
     std::string fileSystemDevice() const;
+    // A drive's SCSI generic device, "sg1" for the disk sdb (sg0 is the machine's own disk),
+    // and its path below /sys.
+    std::string genericDevice() const;
+    std::string genericPath() const;
 
     // The kernel's numbers of the disk (partition 0) or of its partition `partition`.
     struct BlockNumbers {
@@ -41,7 +47,7 @@ struct Seat {
     BlockNumbers fileSystemNumbers() const { return blockNumbers(wholeDisk ? 0 : 1); }
     // A drive's devices in sysfs, from its USB device down to the block device with the file
     // system: the USB device, its interface, the SCSI host, target and device, the disk and,
-    // unless the file system covers the whole disk, the partition.
+    // unless the file system covers the whole disk or the disk shows none, the partition.
     std::vector<std::string> deviceChain() const;
 };
 

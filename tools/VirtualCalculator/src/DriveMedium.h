@@ -3,6 +3,7 @@
 #include "BusLayout.h"
 #include "Report.h"
 
+#include <chrono>
 #include <string>
 
 // A drive calculator's files and what the system did with them: its folder stands for the
@@ -16,6 +17,9 @@ struct DriveMedium {
     bool readOnly = false;    // mounted read-only
     bool refuseMount = false; // the disk service is not authorized to mount it
     bool refuseEject = false; // nor to unmount it or power it off
+    // The disk service knows of it from then on, as the real one learns of a drive just
+    // plugged in a moment after the kernel does.
+    std::chrono::steady_clock::time_point knownFrom{};
 
     std::string mountPoint; // empty while not mounted
     bool onBus = true;      // until powered off

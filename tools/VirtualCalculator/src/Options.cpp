@@ -49,13 +49,15 @@ bool applyValue(Options& options, const std::string& option, const std::string& 
         return capacity.has_value();
     }
     if (option == "--optimize-delay" || option == "--announce-size" ||
-        option == "--idle-turnaround" || option == "--busy-turnaround") {
+        option == "--idle-turnaround" || option == "--busy-turnaround" ||
+        option == "--known-late") {
         const std::optional<long long> number = parseNonNegative(value);
         if (option == "--announce-size") {
             options.announcedSize = number;
         } else {
             long long& milliseconds = option == "--optimize-delay"    ? options.optimizeDelayMs
                                       : option == "--idle-turnaround" ? options.idleTurnaroundMs
+                                      : option == "--known-late"      ? options.knownLateMs
                                                                       : options.busyTurnaroundMs;
             milliseconds = number.value_or(0);
         }
@@ -114,10 +116,11 @@ bool isScopable(const std::string& option) {
            option == "--cannot-pipeline" || option == "--keep-partial" ||
            option == "--whole-disk" || option == "--serial" || option == "--held" ||
            option == "--monochrome" || option == "--mounted" || option == "--read-only" ||
-           option == "--refuse-mount" || option == "--refuse-eject" || option == "--stream" ||
-           option == "--chunk" || option == "--stream-plan" || option == "--plug-after" ||
-           option == "--main-memory-from" || option == "--main-memory-capacity" ||
-           option == "--no-storage-memory" || isFaultOption(option);
+           option == "--refuse-mount" || option == "--refuse-eject" || option == "--known-late" ||
+           option == "--stream" || option == "--chunk" || option == "--stream-plan" ||
+           option == "--plug-after" || option == "--main-memory-from" ||
+           option == "--main-memory-capacity" || option == "--no-storage-memory" ||
+           isFaultOption(option) || isProjectorOption(option) || option == "--check";
 }
 
 bool takesValue(const std::string& option) {
@@ -125,8 +128,9 @@ bool takesValue(const std::string& option) {
            option == "--stream" || option == "--chunk" || option == "--optimize-delay" ||
            option == "--announce-size" || option == "--stream-plan" || option == "--plug-after" ||
            option == "--idle-turnaround" || option == "--busy-turnaround" || option == "--serial" ||
-           option == "--main-memory" || option == "--main-memory-from" ||
-           option == "--main-memory-capacity" || isFaultOption(option) || isProjectorOption(option);
+           option == "--known-late" || option == "--main-memory" ||
+           option == "--main-memory-from" || option == "--main-memory-capacity" ||
+           isFaultOption(option) || isProjectorOption(option);
 }
 
 // Options without a value; false for any other.
@@ -228,9 +232,13 @@ std::string unseated(const Options& options) {
 std::string seatConflicts(const Options& options) {
     const BusLayout layout = layoutOf(options);
     for (const Seat& seat : layout.seats()) {
-        const Options own = forCalculator(options, seat.address);
+        Options own = forCalculator(options, seat.address);
         if (seat.kind == Seat::Kind::Drive && (!own.stream.empty() || own.plugAfterMs > 0)) {
             return seat.address + ": a drive calculator takes neither --stream nor --plug-after";
+        }
+        // The storage is the bus's; a drive in its screen mode just has no files there.
+        if (seat.kind == Seat::Kind::Drive && own.projector) {
+            own.storage.clear();
         }
         const std::string conflict = conflicts(own);
         if (!conflict.empty()) {
@@ -392,7 +400,10 @@ void printUsage() {
           "A calculator in its projector mode, which sends pictures of its screen unasked:\n"
           "  --projector KIND[:FORMAT]\n"
           "                       frames of kind TYP01 (monochrome, 128 x 64), TYPZ1 or TYPZ2\n"
-          "                       (colour) in pixel format 1RC2 (default), 1RC3 or 1RM2\n"
+          "                       (colour) in pixel format 1RC2 (default), 1RC3 or 1RM2;\n"
+          "                       with --drive, a drive in its ScreenRecv or Projector mode:\n"
+          "                       the frames in vendor SCSI commands (C0 poll, C1 read, C2\n"
+          "                       write) on its SCSI generic node /dev/sg1, no medium\n"
           "  --picture FILE       the picture shown, a PNG file (TYP01: 128 x 64; colour: any\n"
           "                       size); default: a test pattern of the screen's size\n"
           "  --frame-rate FPS     frames a second (default 10; fractions allowed)\n"
@@ -435,7 +446,8 @@ void printUsage() {
           "                       --whole-disk, --monochrome, --serial, --held, the drive\n"
           "                       options below but the last two, and for a link\n"
           "                       calculator that talks or comes late --stream, --chunk,\n"
-          "                       --stream-plan and --plug-after\n"
+          "                       --stream-plan and --plug-after; --projector and its\n"
+          "                       options\n"
           "\n"
           "Drive calculators and the disk service. The command gets a system bus of its own\n"
           "(DBUS_SYSTEM_BUS_ADDRESS) with a stand-in for UDisks2: its Mount answers the\n"
@@ -448,6 +460,8 @@ void printUsage() {
           "  --refuse-mount       the service is not authorized to mount it\n"
           "                       (NotAuthorizedCanObtain), as for a remote session\n"
           "  --refuse-eject       nor to unmount it or power it off\n"
+          "  --known-late MS      the service learns of the drive MS ms after it appears\n"
+          "                       (until then ResolveDevice finds no object for it)\n"
           "  --no-disk-service    a system bus on which no disk service runs\n"
           "  --no-system-bus      no system bus at all\n"
           "\n"

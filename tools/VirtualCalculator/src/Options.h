@@ -49,6 +49,7 @@ struct Options {
     bool readOnly = false;
     bool refuseMount = false;
     bool refuseEject = false;
+    long long knownLateMs = 0;  // the disk service learns of a drive this long after it appears
     bool noDiskService = false; // a system bus without the disk service
     bool noSystemBus = false;   // no system bus at all
 

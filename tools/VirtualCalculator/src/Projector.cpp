@@ -63,7 +63,12 @@ std::optional<Bytes> Projector::nextAnswer(size_t maxLength) {
 }
 
 bool Projector::prepareNext() {
-    nextDue = now() + interval;
+    const Clock::time_point time = now();
+    while (plan.ownClock && time >= nextDue + interval) {
+        nextDue += interval;
+        ++framesLost;
+    }
+    nextDue = plan.ownClock ? nextDue + interval : time + interval;
     outgoing.clear();
     given = 0;
     outgoingIsFrame = false;
@@ -124,4 +129,8 @@ void Projector::hostGone() {
     }
     report.note("sent " + std::to_string(framesSent) + " frames and " + std::to_string(checksSent) +
                 " checks; the host answered " + std::to_string(answers) + " times");
+    if (plan.ownClock) {
+        report.note("frames lost while the host had not taken the one before: " +
+                    std::to_string(framesLost));
+    }
 }

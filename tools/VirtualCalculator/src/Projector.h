@@ -49,6 +49,7 @@ private:
     bool outgoingIsFrame = false;
     unsigned long framesBegun = 0;
     unsigned long framesSent = 0;
+    unsigned long framesLost = 0; // on its own clock, while the host had not taken the one before
     unsigned long checksSent = 0;
     unsigned long answers = 0;
     Bytes fromHost; // the start of an answer not complete yet

@@ -20,6 +20,10 @@ struct ProjectorPlan {
     std::set<unsigned long> damaged;             // frames sent with a wrong checksum
     std::map<unsigned long, size_t> cut;         // frame number: the bytes of it that go out
     unsigned long unplugAfter = 0;               // leave the bus after this many frames; 0: never
+    // Frames fall due on the calculator's own clock, as a drive's screen mode draws them: one
+    // whose time passed while the host had not taken the one before is lost. Otherwise a frame
+    // is due a frame time after the one before began.
+    bool ownClock = false;
 };
 
 // Options that set a projector plan and take a value.

@@ -427,7 +427,8 @@ int UDisksStandIn::resolve(sd_bus_message* message) {
     const std::string wanted = specifiedPath(message);
     std::vector<std::string> found;
     for (const std::unique_ptr<Served>& served : objects) {
-        const bool block = served->role != Served::Role::Drive && !served->slots.empty();
+        const bool block = served->role != Served::Role::Drive && !served->slots.empty() &&
+                           std::chrono::steady_clock::now() >= served->drive->knownFrom;
         if (block && "/dev/" + viewOf(*served).name == wanted) {
             found.push_back(served->path);
         }

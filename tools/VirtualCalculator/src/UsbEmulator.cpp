@@ -5,6 +5,7 @@
 #include <linux/types.h>
 
 #include <linux/usbdevice_fs.h>
+#include <scsi/sg.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -32,6 +33,8 @@ constexpr uint8_t standardIn = 0x80;
 constexpr uint8_t getDescriptor = 0x06;
 
 constexpr unsigned char endpointOut = 0x01;
+constexpr int genericVersion = 30536;       // what the sg driver of a current kernel tells
+constexpr unsigned char driverSense = 0x08; // the kernel's DRIVER_SENSE: sense data came
 constexpr unsigned char endpointIn = 0x82;
 
 usbdevfs_urb& fieldsOf(UMockdevIoctlData* urb) {
@@ -49,6 +52,7 @@ unsigned long rawArgument(UMockdevIoctlClient* client) {
 } // namespace
 
 UsbEmulator::UsbEmulator(const BusLayout& layout, std::vector<UsbPeer*> peers,
+                         std::vector<ScsiDrive*> drives,
                          std::vector<std::chrono::milliseconds> plugDelays)
     : testbed(umockdev_testbed_new()), nextDeviceNumber(layout.firstDeviceNumber()) {
     gchar* directory = umockdev_testbed_get_root_dir(testbed);
@@ -66,6 +70,7 @@ UsbEmulator::UsbEmulator(const BusLayout& layout, std::vector<UsbPeer*> peers,
         ports.back()->emulator = this;
         ports.back()->seat = layout.seats()[seat];
         ports.back()->peer = seat < peers.size() ? peers[seat] : nullptr;
+        ports.back()->drive = seat < drives.size() ? drives[seat] : nullptr;
         const std::chrono::milliseconds delay =
             seat < plugDelays.size() ? plugDelays[seat] : std::chrono::milliseconds(0);
         ports.back()->plugAt = std::chrono::steady_clock::now() + delay;
@@ -101,6 +106,9 @@ int UsbEmulator::onFollow(void* self) {
 // say. umockdev is called without the lock, which its worker thread may be waiting for.
 void UsbEmulator::followPeers() {
     for (std::unique_ptr<Port>& port : ports) {
+        if (port->drive != nullptr) {
+            followDrive(*port);
+        }
         if (port->peer == nullptr) {
             continue;
         }
@@ -118,29 +126,49 @@ void UsbEmulator::followPeers() {
     }
 }
 
+// A drive whose peer left the bus goes for good, as when it is unplugged.
+void UsbEmulator::followDrive(Port& port) {
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        if (!port.present || !port.drive->unplugged()) {
+            return;
+        }
+        port.current = nullptr;
+        port.present = false;
+    }
+    removeDrive(port.seat);
+}
+
 void UsbEmulator::plug(Port& port) {
     const int number = nextDeviceNumber++;
-    Plugging plugging{nullptr, deviceNode(number)};
+    const bool drive = port.drive != nullptr;
+    Plugging plugging{nullptr, drive ? "/dev/" + port.seat.genericDevice() : deviceNode(number)};
     GError* gerror = nullptr;
     bool added = true;
-    if (port.peer != nullptr) {
+    if (port.peer != nullptr || drive) {
         plugging.handler = umockdev_ioctl_base_new();
-        g_signal_connect(plugging.handler, "handle-ioctl", G_CALLBACK(onIoctl), &port);
+        g_signal_connect(plugging.handler, "handle-ioctl",
+                         drive ? G_CALLBACK(onScsiIoctl) : G_CALLBACK(onIoctl), &port);
         g_signal_connect(plugging.handler, "client-connected", G_CALLBACK(onOpened), &port);
         g_signal_connect(plugging.handler, "client-vanished", G_CALLBACK(onClosed), &port);
         port.pluggings.push_back(plugging);
         added = umockdev_testbed_attach_ioctl(testbed, plugging.node.c_str(), plugging.handler,
                                               &gerror);
     }
+    // Served from the moment it is on the bus: a host may open it at once.
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        port.current = plugging.handler;
+        port.present = true;
+    }
     if (!added || !umockdev_testbed_add_from_string(
                       testbed, BusLayout::records(port.seat, number).c_str(), &gerror)) {
         error = gerror != nullptr ? gerror->message : "unknown umockdev error";
         g_clear_error(&gerror);
-        return;
+        std::lock_guard<std::mutex> lock(mutex);
+        port.current = nullptr;
+        port.present = false;
     }
-    std::lock_guard<std::mutex> lock(mutex);
-    port.current = plugging.handler;
-    port.present = true;
 }
 
 // Gone from sysfs, so that enumeration no longer finds it; what is still open on the old
@@ -157,6 +185,7 @@ void UsbEmulator::unplug(Port& port) {
 }
 
 void UsbEmulator::removeDrive(const Seat& seat) {
+    umockdev_testbed_remove_device(testbed, ("/sys" + seat.genericPath()).c_str());
     const std::vector<std::string> chain = seat.deviceChain();
     for (auto device = chain.rbegin(); device != chain.rend(); ++device) {
         umockdev_testbed_remove_device(testbed, ("/sys" + *device).c_str());
@@ -174,6 +203,9 @@ void UsbEmulator::hostGone() {
         if (port->peer != nullptr) {
             port->peer->hostGone();
         }
+        if (port->drive != nullptr) {
+            port->drive->hostGone();
+        }
     }
 }
 
@@ -187,8 +219,10 @@ void UsbEmulator::onOpened(UMockdevIoctlBase* handler, UMockdevIoctlClient* /*cl
                            void* port) {
     Port* device = static_cast<Port*>(port);
     std::lock_guard<std::mutex> lock(device->emulator->mutex);
-    if (handler == device->current) {
+    if (handler == device->current && device->peer != nullptr) {
         device->peer->deviceOpened();
+    } else if (handler == device->current) {
+        device->drive->deviceOpened();
     }
 }
 
@@ -464,4 +498,96 @@ void UsbEmulator::discard(Port& port, UMockdevIoctlClient* client) {
         return;
     }
     umockdev_ioctl_client_complete(client, -1, port.offBus ? ENODEV : EINVAL);
+}
+
+int UsbEmulator::onScsiIoctl(UMockdevIoctlBase* handler, UMockdevIoctlClient* client, void* port) {
+    Port* device = static_cast<Port*>(port);
+    device->emulator->handleScsi(*device, handler, client);
+    return TRUE;
+}
+
+// What a host asks of a SCSI generic node: the driver's version, as programs check that a node
+// is one, and commands; nothing else is served.
+void UsbEmulator::handleScsi(Port& port, UMockdevIoctlBase* handler, UMockdevIoctlClient* client) {
+    std::lock_guard<std::mutex> lock(mutex);
+    port.offBus = handler != port.current || port.drive->unplugged();
+    const unsigned long request = umockdev_ioctl_client_get_request(client);
+    if (port.offBus) {
+        complete(port, client, ENODEV);
+    } else if (request == SG_IO) {
+        scsiCommand(port, client);
+    } else if (request == SG_GET_VERSION_NUM) {
+        UMockdevIoctlData* version = umockdev_ioctl_data_resolve(
+            umockdev_ioctl_client_get_arg(client), 0, sizeof(int), nullptr);
+        if (version != nullptr) {
+            memcpy(version->data, &genericVersion, sizeof genericVersion);
+        }
+        complete(port, client, version != nullptr ? 0 : EFAULT);
+    } else {
+        complete(port, client, ENOTTY);
+    }
+}
+
+namespace {
+
+// A pointer field of the client's sg_io_hdr, resolved; null for no bytes.
+UMockdevIoctlData* resolved(UMockdevIoctlData* header, size_t field, size_t length) {
+    return length == 0 ? nullptr : umockdev_ioctl_data_resolve(header, field, length, nullptr);
+}
+
+sg_io_hdr_t& headerOf(UMockdevIoctlData* header) {
+    return *reinterpret_cast<sg_io_hdr_t*>(header->data);
+}
+
+} // namespace
+
+// One SG_IO: the command block, the data and the sense buffer are the client's memory, resolved
+// and written back when the ioctl completes, as the kernel fills in the header.
+void UsbEmulator::scsiCommand(Port& port, UMockdevIoctlClient* client) {
+    UMockdevIoctlData* header = umockdev_ioctl_data_resolve(umockdev_ioctl_client_get_arg(client),
+                                                            0, sizeof(sg_io_hdr_t), nullptr);
+    if (header == nullptr || headerOf(header).interface_id != 'S') {
+        complete(port, client, header == nullptr ? EFAULT : ENOSYS);
+        return;
+    }
+    const sg_io_hdr_t fields = headerOf(header);
+    const bool in = fields.dxfer_direction == SG_DXFER_FROM_DEV;
+    const bool out = fields.dxfer_direction == SG_DXFER_TO_DEV;
+    UMockdevIoctlData* block = resolved(header, offsetof(sg_io_hdr_t, cmdp), fields.cmd_len);
+    UMockdevIoctlData* data =
+        resolved(header, offsetof(sg_io_hdr_t, dxferp), in || out ? fields.dxfer_len : 0);
+    UMockdevIoctlData* sense = resolved(header, offsetof(sg_io_hdr_t, sbp), fields.mx_sb_len);
+    if (block == nullptr || ((in || out) && fields.dxfer_len > 0 && data == nullptr)) {
+        complete(port, client, EFAULT);
+        return;
+    }
+    ScsiDrive::Command command;
+    command.block.assign(block->data, block->data + fields.cmd_len);
+    command.direction = in    ? ScsiDrive::Direction::In
+                        : out ? ScsiDrive::Direction::Out
+                              : ScsiDrive::Direction::None;
+    command.dataInLength = in ? fields.dxfer_len : 0;
+    if (out && data != nullptr) {
+        command.dataOut.assign(data->data, data->data + fields.dxfer_len);
+    }
+    const ScsiDrive::Answer answer = port.drive->execute(command);
+    sg_io_hdr_t& result = headerOf(header);
+    const size_t given = in ? std::min<size_t>(answer.dataIn.size(), fields.dxfer_len) : 0;
+    if (given > 0) {
+        memcpy(data->data, answer.dataIn.data(), given);
+    }
+    const size_t senseGiven =
+        sense != nullptr ? std::min<size_t>(answer.sense.size(), fields.mx_sb_len) : 0;
+    if (senseGiven > 0) {
+        memcpy(sense->data, answer.sense.data(), senseGiven);
+    }
+    result.status = answer.status;
+    result.masked_status = static_cast<unsigned char>(answer.status >> 1);
+    result.host_status = 0;
+    result.driver_status = answer.sense.empty() ? 0 : driverSense;
+    result.sb_len_wr = static_cast<unsigned char>(senseGiven);
+    result.resid = in ? static_cast<int>(fields.dxfer_len - given) : 0;
+    result.duration = 1;
+    result.info = answer.status == 0 ? SG_INFO_OK : SG_INFO_CHECK;
+    complete(port, client, 0);
 }

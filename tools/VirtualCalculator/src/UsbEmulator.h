@@ -1,6 +1,7 @@
 #pragma once
 
 #include "BusLayout.h"
+#include "ScsiDrive.h"
 #include "UsbPeer.h"
 
 #include <chrono>
@@ -20,7 +21,8 @@ typedef struct _UMockdevIoctlData UMockdevIoctlData;
 // 0x82 (IN), a drive one a mass-storage device 07cf:6102 with its SCSI disk. A program
 // started with UMOCKDEV_DIR set to `rootDirectory()` and the umockdev preload library sees
 // them through the real libusb and libudev; its usbfs ioctls arrive on umockdev's worker
-// thread and each link calculator's peer plays that device. A claimed interface shows the
+// thread and each link calculator's peer plays that device, as each drive's plays the SG_IO
+// commands on its SCSI generic node. A claimed interface shows the
 // usbfs driver in sysfs, as the kernel shows it, and refuses a second claimant (EBUSY).
 class UsbEmulator {
 public:
@@ -36,12 +38,14 @@ public:
         unsigned long unclaimedTransfers = 0;
     };
 
-    // `peers[k]` plays the calculator in `layout.seats()[k]`. A calculator with a peer joins
-    // the bus after `plugDelays[k]` (none: at once), leaves it while its peer is unplugged, and
-    // comes back as a freshly plugged device (the next device number) when the peer is there again.
-    // One without a peer (a drive) is there from the start, and no ioctl reaches it. No seats: an
-    // empty bus. Watched from the default GLib main context, which the caller runs.
+    // `peers[k]` plays the link calculator in `layout.seats()[k]`, `drives[k]` the drive there.
+    // A link calculator joins the bus after `plugDelays[k]` (none: at once), leaves it while its
+    // peer is unplugged, and comes back as a freshly plugged device (the next device number)
+    // when the peer is there again. A drive is there from the start and leaves for good once
+    // its peer is unplugged; no usbfs ioctl reaches it. No seats: an empty bus. Watched from the
+    // default GLib main context, which the caller runs.
     UsbEmulator(const BusLayout& layout, std::vector<UsbPeer*> peers,
+                std::vector<ScsiDrive*> drives = {},
                 std::vector<std::chrono::milliseconds> plugDelays = {});
     ~UsbEmulator();
 
@@ -82,6 +86,7 @@ private:
         UsbEmulator* emulator = nullptr;
         Seat seat;
         UsbPeer* peer = nullptr;
+        ScsiDrive* drive = nullptr;
         std::chrono::steady_clock::time_point plugAt;
         std::vector<Plugging> pluggings;
         UMockdevIoctlBase* current = nullptr; // serving the device on the bus, if it is there
@@ -97,6 +102,10 @@ private:
     void plug(Port& port);
     void unplug(Port& port);
     static int onIoctl(UMockdevIoctlBase* handler, UMockdevIoctlClient* client, void* port);
+    static int onScsiIoctl(UMockdevIoctlBase* handler, UMockdevIoctlClient* client, void* port);
+    void handleScsi(Port& port, UMockdevIoctlBase* handler, UMockdevIoctlClient* client);
+    void scsiCommand(Port& port, UMockdevIoctlClient* client);
+    void followDrive(Port& port);
     static void onOpened(UMockdevIoctlBase* handler, UMockdevIoctlClient* client, void* port);
     static void onClosed(UMockdevIoctlBase* handler, UMockdevIoctlClient* client, void* port);
     void handle(Port& port, UMockdevIoctlBase* handler, UMockdevIoctlClient* client);

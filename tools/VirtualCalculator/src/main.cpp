@@ -8,6 +8,7 @@
 #include "PngPicture.h"
 #include "Projector.h"
 #include "Report.h"
+#include "ScsiDrive.h"
 #include "Storage.h"
 #include "StreamingCalculator.h"
 #include "UsbEmulator.h"
@@ -16,6 +17,7 @@
 #include <exception>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <glib.h>
 #include <iterator>
 #include <memory>
@@ -109,13 +111,15 @@ struct Bench {
     BusLayout layout;
     std::vector<std::unique_ptr<Report>> reports; // each calculator's, when there are several
     std::vector<std::unique_ptr<Storage>> storages;
-    std::vector<std::unique_ptr<UsbPeer>> peers; // null for a drive
+    std::vector<std::unique_ptr<UsbPeer>> peers;  // null for a drive
+    std::vector<std::unique_ptr<ScsiDrive>> scsi; // null for a link calculator
     std::vector<std::chrono::milliseconds> plugDelays;
     std::vector<DriveMedium> drives;
 
-    std::vector<UsbPeer*> peerPointers() const {
-        std::vector<UsbPeer*> pointers;
-        for (const std::unique_ptr<UsbPeer>& peer : peers) {
+    template <typename Peer>
+    static std::vector<Peer*> pointers(const std::vector<std::unique_ptr<Peer>>& owned) {
+        std::vector<Peer*> pointers;
+        for (const std::unique_ptr<Peer>& peer : owned) {
             pointers.push_back(peer.get());
         }
         return pointers;
@@ -203,6 +207,7 @@ void makeDrive(const Seat& seat, const Options& own, Report& report, const std::
     drive.readOnly = own.readOnly;
     drive.refuseMount = own.refuseMount;
     drive.refuseEject = own.refuseEject;
+    drive.knownFrom = std::chrono::steady_clock::now() + std::chrono::milliseconds(own.knownLateMs);
     drive.mountPoint = own.mounted ? drive.root : "";
     bench.drives.push_back(drive);
 }
@@ -219,12 +224,32 @@ std::unique_ptr<UsbPeer> makeStreamer(const Options& own, Report& report) {
 }
 
 // A calculator in its projector mode, sending pictures of its screen.
-std::unique_ptr<UsbPeer> makeProjector(const Options& own, Report& report) {
+std::unique_ptr<Projector> makeProjector(const Options& own, Report& report) {
     const std::optional<screenwire::Picture> picture = projectorPicture(own.projectorPlan, report);
     if (!picture) {
         return nullptr;
     }
     return std::make_unique<Projector>(own.projectorPlan, *picture, own.chunk.value_or(0), report);
+}
+
+// A drive: in its ScreenRecv or Projector mode with --projector, else in its USB Flash mode
+// with the files of its folder.
+void makeDriveCalculator(const Seat& seat, const Options& own, Report& report,
+                         const std::function<std::string()>& root, Bench& bench) {
+    bench.peers.push_back(nullptr);
+    if (!own.projector) {
+        const std::string folder = root();
+        if (!folder.empty()) {
+            makeDrive(seat, own, report, folder, bench);
+        }
+        bench.scsi.push_back(std::make_unique<ScsiDrive>(nullptr, report));
+        return;
+    }
+    Options drawing = own;
+    drawing.projectorPlan.ownClock = true;
+    std::unique_ptr<Projector> projector = makeProjector(drawing, report);
+    bench.scsi.push_back(projector ? std::make_unique<ScsiDrive>(std::move(projector), report)
+                                   : nullptr);
 }
 
 // One calculator per seat, each with its own options, and its own storage below the base,
@@ -238,6 +263,17 @@ void seatCalculators(const Options& options, Report& report, Bench& bench) {
         bench.reports.push_back(several ? std::make_unique<Report>(report, seat.address) : nullptr);
         Report& its = several ? *bench.reports.back() : report;
         bench.plugDelays.push_back(std::chrono::milliseconds(own.plugAfterMs));
+        const auto root = [&]() {
+            base = base ? base : storageBase(options, report);
+            return base->empty()                  ? std::string()
+                   : bench.layout.severalPlaces() ? *base + "/" + seat.address
+                                                  : *base;
+        };
+        if (seat.kind == Seat::Kind::Drive) {
+            makeDriveCalculator(seat, own, its, root, bench);
+            continue;
+        }
+        bench.scsi.push_back(nullptr);
         if (own.projector) {
             bench.peers.push_back(makeProjector(own, its));
             continue;
@@ -246,17 +282,11 @@ void seatCalculators(const Options& options, Report& report, Bench& bench) {
             bench.peers.push_back(makeStreamer(own, its));
             continue;
         }
-        base = base ? base : storageBase(options, report);
-        if (base->empty()) {
+        const std::string folder = root();
+        if (folder.empty()) {
             return;
         }
-        const std::string root = bench.layout.severalPlaces() ? *base + "/" + seat.address : *base;
-        if (seat.kind == Seat::Kind::Drive) {
-            makeDrive(seat, own, its, root, bench);
-            bench.peers.push_back(nullptr);
-        } else {
-            bench.peers.push_back(makeLinkCalculator(own, its, root, seat.address, bench));
-        }
+        bench.peers.push_back(makeLinkCalculator(own, its, folder, seat.address, bench));
     }
 }
 
@@ -268,6 +298,7 @@ void dressSeats(const Options& options, BusLayout& layout) {
         seat.serial = own.serial.value_or(seat.serial);
         seat.heldElsewhere = own.heldElsewhere;
         seat.monochrome = own.monochrome;
+        seat.screen = seat.kind == Seat::Kind::Drive && own.projector;
     }
 }
 
@@ -331,7 +362,8 @@ int run(const Options& options) {
     if (report.failures() > 0) {
         return exitOwnFailure;
     }
-    UsbEmulator emulator(bench.layout, bench.peerPointers(), bench.plugDelays);
+    UsbEmulator emulator(bench.layout, Bench::pointers(bench.peers), Bench::pointers(bench.scsi),
+                         bench.plugDelays);
     if (!emulator.setUpError().empty()) {
         report.failure("can't set up the USB testbed: " + emulator.setUpError());
         return exitOwnFailure;

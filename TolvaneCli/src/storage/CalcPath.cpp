@@ -2,6 +2,7 @@
 
 #include "CasioCommandHeader.h"
 #include "Log.h"
+#include "PrintableText.h"
 
 #include <algorithm>
 
@@ -44,4 +45,10 @@ bool CalcPath::parseAll(const std::vector<std::string>& texts, std::vector<CalcP
         paths->push_back(path);
     }
     return true;
+}
+
+std::string CalcPath::printable(std::string name) {
+    name.resize(
+        static_cast<size_t>(PrintableText::clean(name.data(), static_cast<int>(name.size()))));
+    return name;
 }

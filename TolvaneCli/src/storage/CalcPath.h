@@ -14,6 +14,12 @@ public:
     // not "." or "..", without '/' or control characters.
     static bool isPlainName(const std::string& part);
 
+    // A name from the calculator as it can be shown on a terminal and in a line of its own.
+    static std::string printable(std::string name);
+
+    // FILE, or FOLDER/FILE.
+    std::string text() const { return folder.empty() ? name : folder + "/" + name; }
+
     std::string folder;
     std::string name;
 };
