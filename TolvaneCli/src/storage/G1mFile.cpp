@@ -46,28 +46,6 @@ bool putPiece(FileSink* sink, const Buffer& piece) {
     return putAll(sink, piece.getData(), static_cast<size_t>(piece.getSize()));
 }
 
-// Items side by side of one group share a group header.
-uint32_t groupRuns(const std::vector<MemoryItem>& items) {
-    uint32_t runs = 0;
-    for (size_t i = 0; i < items.size(); ++i) {
-        runs += i == 0 || items[i].group != items[i - 1].group ? 1 : 0;
-    }
-    return runs;
-}
-
-uint32_t runLength(const std::vector<MemoryItem>& items, size_t first) {
-    size_t last = first;
-    while (last < items.size() && items[last].group == items[first].group) {
-        ++last;
-    }
-    return static_cast<uint32_t>(last - first);
-}
-
-Buffer viewOf(const std::string& text) {
-    return Buffer(reinterpret_cast<unsigned char*>(const_cast<char*>(text.data())),
-                  static_cast<int>(text.size()));
-}
-
 } // namespace
 
 bool G1mFile::read(const std::string& path, std::vector<MemoryItem>* items, std::string* problem) {
@@ -125,21 +103,16 @@ bool G1mFile::readData(const std::string& path, const MemoryItem& item,
 }
 
 bool OneItemG1m::itemAnnounced(const CasioMemoryItem& item) {
-    G1mWriter writer(1, 1, item.size);
-    unsigned char
-        headers[G1mLayout::headerSize + G1mLayout::groupHeaderSize + G1mLayout::itemHeaderSize];
+    G1mWriter writer(&item, 1);
+    unsigned char headers[G1mLayout::headerSize + G1mWriter::maxItemHeaders];
     Buffer header(headers, G1mLayout::headerSize);
-    Buffer group(headers + G1mLayout::headerSize, G1mLayout::groupHeaderSize);
-    Buffer itemHeader(headers + G1mLayout::headerSize + G1mLayout::groupHeaderSize,
-                      G1mLayout::itemHeaderSize);
-    uint32_t size = 0;
-    if (writer.header(&header) || writer.group(item.group, 1, &group) ||
-        writer.item(item, &itemHeader) || G1mWriter::fileSize(1, 1, item.size, &size)) {
-        why = std::string("it can't be written as a .g1m file: ") + writer.problem();
+    Buffer itemHeaders(headers + G1mLayout::headerSize, G1mWriter::maxItemHeaders);
+    if (writer.header(&header) || writer.itemHeaders(item, &itemHeaders)) {
+        why = std::string("it can't be written as a .g1m file (") + writer.problem() + ")";
         return true;
     }
-    sink->announced(size);
-    return !putAll(sink, headers, sizeof headers);
+    sink->announced(writer.fileSize());
+    return !putAll(sink, headers, static_cast<size_t>(header.getSize() + itemHeaders.getSize()));
 }
 
 bool OneItemG1m::itemBytes(const Buffer& bytes) {
@@ -186,44 +159,41 @@ bool stoppedBy(std::string* problem, const char* cause) {
 } // namespace
 
 bool WholeG1m::writeInto(FileSink* sink, std::string* problem) {
-    const uint32_t groups = groupRuns(items);
-    const auto count = static_cast<uint32_t>(items.size());
-    G1mWriter writer(groups, count, kept);
-    uint32_t size = 0;
+    std::vector<CasioMemoryItem> views;
+    for (const MemoryItem& item : items) {
+        views.push_back(item.view());
+    }
+    G1mWriter writer(views.data(), static_cast<int>(views.size()));
     unsigned char piece[G1mLayout::headerSize];
     Buffer header(piece, sizeof piece);
-    if (G1mWriter::fileSize(groups, count, kept, &size) || writer.header(&header)) {
-        return stoppedBy(problem, writer.problem() != nullptr ? writer.problem() : "too big");
+    if (writer.header(&header)) {
+        return stoppedBy(problem, writer.problem());
     }
     if (fflush(data) != 0 || fseek(data, 0, SEEK_SET) != 0) {
         return stoppedBy(problem, strerror(errno));
     }
-    sink->announced(size);
+    sink->announced(writer.fileSize());
     if (!putPiece(sink, header)) {
         return stoppedBy(problem, nullptr);
     }
-    for (size_t i = 0; i < items.size(); ++i) {
-        if (!writeItem(&writer, i, sink, problem)) {
+    for (const CasioMemoryItem& item : views) {
+        if (!writeItem(&writer, item, sink, problem)) {
             return false;
         }
     }
     return !writer.finish() || stoppedBy(problem, writer.problem());
 }
 
-// The item's group header where a group starts, its header, then its data from the temporary
-// file.
-bool WholeG1m::writeItem(G1mWriter* writer, size_t index, FileSink* sink, std::string* problem) {
-    const MemoryItem& item = items[index];
-    unsigned char piece[G1mLayout::itemHeaderSize];
-    Buffer groupHeader(piece, G1mLayout::groupHeaderSize);
-    if ((index == 0 || item.group != items[index - 1].group) &&
-        (writer->group(viewOf(item.group), runLength(items, index), &groupHeader) ||
-         !putPiece(sink, groupHeader))) {
+// The headers before the item's data, then its data from the temporary file.
+bool WholeG1m::writeItem(G1mWriter* writer, const CasioMemoryItem& item, FileSink* sink,
+                         std::string* problem) {
+    unsigned char piece[G1mWriter::maxItemHeaders];
+    Buffer headers(piece, sizeof piece);
+    if (writer->itemHeaders(item, &headers)) {
         return stoppedBy(problem, writer->problem());
     }
-    Buffer itemHeader(piece, G1mLayout::itemHeaderSize);
-    if (writer->item(item.view(), &itemHeader) || !putPiece(sink, itemHeader)) {
-        return stoppedBy(problem, writer->problem());
+    if (!putPiece(sink, headers)) {
+        return stoppedBy(problem, nullptr);
     }
     std::vector<unsigned char> chunk(std::min<size_t>(item.size, chunkSize));
     for (uint32_t left = item.size; left > 0;) {

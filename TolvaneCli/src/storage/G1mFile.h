@@ -61,7 +61,8 @@ public:
     size_t count() const { return items.size(); }
 
 private:
-    bool writeItem(G1mWriter* writer, size_t index, FileSink* sink, std::string* problem);
+    bool writeItem(G1mWriter* writer, const CasioMemoryItem& item, FileSink* sink,
+                   std::string* problem);
 
     FILE* data;
     std::vector<MemoryItem> items;
