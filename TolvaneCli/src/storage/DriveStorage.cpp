@@ -57,8 +57,8 @@ std::string DriveStorage::lacking(Capability capability) const {
     case Capability::Optimize:
         return address + " connects as a USB drive, whose file system needs no optimizing";
     case Capability::MainMemory:
-        return address + " connects as a USB drive, whose main memory tolvane only reads, as the " +
-               "files of its @MainMem folder: their layout is not documented";
+        return address + " connects as a USB drive, whose main memory tolvane only reads, as the "
+                         "files of its @MainMem folder: their layout is not documented";
     }
     return "";
 }
