@@ -89,7 +89,8 @@ bool DriveStorage::list(const std::string& device, const FileListener& listener,
 
 bool DriveStorage::freeSpace(const std::string& device, uint64_t* bytes, std::string* why) {
     if (device == CalcPath::mainMemory) {
-        return mainMemoryUnchanged(why) == Outcome::Done;
+        mainMemoryUnchanged(why);
+        return false;
     }
     DriveSpace space;
     if (files->space(&space, why)) {
