@@ -1,40 +1,24 @@
-// The .g1m reader on any bytes, and the writer's files read back. Whatever it is fed, the
-// reader refuses the file in words or hands on a container whose pieces add up to the file:
-// the header, its group headers, its items' headers and data, every item whole; and it finds
-// the same however the bytes are cut. A file the writer lays out reads back item for item.
+// The .g1m reader on any bytes: it refuses them in words, or hands on a container whose pieces
+// (header, group headers, items' headers and whole data) add up to the file, the same however
+// the bytes are cut. And what the writer lays out reads back item for item.
 //
 // Input: mode (1 byte; even: read, odd: round trip), then
 //   read:       the size of the pieces the file is fed in (1 byte; 0: at once), the file
 //   round trip: items until the input ends, each: group (1 byte, modulo 4, of four names),
-//               directory and name (a length byte, modulo 9, then that many bytes; NULs
-//               become 'x'), type (1 byte), data length (2 bytes, modulo 700), the data
+//               directory and name (a length byte, modulo 9, then the bytes; NUL becomes
+//               'x'), type (1 byte), data length (2 bytes, modulo 700), the data
 
 #include "FuzzSupport.h"
 #include "G1mReader.h"
+#include "G1mWire.h"
 #include "G1mWriter.h"
 
-#include <string>
-#include <vector>
-
 using FuzzSupport::check;
-using FuzzSupport::ExactBytes;
-using FuzzSupport::Reader;
+using Items = std::vector<g1mwire::Item>;
 
 namespace {
 
-struct Item {
-    std::string group, directory, name;
-    unsigned char type;
-    std::vector<unsigned char> data;
-    uint32_t announced;
-    bool operator==(const Item& other) const {
-        return group == other.group && directory == other.directory && name == other.name &&
-               type == other.type && data == other.data;
-    }
-};
-
 std::string text(const Buffer& view) {
-    FuzzSupport::touch(view.getData(), view.getSize());
     return std::string(reinterpret_cast<const char*>(view.getData()), view.getSize());
 }
 
@@ -43,74 +27,78 @@ struct Findings : CasioItemSink {
         check(item.directory.getSize() <= 8 && item.name.getSize() <= 8 &&
                   item.group.getSize() <= 16,
               "a name longer than its field");
-        items.push_back(
-            {text(item.group), text(item.directory), text(item.name), item.type, {}, item.size});
+        items.push_back({item.type, text(item.directory), text(item.name), text(item.group), {}});
+        left = item.size;
         return false;
     }
     bool itemBytes(const Buffer& bytes) override {
-        check(!items.empty() && bytes.getSize() > 0, "bytes without an item, or none at all");
+        check(bytes.getSize() > 0 && static_cast<uint32_t>(bytes.getSize()) <= left,
+              "no bytes, or more than announced");
+        left -= static_cast<uint32_t>(bytes.getSize());
         items.back().data.insert(items.back().data.end(), bytes.getData(),
                                  bytes.getData() + bytes.getSize());
-        check(items.back().data.size() <= items.back().announced, "more bytes than announced");
         return false;
     }
     bool itemComplete() override {
-        check(items.back().data.size() == items.back().announced, "an item ended short");
+        check(left == 0, "an item ended short");
         ++complete;
         return false;
     }
 
-    std::vector<Item> items;
+    Items items;
+    uint32_t left = 0;
     size_t complete = 0;
     std::string problem;
 };
 
-// Feeds `size` bytes in pieces of `step` (0: at once), each a heap block of its exact size.
+// What the reader finds in pieces of `step` (0: at once), each a heap block of its exact size.
 Findings read(const uint8_t* bytes, size_t size, size_t step) {
     Findings findings;
     G1mReader reader(&findings);
     const size_t piece = step == 0 ? size : step;
-    bool refused = false;
-    for (size_t at = 0; at < size && !refused; at += piece) {
-        ExactBytes part(bytes + at, size - at < piece ? size - at : piece);
-        refused = reader.feed(Buffer(part.data(), part.intSize()));
+    for (size_t at = 0; at < size && reader.problem() == nullptr; at += piece) {
+        FuzzSupport::ExactBytes part(bytes + at, std::min(size - at, piece));
+        reader.feed(Buffer(part.data(), part.intSize()));
     }
-    refused = reader.finish();
-    check(refused == (reader.problem() != nullptr),
-          "a refusal without words, or words without one");
-    if (refused) {
+    if (reader.finish()) {
         findings.problem = reader.problem();
-        check(!findings.problem.empty(), "an empty refusal");
+        check(!findings.problem.empty(), "a refusal without words");
         return findings;
     }
-    uint64_t total =
-        G1mLayout::headerSize + uint64_t(G1mLayout::groupHeaderSize) * reader.groupHeaders();
-    for (const Item& item : findings.items) {
-        total += G1mLayout::itemHeaderSize + item.data.size();
+    uint64_t total = 32 + 20ULL * reader.groupHeaders() + 24ULL * findings.items.size();
+    for (const g1mwire::Item& item : findings.items) {
+        total += item.data.size();
     }
-    check(total == size && total == reader.fileSize(), "the pieces do not add up to the file");
-    check(findings.items.size() == reader.itemCount() && findings.complete == findings.items.size(),
-          "the items are not those the header counts, each whole");
+    check(total == size && total == reader.fileSize() &&
+              findings.items.size() == reader.itemCount() &&
+              findings.complete == findings.items.size(),
+          "the pieces do not add up to the file its header describes");
     return findings;
 }
 
-void readAnyBytes(Reader& input) {
-    const size_t step = input.byte();
-    const uint8_t* bytes = nullptr;
-    const size_t size = input.take(input.remaining(), &bytes);
-    const Findings whole = read(bytes, size, 0);
-    const Findings pieces = read(bytes, size, step);
-    check(whole.problem == pieces.problem && whole.items == pieces.items,
-          "the findings depend on how the bytes are cut");
-}
-
-std::string name(Reader& input, size_t mostBytes) {
-    std::string text;
-    for (size_t length = input.byte() % (mostBytes + 1); length > 0; --length) {
-        const char byte = static_cast<char>(input.byte());
-        text += byte == '\0' ? 'x' : byte;
+Items itemsFrom(FuzzSupport::Reader& input) {
+    static const char* const groups[] = {"PROGRAM", "PICTURE 1", "", "GROUP NAME OF 16"};
+    const auto name = [&input] {
+        std::string text(input.byte() % 9, 'x');
+        for (char& byte : text) {
+            byte = static_cast<char>(input.byte());
+            byte = byte == '\0' ? 'x' : byte;
+        }
+        return text;
+    };
+    Items items;
+    while (!input.atEnd() && items.size() < 200) {
+        g1mwire::Item item;
+        item.group = groups[input.byte() % 4];
+        item.directory = name();
+        item.name = name();
+        item.type = input.byte();
+        const uint8_t* bytes = nullptr;
+        const size_t length = input.take(input.u16() % 700, &bytes);
+        item.data.assign(bytes, bytes + length);
+        items.push_back(item);
     }
-    return text;
+    return items;
 }
 
 Buffer viewOf(const std::string& text) {
@@ -118,64 +106,44 @@ Buffer viewOf(const std::string& text) {
                   static_cast<int>(text.size()));
 }
 
-void roundTrip(Reader& input) {
-    static const char* const groups[] = {"PROGRAM", "PICTURE 1", "", "GROUP NAME OF 16"};
-    std::vector<Item> items;
-    uint64_t dataBytes = 0;
-    uint32_t runs = 0;
-    while (!input.atEnd() && items.size() < 200) {
-        Item item;
-        item.group = groups[input.byte() % 4];
-        item.directory = name(input, 8);
-        item.name = name(input, 8);
-        item.type = input.byte();
-        const uint8_t* bytes = nullptr;
-        item.data.resize(input.take(input.u16() % 700, &bytes));
-        std::copy(bytes, bytes + item.data.size(), item.data.begin());
-        runs += items.empty() || items.back().group != item.group ? 1 : 0;
-        dataBytes += item.data.size();
-        items.push_back(item);
+// The writer's pieces, made from the items.
+std::vector<uint8_t> written(const Items& items) {
+    std::vector<CasioMemoryItem> described;
+    for (const g1mwire::Item& item : items) {
+        described.push_back({item.type, static_cast<uint32_t>(item.data.size()),
+                             viewOf(item.directory), viewOf(item.name), viewOf(item.group)});
     }
-    G1mWriter writer(runs, static_cast<uint32_t>(items.size()), dataBytes);
-    std::vector<unsigned char> file;
-    unsigned char area[G1mLayout::headerSize];
-    const auto keep = [&](bool failed) {
-        check(!failed, "the writer refused what it was made for");
-    };
+    G1mWriter writer(described.data(), static_cast<int>(described.size()));
+    unsigned char area[G1mWriter::maxItemHeaders];
     Buffer piece(area, sizeof area);
-    keep(writer.header(&piece));
-    file.insert(file.end(), area, area + piece.getSize());
+    check(!writer.header(&piece), "the writer refused its header");
+    std::vector<uint8_t> file(area, area + piece.getSize());
     for (size_t i = 0; i < items.size(); ++i) {
-        if (i == 0 || items[i].group != items[i - 1].group) {
-            size_t end = i;
-            while (end < items.size() && items[end].group == items[i].group) {
-                ++end;
-            }
-            piece.setSize(sizeof area);
-            keep(writer.group(viewOf(items[i].group), static_cast<uint32_t>(end - i), &piece));
-            file.insert(file.end(), area, area + piece.getSize());
-        }
         piece.setSize(sizeof area);
-        const CasioMemoryItem described = {
-            items[i].type, static_cast<uint32_t>(items[i].data.size()), viewOf(items[i].directory),
-            viewOf(items[i].name), viewOf(items[i].group)};
-        keep(writer.item(described, &piece));
+        check(!writer.itemHeaders(described[i], &piece), "the writer refused an item");
         file.insert(file.end(), area, area + piece.getSize());
         file.insert(file.end(), items[i].data.begin(), items[i].data.end());
     }
-    keep(writer.finish());
-    const Findings back = read(file.data(), file.size(), 3);
-    check(back.problem.empty() && back.items == items, "a written file does not read back");
+    check(!writer.finish() && file.size() == writer.fileSize(), "the writer's size is wrong");
+    return file;
 }
 
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    Reader input(data, size);
+    FuzzSupport::Reader input(data, size);
     if (input.byte() % 2 == 0) {
-        readAnyBytes(input);
-    } else {
-        roundTrip(input);
+        const size_t step = input.byte();
+        const uint8_t* bytes = nullptr;
+        const size_t length = input.take(input.remaining(), &bytes);
+        const Findings whole = read(bytes, length, 0), pieces = read(bytes, length, step);
+        check(whole.problem == pieces.problem && whole.items == pieces.items,
+              "the findings depend on how the bytes are cut");
+        return 0;
     }
+    const Items items = itemsFrom(input);
+    const std::vector<uint8_t> file = written(items);
+    const Findings back = read(file.data(), file.size(), 3);
+    check(back.problem.empty() && back.items == items, "a written file does not read back");
     return 0;
 }

@@ -184,37 +184,26 @@ def screen_seeds():
 
 
 def g1m_file(items, type_byte=0x62, zero_at_0f=False):
-    """items: (group, directory, name, type, data); a group header wherever the group changes."""
-    body = b""
-    for index, (group, directory, name, item_type, data) in enumerate(items):
-        if index == 0 or group != items[index - 1][0]:
-            run = 1
-            while index + run < len(items) and items[index + run][0] == group:
-                run += 1
-            body += group.ljust(16, b"\0") + struct.pack(">I", run)
-        body += directory.ljust(8, b"\0") + name.ljust(8, b"\0") + bytes([item_type])
-        body += struct.pack(">I", len(data)) + b"\0" * 3 + data
+    """items: (group, directory, name, type, data), one group header for each."""
+    body = b"".join(group.ljust(16, b"\0") + struct.pack(">I", 1) + directory.ljust(8, b"\0")
+                    + name.ljust(8, b"\0") + struct.pack(">BI3x", item_type, len(data)) + data
+                    for group, directory, name, item_type, data in items)
     size = 32 + len(body)
-    header = b"USBPower" + bytes([type_byte]) + b"\x00\x10\x00\x10\x00"
-    header += bytes([(size + 0x41) & 0xFF, 0 if zero_at_0f else 1]) + struct.pack(">I", size)
-    header += bytes([(size + 0xB8) & 0xFF]) + b"\0" * 9 + struct.pack(">H", len(items))
+    header = b"USBPower" + bytes([type_byte, 0, 0x10, 0, 0x10, 0, (size + 0x41) & 0xFF])
+    header += bytes([0 if zero_at_0f else 1]) + struct.pack(">IB9xH", size, (size + 0xB8) & 0xFF,
+                                                            len(items))
     return bytes(byte ^ 0xFF for byte in header) + body
 
 
 def g1m_seeds():
-    read, round_trip = b"\x00", b"\x01"
     program = (b"PROGRAM", b"system", b"GAME", 0x01, b"\0" * 10 + b"\xf7\x0e\x0d" * 3)
     picture = (b"PICTURE 1", b"main", b"PICT1", 0x07, bytes(range(256)) * 8)
-    capture = (b"CAPT 1", b"@REV2", b"CAPT1", 0x0A, b"\x00\x80\x00\x40" + b"\xaa" * 1024)
     empty = (b"PROGRAM", b"system", b"EMPTY", 0x01, b"")
     return {
-        "programs-and-a-picture": read + b"\x00" + g1m_file([program, empty, picture, program]),
-        "capture-type-31-in-pieces": read + b"\x07" + g1m_file([capture], 0x31, True),
-        "colour-type-75": read + b"\x01" + g1m_file([program], 0x75),
-        "no-items": read + b"\x00" + g1m_file([]),
-        "round-trip": round_trip + b"\x00\x06system\x04GAME\x01\x05\x00hello"
-        + b"\x01\x04main\x05PICT1\x07\x00\x01" + b"\x5c" * 256
-        + b"\x00\x06system\x01A\x01\x00\x00",
+        "read-in-pieces": b"\x00\x07" + g1m_file([program, empty, picture, program]),
+        "read-type-31": b"\x00\x00" + g1m_file([picture], 0x31, True),
+        "round-trip": b"\x01\x00\x06system\x04GAME\x01\x05\x00hello"
+        + b"\x01\x04main\x05PICT1\x07\x00\x01" + b"\x5c" * 256,
     }
 
 

@@ -143,7 +143,9 @@ bool CasioFileSender::sendPartsInTurn(Socket* socket, const CasioOutgoing& outgo
         if (!Tools::isPlainAck(answer.info)) {
             return CasioStorage::rejectAnswer(answer.info, refusal);
         }
-        listener->partsAcknowledged(index + 1, partCount);
+        if (listener != nullptr) {
+            listener->partsAcknowledged(index + 1, partCount);
+        }
     }
     return false;
 }
@@ -180,7 +182,7 @@ bool CasioFileSender::sendPartsPipelined(Socket* socket, const CasioOutgoing& ou
             Log::debug("A pipelined part was not simply acknowledged");
             return true;
         }
-        if (readsAnswer) {
+        if (readsAnswer && listener != nullptr) {
             listener->partsAcknowledged(index, partCount);
         }
     }

@@ -50,7 +50,7 @@ public:
     static constexpr int pipelineBroken = -2;
 
     // True on failure; `refusal` (if given) then holds the calculator's refusal subtype,
-    // pipelineBroken, or CasioStorage::notRefused.
+    // pipelineBroken, or CasioStorage::notRefused. `listener` may be null.
     static bool sendFile(Socket* socket, const CasioUpload& upload, CasioSendListener* listener,
                          int* refusal = nullptr);
     // The steps of every such transfer: the command, the overwrite question settled, the

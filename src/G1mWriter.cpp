@@ -13,42 +13,72 @@ void putBigEndian(unsigned char* bytes, uint32_t value, int count) {
     }
 }
 
-// A name NUL-padded to `length`; false when it does not fit or would not read back.
-bool putName(unsigned char* bytes, const Buffer& name, int length) {
-    if (name.getSize() > length ||
-        (name.getSize() > 0 && memchr(name.getData(), 0, name.getSize()) != nullptr)) {
-        return false;
-    }
+// Whether a name fits its field and reads back the same.
+bool fits(const Buffer& name, int length) {
+    return name.getSize() <= length &&
+           (name.getSize() == 0 || memchr(name.getData(), 0, name.getSize()) == nullptr);
+}
+
+void putName(unsigned char* bytes, const Buffer& name, int length) {
     memset(bytes, 0, static_cast<size_t>(length));
     if (name.getSize() > 0) {
         memcpy(bytes, name.getData(), static_cast<size_t>(name.getSize()));
     }
-    return true;
+}
+
+bool same(const Buffer& one, const Buffer& other) {
+    return one.getSize() == other.getSize() &&
+           (one.getSize() == 0 || memcmp(one.getData(), other.getData(), one.getSize()) == 0);
+}
+
+bool sameItem(const CasioMemoryItem& one, const CasioMemoryItem& other) {
+    return one.type == other.type && one.size == other.size && same(one.name, other.name) &&
+           same(one.directory, other.directory) && same(one.group, other.group);
 }
 
 } // namespace
 
-bool G1mWriter::fileSize(uint32_t groups, uint32_t items, uint64_t dataBytes, uint32_t* size) {
-    const uint64_t total = Layout::headerSize +
-                           static_cast<uint64_t>(groups) * Layout::groupHeaderSize +
-                           static_cast<uint64_t>(items) * Layout::itemHeaderSize + dataBytes;
-    if (items > Layout::maxItems || total > 0xFFFFFFFFu) {
-        return true;
+G1mWriter::G1mWriter(const CasioMemoryItem* items, int count) : items(items), count(count) {
+    plan();
+}
+
+bool G1mWriter::plan() {
+    if (count < 0 || static_cast<uint32_t>(count) > Layout::maxItems) {
+        return refuse("more items than a .g1m file holds (65535)");
     }
-    *size = static_cast<uint32_t>(total);
+    uint64_t total = Layout::headerSize;
+    for (int i = 0; i < count; ++i) {
+        const CasioMemoryItem& item = items[i];
+        if (!fits(item.directory, Layout::directoryLength) ||
+            !fits(item.name, Layout::nameLength) || !fits(item.group, Layout::groupLength)) {
+            return refuse("a name longer than a .g1m file holds (directory and name 8 bytes, "
+                          "group 16), or holding a NUL byte");
+        }
+        total += (startsGroup(i) ? Layout::groupHeaderSize : 0) + Layout::itemHeaderSize +
+                 static_cast<uint64_t>(item.size);
+    }
+    if (total > 0xFFFFFFFFu) {
+        return refuse("more bytes than a .g1m file holds (4 GiB)");
+    }
+    size = static_cast<uint32_t>(total);
     return false;
 }
 
-G1mWriter::G1mWriter(uint32_t groups, uint32_t items, uint64_t dataBytes)
-    : groups(groups), items(items), dataBytes(dataBytes) {}
+bool G1mWriter::startsGroup(int index) const {
+    return index == 0 || !same(items[index].group, items[index - 1].group);
+}
+
+int G1mWriter::groupLength(int index) const {
+    int end = index + 1;
+    while (end < count && !startsGroup(end)) {
+        ++end;
+    }
+    return end - index;
+}
 
 bool G1mWriter::header(Buffer* output) {
-    if (headerWritten || fileSize(groups, items, dataBytes, &size)) {
-        return refuse(headerWritten ? "the header is written twice"
-                                    : "too many items or bytes for a .g1m file");
-    }
-    if (output->getSize() < Layout::headerSize) {
-        return refuse("no room for the header");
+    if (why != nullptr || headerWritten || output->getSize() < Layout::headerSize) {
+        return refuse("the header can't be written");
     }
     unsigned char* bytes = output->getData();
     memset(bytes, 0, Layout::headerSize);
@@ -59,7 +89,7 @@ bool G1mWriter::header(Buffer* output) {
     bytes[Layout::oneOffset] = 0x01;
     putBigEndian(bytes + Layout::sizeOffset, size, 4);
     bytes[Layout::secondControlOffset] = Layout::secondControl(size);
-    putBigEndian(bytes + Layout::countOffset, items, 2);
+    putBigEndian(bytes + Layout::countOffset, static_cast<uint32_t>(count), 2);
     for (int i = 0; i < Layout::headerSize; ++i) {
         bytes[i] ^= Layout::inverted;
     }
@@ -68,55 +98,34 @@ bool G1mWriter::header(Buffer* output) {
     return false;
 }
 
-bool G1mWriter::group(const Buffer& name, uint32_t itemCount, Buffer* output) {
-    if (!headerWritten || itemsInGroup > 0 || groupsWritten == groups ||
-        itemCount > items - itemsWritten) {
-        return refuse("a group that the file was not made for");
+bool G1mWriter::itemHeaders(const CasioMemoryItem& item, Buffer* output) {
+    if (why != nullptr || !headerWritten || next == count || !sameItem(item, items[next])) {
+        return refuse("an item came other than listed, or beyond the items listed");
     }
-    if (output->getSize() < Layout::groupHeaderSize) {
-        return refuse("no room for a group's header");
-    }
-    if (!putName(output->getData(), name, Layout::groupLength)) {
-        return refuse("a group's name is longer than 16 bytes or holds a NUL byte");
-    }
-    putBigEndian(output->getData() + Layout::groupLength, itemCount, 4);
-    output->setSize(Layout::groupHeaderSize);
-    ++groupsWritten;
-    itemsInGroup = itemCount;
-    return false;
-}
-
-bool G1mWriter::item(const CasioMemoryItem& item, Buffer* output) {
-    if (itemsInGroup == 0 || item.size > dataBytes - dataWritten) {
-        return refuse("an item that the file was not made for");
-    }
-    if (output->getSize() < Layout::itemHeaderSize) {
-        return refuse("no room for an item's header");
+    if (output->getSize() < maxItemHeaders) {
+        return refuse("no room for an item's headers");
     }
     unsigned char* bytes = output->getData();
-    if (!putName(bytes, item.directory, Layout::directoryLength) ||
-        !putName(bytes + Layout::directoryLength, item.name, Layout::nameLength)) {
-        return refuse("an item's directory or name is longer than 8 bytes or holds a NUL byte");
+    if (startsGroup(next)) {
+        putName(bytes, item.group, Layout::groupLength);
+        putBigEndian(bytes + Layout::groupLength, static_cast<uint32_t>(groupLength(next)), 4);
+        bytes += Layout::groupHeaderSize;
     }
+    putName(bytes, item.directory, Layout::directoryLength);
+    putName(bytes + Layout::directoryLength, item.name, Layout::nameLength);
     bytes[Layout::itemTypeOffset] = item.type;
     putBigEndian(bytes + Layout::itemLengthOffset, item.size, 4);
     memset(bytes + Layout::itemLengthOffset + 4, 0, 3);
-    output->setSize(Layout::itemHeaderSize);
-    --itemsInGroup;
-    ++itemsWritten;
-    dataWritten += item.size;
+    output->setSize(static_cast<int>(bytes + Layout::itemHeaderSize - output->getData()));
+    ++next;
     return false;
 }
 
 bool G1mWriter::finish() {
-    if (why != nullptr) {
-        return true;
+    if (why == nullptr && (!headerWritten || next != count)) {
+        return refuse("fewer items came than were listed");
     }
-    if (!headerWritten || groupsWritten != groups || itemsWritten != items ||
-        dataWritten != dataBytes) {
-        return refuse("the file holds less than its header says");
-    }
-    return false;
+    return why != nullptr;
 }
 
 bool G1mWriter::refuse(const char* what) {

@@ -21,15 +21,15 @@ namespace {
 
 constexpr size_t any = static_cast<size_t>(-1);
 
-const char* const storageDevices[] = {"fls0", "crd0"};
+const char* const storageDevices[] = {"fls0", "crd0", "main"};
 
 // clang-format off
 const std::vector<Command> table = {
     // name       task                       needs           on a signal          own folder        operands fewest most help
     {"info",     makeTask<InfoCommand>,     Needs::Storage, OnSignal::Interrupt, OwnFolder::None,  "",        0,   0,   infoHelp},
-    {"list",     makeTask<ListCommand>,     Needs::Storage, OnSignal::Interrupt, OwnFolder::None,  "",        0,   0,   listHelp},
+    {"list",     makeTask<ListCommand>,     Needs::Storage, OnSignal::Interrupt, OwnFolder::None,  "[FILE...]", 0, any, listHelp},
     {"free",     makeTask<FreeCommand>,     Needs::Storage, OnSignal::Interrupt, OwnFolder::None,  "",        0,   0,   freeHelp},
-    {"get",      makeTask<GetCommand>,      Needs::Storage, OnSignal::Interrupt, OwnFolder::Made,  "NAME...", 1,   any, getHelp},
+    {"get",      makeTask<GetCommand>,      Needs::Storage, OnSignal::Interrupt, OwnFolder::Made,  "[NAME...]", 0, any, getHelp},
     {"send",     makeTask<SendCommand>,     Needs::Storage, OnSignal::Interrupt, OwnFolder::None,  "FILE...", 1,   any, sendHelp},
     {"delete",   makeTask<DeleteCommand>,   Needs::Storage, OnSignal::Interrupt, OwnFolder::None,  "NAME...", 1,   any, deleteHelp},
     {"optimize", makeTask<OptimizeCommand>, Needs::Storage, OnSignal::Interrupt, OwnFolder::None,  "",        0,   0,   optimizeHelp},
@@ -37,7 +37,7 @@ const std::vector<Command> table = {
     {"restore",  makeTask<RestoreCommand>,  Needs::Storage, OnSignal::Interrupt, OwnFolder::None,  "DIR",     1,   1,   restoreHelp},
     {"verify",   makeTask<VerifyCommand>,   Needs::Storage, OnSignal::Interrupt, OwnFolder::None,  "DIR",     1,   1,   verifyHelp},
     {"log",      makeTask<LogCommand>,      Needs::Device,  OnSignal::Finish,    OwnFolder::None,  "",        0,   0,   logHelp},
-    {"screen",   makeTask<ScreenCommand>,   Needs::Device,  OnSignal::TaskSays,  OwnFolder::None,  "",        0,   0,   screenHelp},
+    {"screen",   makeTask<ScreenCommand>,   Needs::Screen,  OnSignal::TaskSays,  OwnFolder::None,  "",        0,   0,   screenHelp},
     {"devices",  makeTask<DevicesCommand>,  Needs::Nothing, OnSignal::Interrupt, OwnFolder::None,  "",        0,   0,   devicesHelp},
 };
 // clang-format on

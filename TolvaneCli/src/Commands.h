@@ -4,6 +4,7 @@
 #include "CalcStorage.h"
 #include "CommandLine.h"
 #include "LinkDevice.h"
+#include "ScreenFeed.h"
 
 #include <memory>
 #include <optional>
@@ -21,6 +22,7 @@ enum class Needs {
     Storage, // the calculator's files: a link calculator's storage in a session, or a drive
              // calculator's mounted file system, as its kind is (see CalcStorage)
     Device,  // the link device of a calculator in its USB receive mode, opened
+    Screen,  // what the calculator's screen shows, whatever its kind (see CalcScreen)
     Nothing, // no calculator at all
 };
 
@@ -41,8 +43,10 @@ struct CommandHelp {
 
 // The option of every command that works on one storage device.
 inline constexpr OptionSpec storageOption = {
-    'd', "storage", "DEV", "fls0, the internal flash (the default),\nor crd0, the SD card"};
-// Whether `name` is a storage device of the calculators: fls0 or crd0.
+    'd', "storage", "DEV",
+    "fls0, the internal flash (the default),\ncrd0, the SD card, or main, the main\nmemory's "
+    "items (programs, lists, ...)"};
+// Whether `name` is a storage device of the calculators: fls0, crd0 or main.
 bool isStorageDevice(const std::string& name);
 
 // The option of every command that works on a drive calculator's files.
@@ -75,6 +79,8 @@ public:
     std::string lacking(Capability capability) const { return files->lacking(capability); }
     // Needs::Device: the open device's socket.
     Socket* socket() { return linkDevice->socket(); }
+    // Needs::Screen: the pictures the calculator sends.
+    ScreenFeed& screen() { return *pictures; }
     // Needs::Device, for a command that reads on until a signal: after the calculator went
     // away, waits for it to come back and opens it again. False, after saying why, when it is
     // there but can't be opened, or a signal ended the wait.
@@ -83,6 +89,7 @@ public:
     // For the dispatcher.
     void provide(CalcStorage* storage) { files = storage; }
     void provide(LinkDevice* device) { linkDevice = device; }
+    void provide(ScreenFeed* feed) { pictures = feed; }
     // Whether the calculator's files were reached, and must be finished with.
     bool storageReached() const { return filesOpen; }
 
@@ -98,6 +105,7 @@ private:
     bool filesTried = false;
     bool filesOpen = false;
     LinkDevice* linkDevice = nullptr;
+    ScreenFeed* pictures = nullptr;
 };
 
 // Says why no calculator could be had (`choice`, for the user's `chosen` calculator, or the
@@ -121,6 +129,9 @@ public:
     virtual bool signalFinishes() const { return false; }
     // Needs::Device, once checked: whether a calculator not attached is waited for.
     virtual bool waitsForCalculator() const { return false; }
+    // Once checked: whether this run needs a calculator at all (a command may work on local
+    // files alone, as `list FILE.g1m` does).
+    virtual bool needsCalculator() const { return true; }
 };
 
 using TaskMaker = std::unique_ptr<CommandTask> (*)();

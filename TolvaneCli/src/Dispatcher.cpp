@@ -1,6 +1,7 @@
 #include "Dispatcher.h"
 
 #include "CalcList.h"
+#include "CalcScreen.h"
 #include "DriveStorage.h"
 #include "Interruption.h"
 #include "LinkStorage.h"
@@ -73,6 +74,18 @@ int runOnDevice(const CommandLine& line, const CommandTask& task, const std::str
     return status;
 }
 
+// The command on the screen of the calculator chosen, as its kind shows it.
+int runOnScreen(const CommandLine& line, const CommandTask& task,
+                const CalcDescription& calculator) {
+    CalcScreen screen;
+    if (!screen.open(calculator)) {
+        return exitFailed;
+    }
+    CommandContext context(line, calculator);
+    context.provide(&screen.feed());
+    return task.run(context);
+}
+
 int runOnChosen(const Command& command, const CommandLine& line, const CommandTask& task,
                 const std::string& chosen) {
     if (command.needs == Needs::Device) {
@@ -83,7 +96,8 @@ int runOnChosen(const Command& command, const CommandLine& line, const CommandTa
     if (choice != CalcChoice::Found) {
         return refuseChoice(choice, chosen, calculator);
     }
-    return runOnStorage(line, task, calculator, "");
+    return command.needs == Needs::Screen ? runOnScreen(line, task, calculator)
+                                          : runOnStorage(line, task, calculator, "");
 }
 
 // One line that says how it went on every calculator.
@@ -163,7 +177,12 @@ int Dispatcher::run(const Command& command, const CommandLine& line, const CalcT
         return *status == exitUsage ? Usage::remind(command) : *status;
     }
     int status = exitFailed;
-    if (command.needs == Needs::Nothing) {
+    if (!task->needsCalculator() && (target.all || !line.value("calculator").empty())) {
+        return Usage::reject(std::string(command.name) +
+                                 " works on local files here: -c and --all are not for it",
+                             &command);
+    }
+    if (command.needs == Needs::Nothing || !task->needsCalculator()) {
         const CalcDescription none{};
         CommandContext context(line, none);
         status = task->run(context);

@@ -78,7 +78,7 @@ std::string misuseOf(const Command& command, const CommandLine& line) {
                line.operands()[command.mostOperands] + "'";
     }
     if (line.has("storage") && !isStorageDevice(line.value("storage"))) {
-        return "unknown storage device '" + line.value("storage") + "': fls0 or crd0";
+        return "unknown storage device '" + line.value("storage") + "': fls0, crd0 or main";
     }
     if (line.has("all") && command.needs != Needs::Storage) {
         return std::string(command.name) + " works on one calculator: --all is not for it";

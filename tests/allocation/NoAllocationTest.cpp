@@ -1,15 +1,12 @@
 // The library keeps every packet and scratch area on the stack; a heap allocation that
-// creeps into the codec, the screen reader, the main-memory commands or the .g1m reader and
-// writer shows up here as a count above zero.
+// creeps into the codec, the screen reader or the main-memory commands shows up here as a
+// count above zero.
 #include "AsciiConverter.h"
 #include "Buffer.h"
 #include "CalcConnector.h"
 #include "CasioMainMemory.h"
 #include "CasioPacker.h"
 #include "CasioScreenReader.h"
-#include "G1mReader.h"
-#include "G1mWire.h"
-#include "G1mWriter.h"
 #include "LibusbDouble.h"
 #include "Log.h"
 #include "ScreenWire.h"
@@ -23,6 +20,7 @@
 #include <cstddef>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <new>
 #include <random>
 #include <vector>
@@ -67,61 +65,46 @@ void pauseCountingInTransfers(bool entering) {
     }
 }
 
-// A calculator over the double that acknowledges every command and part and, once handed the
-// role, sends the packets of `turn` one per acknowledgement, then hands the role back.
+using Packets = std::vector<std::vector<uint8_t>>;
+
+// Acknowledges every command and part; in its turn, sends `turn` and hands the role back.
 struct ScriptedTurn {
     ScriptedTurn() {
         LibusbDouble::setResponder([this](const LibusbDouble::Bytes& sent) {
-            if (sent[0] == wire::typeRoleSwap || sent == wire::acknowledgement()) {
-                const bool more = turn != nullptr && next < turn->size();
-                LibusbDouble::queueIn(
-                    {more ? (*turn)[next++] : wire::frame(wire::typeRoleSwap, 0)});
-            } else if (sent[0] != wire::typeTerminate) {
-                LibusbDouble::queueIn({wire::acknowledgement()});
-            }
+            const bool turnGoesOn =
+                sent[0] == wire::typeRoleSwap || sent == wire::acknowledgement();
+            LibusbDouble::queueIn({!turnGoesOn           ? wire::acknowledgement()
+                                   : next < turn->size() ? (*turn)[next++]
+                                                         : wire::frame(wire::typeRoleSwap, 0)});
         });
     }
-    void play(const std::vector<LibusbDouble::Bytes>* packets) {
-        turn = packets;
-        next = 0;
-    }
-    const std::vector<LibusbDouble::Bytes>* turn = nullptr;
+    const Packets* turn = nullptr;
     size_t next = 0;
 };
 
-std::vector<LibusbDouble::Bytes> itemsTurn(uint8_t code, const std::vector<size_t>& sizes) {
-    std::vector<LibusbDouble::Bytes> turn;
-    for (size_t size : sizes) {
+// Items of these sizes as the calculator describes them (code 2E) or sends them (25, parts).
+Packets itemsTurn(uint8_t code, const std::vector<uint32_t>& sizes) {
+    Packets turn;
+    for (uint32_t size : sizes) {
         turn.push_back(wire::frameAsCalculator(
-            wire::typeCommand, code,
-            wire::itemData({0, 1, static_cast<uint32_t>(size), "system", "GAME", "PROGRAM"})));
-        for (size_t at = 0; code == wire::commandItem && at < size; at += 256) {
-            const LibusbDouble::Bytes bytes(std::min<size_t>(256, size - at), 0x5C);
+            wire::typeCommand, code, wire::itemData({0, 1, size, "system", "GAME", "PROGRAM"})));
+        for (uint32_t at = 0; code == wire::commandItem && at < size; at += 256) {
             turn.push_back(wire::frameAsCalculator(
                 wire::typeData, code,
-                wire::partData(static_cast<uint32_t>((size + 255) / 256),
-                               static_cast<uint32_t>(at / 256 + 1), bytes)));
+                wire::partData((size + 255) / 256, at / 256 + 1,
+                               std::vector<uint8_t>(std::min(256u, size - at), 0x5C))));
         }
     }
     return turn;
 }
 
-struct ItemCounter : CasioItemLister, CasioItemSink, CasioSendListener {
-    void itemListed(const CasioMemoryItem&) override { ++listed; }
+struct ItemCounter : CasioItemLister, CasioItemSink {
+    void itemListed(const CasioMemoryItem&) override { ++items; }
     bool itemAnnounced(const CasioMemoryItem&) override { return false; }
-    bool itemBytes(const Buffer& bytes) override {
-        received += bytes.getSize();
-        return false;
-    }
-    bool itemComplete() override {
-        ++complete;
-        return false;
-    }
-    void partsAcknowledged(int, int) override { ++acknowledged; }
-    int listed = 0;
+    bool itemBytes(const Buffer& bytes) override { return (received += bytes.getSize()) < 0; }
+    bool itemComplete() override { return ++items < 0; }
+    int items = 0;
     long received = 0;
-    int complete = 0;
-    int acknowledged = 0;
 };
 
 } // namespace
@@ -337,12 +320,8 @@ TEST(ScreenAllocation, ReadsAndWritesHundredsOfFramesWithoutTheHeap) {
     EXPECT_EQ(reader.counts().damaged, 101u);
 }
 
-} // namespace
-
-namespace {
-
-// Every main-memory command, in one session over the double, once the link is open.
-TEST(MainMemoryAllocation, ListsFetchesSendsAndDeletesItemsWithoutTheHeap) {
+// Every main-memory command, in one session over the double once the link is open.
+TEST(MainMemoryAllocation, ItemsGoBothWaysWithoutTheHeap) {
     LibusbDouble::reset();
     LibusbDouble::addDevice(CalcConnector::calcVendorId, CalcConnector::calcProductId);
     UsbContext context;
@@ -350,85 +329,43 @@ TEST(MainMemoryAllocation, ListsFetchesSendsAndDeletesItemsWithoutTheHeap) {
     Socket socket;
     ASSERT_FALSE(socket.setDeviceHandle(CalcConnector::connect(&context)));
     Log::setLoglevel(-1);
-    const std::vector<LibusbDouble::Bytes> listing = itemsTurn(wire::commandItemEntry, {4, 8, 12});
-    const std::vector<LibusbDouble::Bytes> freeMemory =
-        itemsTurn(wire::commandFreeMemoryAnswer, {9});
-    const std::vector<LibusbDouble::Bytes> one = itemsTurn(wire::commandItem, {300});
-    const std::vector<LibusbDouble::Bytes> every = itemsTurn(wire::commandItem, {300, 0, 2048});
+    const Packets turns[] = {itemsTurn(0x2E, {4, 8}),
+                             itemsTurn(0x2C, {9}),
+                             itemsTurn(0x25, {300}),
+                             itemsTurn(0x25, {300, 0, 2048}),
+                             {}};
     std::vector<unsigned char> program(1001, 0x5C);
     Buffer data(program.data(), static_cast<int>(program.size()));
     const CasioMemoryItem item = CasioMainMemory::naming(1, "system", "GAME", "PROGRAM");
-    ScriptedTurn calculator;
     ItemCounter counter;
+    ScriptedTurn calculator;
     uint32_t freeBytes = 0;
+    const std::function<bool()> commands[] = {
+        [&] { return CasioMainMemory::listItems(&socket, &counter); },
+        [&] { return CasioMainMemory::freeMemory(&socket, &freeBytes); },
+        [&] { return CasioMainMemory::fetchItem(&socket, item, &counter); },
+        [&] { return CasioMainMemory::fetchEveryItem(&socket, &counter); },
+        [&] {
+            return CasioMainMemory::sendItem(&socket, {item, &data, true, false}, nullptr) ||
+                   CasioMainMemory::sendItem(&socket, {item, &data, true, true}, nullptr) ||
+                   CasioMainMemory::deleteItem(&socket, item);
+        },
+    };
     bool failed = false;
     LibusbDouble::setTransferHook(pauseCountingInTransfers);
     AllocationCount count;
-    calculator.play(&listing);
-    failed |= CasioMainMemory::listItems(&socket, &counter);
-    calculator.play(&freeMemory);
-    failed |= CasioMainMemory::freeMemory(&socket, &freeBytes);
-    calculator.play(&one);
-    failed |= CasioMainMemory::fetchItem(&socket, item, &counter);
-    calculator.play(&every);
-    failed |= CasioMainMemory::fetchEveryItem(&socket, &counter);
-    for (const bool pipelined : {false, true}) {
-        failed |= CasioMainMemory::sendItem(&socket, {item, &data, true, pipelined}, &counter);
+    for (size_t i = 0; i < 5; ++i) {
+        calculator.turn = &turns[i];
+        calculator.next = 0;
+        failed |= commands[i]();
     }
-    failed |= CasioMainMemory::deleteItem(&socket, item);
     const long counted = count.stop();
     LibusbDouble::setTransferHook(nullptr);
     EXPECT_EQ(counted, 0);
     EXPECT_FALSE(failed);
-    EXPECT_EQ(counter.listed, 3);
     EXPECT_EQ(freeBytes, 9u);
+    EXPECT_EQ(counter.items, 2 + 1 + 3);
     EXPECT_EQ(counter.received, 300 + 300 + 2048);
-    EXPECT_EQ(counter.complete, 4);
-    EXPECT_EQ(counter.acknowledged, 2 * 4);
-}
-
-} // namespace
-
-namespace {
-
-// A .g1m file of two hundred items read in pieces, and its headers written again.
-TEST(G1mAllocation, ReadsAndWritesAFileOfTwoHundredItemsWithoutTheHeap) {
-    std::vector<g1mwire::Item> items;
-    for (int i = 0; i < 200; ++i) {
-        items.push_back({1, "system", "P" + std::to_string(i), i < 100 ? "PROGRAM" : "LIST",
-                         std::vector<uint8_t>(static_cast<size_t>(i * 3), 0x5C)});
-    }
-    std::vector<uint8_t> file = g1mwire::file(items);
-    ItemCounter counter;
-    G1mReader reader(&counter);
-    G1mWriter writer(2, 200, 300 * 199);
-    unsigned char area[G1mLayout::headerSize];
-    const CasioMemoryItem item = CasioMainMemory::naming(1, "system", "P", "PROGRAM");
-    bool failed = false;
-    AllocationCount count;
-    for (size_t at = 0; at < file.size(); at += 100) {
-        const int piece = static_cast<int>(std::min<size_t>(100, file.size() - at));
-        failed |= reader.feed(Buffer(file.data() + at, piece));
-    }
-    failed |= reader.finish();
-    Buffer output(area, sizeof area);
-    failed |= writer.header(&output);
-    for (int i = 0; i < 200; ++i) {
-        output.setSize(sizeof area);
-        if (i % 100 == 0) {
-            failed |= writer.group(item.group, 100, &output);
-            output.setSize(sizeof area);
-        }
-        CasioMemoryItem next = item;
-        next.size = static_cast<uint32_t>(i * 3);
-        failed |= writer.item(next, &output);
-    }
-    failed |= writer.finish();
-    EXPECT_EQ(count.stop(), 0);
-    EXPECT_FALSE(failed) << (reader.problem() ? reader.problem() : "")
-                         << (writer.problem() ? writer.problem() : "");
-    EXPECT_EQ(counter.complete, 200);
-    EXPECT_EQ(counter.received, 300 * 199);
 }
 
 } // namespace

@@ -103,6 +103,19 @@ TEST_F(DriveE2eTest, AnUnmountedDriveIsMountedForTheWorkAndEjectedAfterAChange) 
          {asFound[0], asFound[1], "GAMES/HELLO.TXT", asFound[2]}},
         {{}, "$T optimize", 0, "", {counts(0, 0, 0), "needs no optimizing"}, asFound},
         {{}, "$T list -d crd0", 1, "", {counts(0, 0, 0), "has no SD card"}, asFound},
+        // Main memory is the copy in @MainMem: read as its files, never changed.
+        {{},
+         "$T list -d main && $T get -d main -o - memo.g3m",
+         0,
+         "4\tMEMO.g3m\nmemo",
+         {counts(2, 2, 0)},
+         asFound},
+        {{},
+         "$T delete -d main MEMO.g3m",
+         1,
+         "",
+         {counts(0, 0, 0), "whose main memory tolvane only reads"},
+         asFound},
         // Just plugged in, the drive is not known to the disk service yet: it is waited for.
         {{"--known-late", "1500"}, "$T list", 0, listing, {counts(1, 1, 0)}, asFound},
         // What a killed run left staged goes with the next write to its folder, once it is

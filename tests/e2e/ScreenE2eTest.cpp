@@ -41,14 +41,18 @@ std::string written(const Picture& picture, int scale, bool png, const std::stri
 
 class ScreenE2eTest : public ::testing::Test {
 protected:
-    // A shell script with "$T" for tolvane, under the projector with these options; nothing is
-    // to be sent but the check's answer, once, when there is a check.
-    RunResult run(const std::string& script, const std::string& projector) {
-        std::istringstream words("--projector " + projector + " --count-transfers");
+    // A shell script with "$T" for tolvane, under the projector with these options, on a link
+    // calculator or on a drive calculator in its screen mode; nothing is to be sent but the
+    // check's answer, once, when there is a check.
+    RunResult run(const std::string& script, const std::string& projector, bool drive = false) {
+        std::istringstream words((drive ? "--drive --projector " : "--projector ") + projector +
+                                 " --count-transfers");
         const std::vector<std::string> options{std::istream_iterator<std::string>(words), {}};
         RunResult result = runOnCalculator(
             options, {"/bin/sh", "-c", "T=" + tolvane + "; " + script}, directory.path());
-        const char* sent = contains(projector, "--check") ? "made 1 OUT" : "made 0 OUT";
+        const bool checked = contains(projector, "--check");
+        const char* sent = drive ? (checked ? "wrote 1 times" : "wrote 0 times")
+                                 : (checked ? "made 1 OUT" : "made 0 OUT");
         EXPECT_TRUE(contains(result.err, sent)) << result.err;
         EXPECT_TRUE(violationsIn(result.err).empty() && !sanitizerReported(result)) << result.err;
         return result;
@@ -68,14 +72,22 @@ TEST_F(ScreenE2eTest, APictureArrivesPixelForPixelWhereverItGoes) {
         {"TYPZ2:1RC3", "echo mine > shot.png; $T screen --scale 3 -wo shot.png", Format::Rc3, 3},
         {"TYPZ1:1RM2 --picture slide.png", "$T screen --scale=8 -o shot.png", Format::Rm2, 8},
     };
-    for (const auto& [projector, script, format, scale] : cases) {
-        EXPECT_EQ(run(script, projector).status, 0) << script;
-        const Picture sent =
-            contains(projector, "slide") ? slide : testPattern(*kindNamed(projector.substr(0, 5)));
-        const std::string wanted = written(shown(format, sent), scale, true, directory / "want");
-        EXPECT_TRUE(readPng(local("shot.png")) == readPng(wanted)) << script;
-        EXPECT_EQ(filesBelow(directory.path()).size(), 2u) << "a temporary file left behind";
-        std::remove((directory / "shot.png").c_str());
+    // A drive calculator sends colour frames only, inside its vendor commands.
+    for (const bool drive : {false, true}) {
+        for (const auto& [projector, script, format, scale] : cases) {
+            if (drive && format == Format::Monochrome) {
+                continue;
+            }
+            EXPECT_EQ(run(script, projector, drive).status, 0) << script;
+            const Picture sent = contains(projector, "slide")
+                                     ? slide
+                                     : testPattern(*kindNamed(projector.substr(0, 5)));
+            const std::string wanted =
+                written(shown(format, sent), scale, true, directory / "want");
+            EXPECT_TRUE(readPng(local("shot.png")) == readPng(wanted)) << script << drive;
+            EXPECT_EQ(filesBelow(directory.path()).size(), 2u) << "a temporary file left behind";
+            std::remove((directory / "shot.png").c_str());
+        }
     }
 }
 
@@ -122,35 +134,56 @@ TEST_F(ScreenE2eTest, WhatCannotBeDoneIsAUsageError) {
 
 // 30 frames a second, however seldom pictures come, and whole frames whatever ends it; ten
 // seconds without a picture say what came instead. No file is left behind or replaced.
-TEST_F(ScreenE2eTest, TheVideoKeepsItsPaceAndEveryEndingIsClean) {
+// The drive rows: the same endings on a drive calculator's screen; and one in its USB Flash
+// mode, which offers no screen.
+const std::tuple<bool, std::string, std::string, int, std::string, size_t> videoCases[] = {
+    {false, "TYPZ1 --frame-rate 2",
+     "$T screen --stream --scale 2 > video & sleep 3; kill -INT $!; wait $!", 0, "", 45},
+    {true, "TYPZ1 --frame-rate 2",
+     "$T screen --stream --scale 2 > video & sleep 3; kill -INT $!; wait $!", 0, "", 45},
+    {false, "TYPZ1 --unplug-after 4", "$T screen --stream --scale 2 > video", 1,
+     "can't be read any more", 1},
+    {true, "TYPZ1 --unplug-after 4", "$T screen --stream --scale 2 > video", 1,
+     "can't be read any more", 1},
+    {false, "TYPZ1", "{ $T screen --stream; echo $? > s; } | head -c 9; (exit $(cat s))", 0, "", 0},
+    {true, "TYPZ1", "{ $T screen --stream; echo $? > s; } | head -c 9; (exit $(cat s))", 0, "", 0},
+    {false, "TYPZ1 --frames 0", "$T screen -o shot.png", 1, "came in 10 seconds: put the calc", 0},
+    {true, "TYPZ1 --frames 0", "$T screen -o shot.png", 1,
+     "came in 10 seconds: put the calculator in its ScreenRecv or Projector mode", 0},
+    {false, "TYP01 --frames 1 --damage 1", "$T screen --stream > video", 1, "Only damaged", 0},
+    {false, "TYP01", "echo mine > mine.png; $T screen -o mine.png", 1, "mine.png: exists; -w", 0},
+};
+
+class VideoE2eTest : public ScreenE2eTest, public ::testing::WithParamInterface<size_t> {};
+
+TEST_P(VideoE2eTest, KeepsItsPaceAndEndsCleanly) {
     const std::string one =
         written(shown(Format::Rc2, testPattern(Kind::Typz1)), 2, false, directory / "one");
     const std::string header = one.substr(0, one.find('\n') + 1), frame = one.substr(header.size());
-    const std::tuple<std::string, std::string, int, std::string, size_t> cases[] = {
-        {"TYPZ1 --frame-rate 2",
-         "$T screen --stream --scale 2 > video & sleep 3; kill -INT $!; wait $!", 0, "", 45},
-        {"TYPZ1 --unplug-after 4", "$T screen --stream --scale 2 > video", 1,
-         "can't be read any more", 1},
-        {"TYPZ1", "{ $T screen --stream; echo $? > s; } | head -c 9; (exit $(cat s))", 0, "", 0},
-        {"TYPZ1 --frames 0", "$T screen -o shot.png", 1, "came in 10 seconds: put the calc", 0},
-        {"TYP01 --frames 1 --damage 1", "$T screen --stream > video", 1, "Only damaged", 0},
-        {"TYP01", "echo mine > mine.png; $T screen -o mine.png", 1, "mine.png: exists; -w", 0},
-    };
-    for (const auto& [projector, script, status, message, fewestFrames] : cases) {
-        std::remove((directory / "video").c_str());
-        const RunResult result = run(script + "; echo $?", projector);
-        EXPECT_TRUE(endsWith(result.out, std::to_string(status) + "\n")) << script;
-        EXPECT_EQ(count(result.err, "[ERROR]"), message.empty() ? 0u : 1u) << result.err;
-        EXPECT_TRUE(contains(result.err, message) && !fileExists(directory / "shot.png"))
-            << result.err;
-        const std::string video = local("video");
-        ASSERT_EQ(video.substr(0, header.size()), header.substr(0, video.size()));
-        size_t frames = 0;
-        for (size_t at = header.size(); at < video.size(); at += frame.size(), ++frames) {
-            ASSERT_TRUE(video.compare(at, frame.size(), frame) == 0) << "frame " << frames;
-        }
-        EXPECT_GE(frames, fewestFrames) << script;
+    const auto& [drive, projector, script, status, message, fewestFrames] = videoCases[GetParam()];
+    std::remove((directory / "video").c_str());
+    const RunResult result = run(script + "; echo $?", projector, drive);
+    EXPECT_TRUE(endsWith(result.out, std::to_string(status) + "\n")) << script;
+    EXPECT_EQ(count(result.err, "[ERROR]"), message.empty() ? 0u : 1u) << result.err;
+    EXPECT_TRUE(contains(result.err, message) && !fileExists(directory / "shot.png")) << result.err;
+    const std::string video = local("video");
+    ASSERT_EQ(video.substr(0, header.size()), header.substr(0, video.size()));
+    size_t frames = 0;
+    for (size_t at = header.size(); at < video.size(); at += frame.size(), ++frames) {
+        ASSERT_TRUE(video.compare(at, frame.size(), frame) == 0) << "frame " << frames;
     }
+    EXPECT_GE(frames, fewestFrames) << script;
+}
+
+INSTANTIATE_TEST_SUITE_P(EveryEnding, VideoE2eTest,
+                         ::testing::Range<size_t>(0, std::size(videoCases)));
+
+TEST_F(ScreenE2eTest, ADriveInItsUsbFlashModeSaysWhichModeToChoose) {
+    const RunResult flash =
+        runOnCalculator({"--drive"}, {tolvane, "screen", "-o", "shot.png"}, directory.path());
+    EXPECT_EQ(flash.status, 1);
+    EXPECT_TRUE(contains(flash.err, "in its USB Flash mode; choose ScreenRecv or Projector"))
+        << flash.err;
 }
 
 } // namespace

@@ -82,7 +82,7 @@ TEST_F(TolvaneE2eTest, TheCommandLineFollowsTheConventions) {
         {{"--help"}, 0, "usage: tolvane [-q|-v] [-c ADDRESS|--all] COMMAND", ""},
         {{"get", "--help"},
          0,
-         "usage: tolvane get [-d DEV] [-o PATH] [-w] [--no-eject] NAME...",
+         "usage: tolvane get [-d DEV] [-o PATH] [-w] [--whole] [--no-eject] [NAME...]",
          ""},
         {{"--version"}, 0, "tolvane 0.0.1\n", ""},
         {{}, 2, "", "missing command"},

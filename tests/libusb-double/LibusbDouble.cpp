@@ -41,7 +41,7 @@ struct State {
     std::deque<OutStep> outSteps;
     std::deque<InStep> inSteps;
     Responder responder;
-    TransferHook transferHook = nullptr;
+    TransferHook transferHook = [](bool) {};
     std::vector<Transfer> transfers;
     libusb_context context{};
     int initCount = 0;
@@ -187,7 +187,7 @@ void setResponder(Responder responder) {
 }
 
 void setTransferHook(TransferHook hook) {
-    state().transferHook = hook;
+    state().transferHook = hook != nullptr ? hook : State().transferHook;
 }
 
 long long now() {
@@ -431,16 +431,11 @@ int libusb_bulk_transfer(libusb_device_handle* dev_handle, unsigned char endpoin
     if (!dev_handle->claimed) {
         state().misuse = true;
     }
-    const TransferHook hook = state().transferHook;
-    if (hook != nullptr) {
-        hook(true);
-    }
+    state().transferHook(true);
     const int result = (endpoint & directionIn) != 0
                            ? transferIn(endpoint, data, length, actual_length, timeout)
                            : transferOut(endpoint, data, length, actual_length, timeout);
-    if (hook != nullptr) {
-        hook(false);
-    }
+    state().transferHook(false);
     return result;
 }
 

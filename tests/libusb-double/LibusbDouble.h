@@ -77,9 +77,9 @@ void setKernelDriverActive(bool active);
 void queueOut(OutStep step);
 void queueIn(InStep step);
 void setResponder(Responder responder);
-// Called with true as each bulk transfer enters the double and with false as it leaves, so
-// that a test can tell the library's own work from the double's (which stands for the USB
-// stack, and allocates).
+// Called with true as each bulk transfer enters the double and with false as it leaves (null:
+// nothing), so that a test can tell the library's work from the double's, which stands for the
+// USB stack and allocates.
 using TransferHook = void (*)(bool entering);
 void setTransferHook(TransferHook hook);
 

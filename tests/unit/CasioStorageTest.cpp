@@ -512,17 +512,21 @@ std::string text(const Buffer& view) {
     return std::string(reinterpret_cast<const char*>(view.getData()), view.getSize());
 }
 
-// What reaches the caller of a main-memory command, one line per call.
+// What reaches the caller of a main-memory command: a line per item listed or announced, to
+// which each part adds its size and the item's end a dot.
 class CollectingItems : public CasioItemLister, public CasioItemSink {
 public:
-    void itemListed(const CasioMemoryItem& item) override { lines.push_back(describe(item)); }
+    void itemListed(const CasioMemoryItem& item) override {
+        lines.push_back(wire::hexDump({item.type}) + " " + std::to_string(item.size) + " " +
+                        text(item.directory) + "/" + text(item.name) + " " + text(item.group));
+    }
     bool itemAnnounced(const CasioMemoryItem& item) override {
-        lines.push_back("+" + describe(item));
+        itemListed(item);
+        lines.back().insert(0, "+");
         return false;
     }
     bool itemBytes(const Buffer& bytes) override {
         lines.back() += " " + std::to_string(bytes.getSize());
-        kept.insert(kept.end(), bytes.getData(), bytes.getData() + bytes.getSize());
         return false;
     }
     bool itemComplete() override {
@@ -531,13 +535,6 @@ public:
     }
 
     std::vector<std::string> lines;
-    Bytes kept;
-
-private:
-    static std::string describe(const CasioMemoryItem& item) {
-        return wire::hexDump({item.type}) + " " + std::to_string(item.size) + " " +
-               text(item.directory) + "/" + text(item.name) + " " + text(item.group);
-    }
 };
 
 Bytes itemCommand(uint8_t code, uint32_t type, uint32_t size, const std::string& directory,
@@ -560,75 +557,52 @@ Bytes hostCommand(uint8_t code, const wire::ItemData& item) {
 // Every main-memory command the calculator answers in its turn: what goes on the wire, what
 // reaches the caller, and how a turn that is wrong ends.
 TEST_F(StorageTest, MainMemoryTurnsReachTheCallerAnItemAtATime) {
-    const Bytes program = awkwardBytes(300);
-    const Bytes picture = awkwardBytes(2048);
     const CasioMemoryItem asked = CasioMainMemory::naming(0x01, "system", "GAME", "PROGRAM");
-    std::vector<Bytes> both = itemTurn("GAME", program);
-    const std::vector<Bytes> second = itemTurn("PICT1", picture, 7);
-    both.insert(both.end(), second.begin(), second.end());
-    const std::vector<Bytes> empty = itemTurn("EMPTY", {});
-    const std::vector<Bytes> cut = {both[0], both[1], both[3]};
+    std::vector<Bytes> both = itemTurn("GAME", awkwardBytes(300));
+    const std::vector<Bytes> picture = itemTurn("PICT1", awkwardBytes(2048), 7);
+    both.insert(both.end(), picture.begin(), picture.end());
     CollectingItems items;
     uint32_t freeBytes = 0;
+    CasioMemoryItem picture3 = CasioMainMemory::naming(0x07, "main", "PICT3", "PICTURE 3");
+    picture3.size = 2048;
+    const auto run = [&](uint8_t code) {
+        return code == wire::commandDeleteItem   ? CasioMainMemory::deleteItem(&socket, picture3)
+               : code == wire::commandListItems  ? CasioMainMemory::listItems(&socket, &items)
+               : code == wire::commandFreeMemory ? CasioMainMemory::freeMemory(&socket, &freeBytes)
+               : code == wire::commandSendMeItem
+                   ? CasioMainMemory::fetchItem(&socket, asked, &items)
+                   : CasioMainMemory::fetchEveryItem(&socket, &items);
+    };
+    const std::string game = "+01 300 system/GAME PROGRAM 256 44 .";
     const struct {
-        const char* name;
-        std::function<bool()> run;
+        uint8_t code;
         std::vector<Bytes> turn;
-        Bytes command;
         std::vector<std::string> lines;
         const char* error; // null: it succeeds
     } cases[] = {
-        {"listing",
-         [&] { return CasioMainMemory::listItems(&socket, &items); },
+        {wire::commandListItems,
          {itemCommand(wire::commandItemEntry, 1, 300, "system", "GAME", "PROGRAM"),
           itemCommand(wire::commandItemEntry, 0, 0, "main", "", ""),
           itemCommand(wire::commandItemEntry, 7, 2048, "main", "PICT1", "PICTURE 1")},
-         hostCommand(wire::commandListItems, {}),
          {"01 300 system/GAME PROGRAM", "07 2048 main/PICT1 PICTURE 1"},
          nullptr},
-        {"free memory",
-         [&] { return CasioMainMemory::freeMemory(&socket, &freeBytes); },
+        {wire::commandFreeMemory,
          {itemCommand(wire::commandFreeMemoryAnswer, 0, 61000, "", "", "")},
-         hostCommand(wire::commandFreeMemory, {}),
          {},
          nullptr},
-        {"one item",
-         [&] { return CasioMainMemory::fetchItem(&socket, asked, &items); },
-         itemTurn("GAME", program),
-         hostCommand(wire::commandSendMeItem, {0, 1, 0, "system", "GAME", "PROGRAM"}),
-         {"+01 300 system/GAME PROGRAM 256 44 ."},
-         nullptr},
-        {"every item",
-         [&] { return CasioMainMemory::fetchEveryItem(&socket, &items); },
+        {wire::commandSendMeItem, itemTurn("GAME", awkwardBytes(300)), {game}, nullptr},
+        {wire::commandSendMeAll,
          both,
-         hostCommand(wire::commandSendMeAll, {}),
-         {"+01 300 system/GAME PROGRAM 256 44 .",
-          "+07 2048 system/PICT1 PROGRAM 256 256 256 256 256 256 256 256 ."},
+         {game, "+07 2048 system/PICT1 PROGRAM 256 256 256 256 256 256 256 256 ."},
          nullptr},
-        {"an empty item, and an empty memory",
-         [&] { return CasioMainMemory::fetchEveryItem(&socket, &items); },
-         empty,
-         hostCommand(wire::commandSendMeAll, {}),
-         {"+01 0 system/EMPTY PROGRAM ."},
-         nullptr},
-        {"another item than the one asked for",
-         [&] { return CasioMainMemory::fetchItem(&socket, asked, &items); },
-         itemTurn("OTHER", program),
-         hostCommand(wire::commandSendMeItem, {0, 1, 0, "system", "GAME", "PROGRAM"}),
-         {},
-         "another item than the one asked for"},
-        {"two items for one",
-         [&] { return CasioMainMemory::fetchItem(&socket, asked, &items); },
-         both,
-         hostCommand(wire::commandSendMeItem, {0, 1, 0, "system", "GAME", "PROGRAM"}),
-         {"+01 300 system/GAME PROGRAM 256 44 ."},
-         "unexpected packet with an item"},
-        {"an item cut short before the next",
-         [&] { return CasioMainMemory::fetchEveryItem(&socket, &items); },
-         cut,
-         hostCommand(wire::commandSendMeAll, {}),
+        {wire::commandSendMeAll, itemTurn("EMPTY", {}), {"+01 0 system/EMPTY PROGRAM ."}, nullptr},
+        {wire::commandSendMeItem, itemTurn("OTHER", awkwardBytes(300)), {}, "another item than"},
+        {wire::commandSendMeItem, both, {game}, "unexpected packet with an item"},
+        {wire::commandSendMeAll,
+         {both[0], both[1], both[3]},
          {"+01 300 system/GAME PROGRAM 256"},
          "less of an item"},
+        {wire::commandDeleteItem, {}, {}, nullptr}, // by its four names and its size
     };
     for (const auto& scenario : cases) {
         LibusbDouble::clearTransfers();
@@ -636,35 +610,23 @@ TEST_F(StorageTest, MainMemoryTurnsReachTheCallerAnItemAtATime) {
         ScriptedStorage calculator(wire::acknowledgement(), scenario.turn);
         items = CollectingItems();
         StdoutCapture capture;
-        const bool failed = scenario.run();
+        EXPECT_EQ(run(scenario.code), scenario.error != nullptr) << scenario.lines.size();
         printed = capture.finish();
-        EXPECT_EQ(failed, scenario.error != nullptr) << scenario.name << printed;
-        if (scenario.error != nullptr) {
-            EXPECT_NE(printed.find(scenario.error), std::string::npos) << scenario.name << printed;
-        }
-        EXPECT_EQ(items.lines, scenario.lines) << scenario.name;
+        EXPECT_NE(printed.find(scenario.error ? scenario.error : ""), std::string::npos) << printed;
+        EXPECT_EQ(items.lines, scenario.lines);
         EXPECT_EQ(calculator.acknowledgements, static_cast<int>(scenario.turn.size()))
-            << scenario.name << ": the turn is seen to its end";
+            << "the turn is seen to its end";
+        const wire::ItemData named = scenario.code == wire::commandSendMeItem
+                                         ? wire::ItemData{0, 1, 0, "system", "GAME", "PROGRAM"}
+                                     : scenario.code == wire::commandDeleteItem
+                                         ? wire::ItemData{0, 7, 2048, "main", "PICT3", "PICTURE 3"}
+                                         : wire::ItemData{};
+        const Bytes command = hostCommand(scenario.code, named);
         const Bytes sent = LibusbDouble::bytesSent();
-        EXPECT_EQ(
-            Bytes(sent.begin(), sent.begin() + std::min(sent.size(), scenario.command.size())),
-            scenario.command)
-            << scenario.name;
+        EXPECT_EQ(Bytes(sent.begin(), sent.begin() + std::min(sent.size(), command.size())),
+                  command);
     }
     EXPECT_EQ(freeBytes, 61000u);
-}
-
-TEST_F(StorageTest, AnItemIsDeletedByItsFourNamesAndItsSize) {
-    CasioMemoryItem item = CasioMainMemory::naming(0x07, "main", "PICT3", "PICTURE 3");
-    item.size = 2048;
-    ScriptedStorage refusing(wire::refusal(wire::refusedError), {});
-    int refusal = 0;
-    StdoutCapture capture;
-    EXPECT_TRUE(CasioMainMemory::deleteItem(&socket, item, &refusal));
-    capture.finish();
-    EXPECT_EQ(refusal, wire::refusedError);
-    EXPECT_EQ(LibusbDouble::bytesSent(),
-              hostCommand(wire::commandDeleteItem, {0, 7, 2048, "main", "PICT3", "PICTURE 3"}));
 }
 
 TEST(CasioCommandHeader, BuildsTheLayoutTheCalculatorReadsAndReadsItBack) {

@@ -1,7 +1,6 @@
 #include "BackupManifest.h"
 
 #include "CalcPath.h"
-#include "Commands.h"
 
 #include <algorithm>
 #include <set>
@@ -11,6 +10,12 @@ namespace {
 
 constexpr const char* formatName = "tolvane-backup";
 constexpr const char* formatVersion = "1";
+// The storage devices a backup holds files of; main memory's items are not in one yet.
+constexpr const char* backedUp[] = {"fls0", "crd0"};
+
+bool isBackedUp(const std::string& device) {
+    return std::find(std::begin(backedUp), std::end(backedUp), device) != std::end(backedUp);
+}
 
 std::vector<std::string> fieldsOf(const std::string& line) {
     std::vector<std::string> fields;
@@ -118,9 +123,9 @@ private:
     }
 
     bool storage(const std::string& device, std::string* problem) {
-        if (!isStorageDevice(device)) {
+        if (!isBackedUp(device)) {
             return fail(problem, "names the storage device '" + device +
-                                     "', which this tolvane does not know");
+                                     "', of which this tolvane backs nothing up");
         }
         if (std::count(manifest->devices.begin(), manifest->devices.end(), device) > 0) {
             return fail(problem, "names " + device + " a second time");

@@ -23,7 +23,8 @@ const CommandHelp backupHelp = {
     "file's size and SHA-256, in one session, into a fresh folder\n"
     "backup-SERIAL-YYYYMMDD-HHMMSS here, or DIR, and prints its name. The folder\n"
     "appears only once every file has arrived whole: a backup cut short leaves\n"
-    "nothing. With --all, each calculator's goes into DIR/ADDRESS.",
+    "nothing. With --all, each calculator's goes into DIR/ADDRESS. Main memory's\n"
+    "items are not in a backup yet: get -d main --whole saves them.",
     {{'o', "output", "DIR",
       "the backup's folder, new, or an existing folder\nto make a fresh one in; with --all, an\n"
       "existing folder"},

@@ -4,20 +4,24 @@
 #include "Log.h"
 
 const CommandHelp deleteHelp = {
-    "delete files on the calculator",
-    "Deletes each NAME (FILE or FOLDER/FILE on the calculator). The other names are\n"
-    "still deleted when one fails.",
+    "delete files, or main memory's items, on the calculator",
+    "Deletes each NAME (FILE or FOLDER/FILE on the calculator; with -d main, an item\n"
+    "as list -d main shows it). The other names are still deleted when one fails.",
     {storageOption, noEjectOption}};
 
 std::optional<int> DeleteCommand::check(const CommandLine& line) {
     names = line.operands();
-    if (!CalcPath::parseAll(names, &paths)) {
+    if (!CalcPath::parseAll(names, line.value("storage", "fls0"), &paths)) {
         return exitUsage;
     }
     return std::nullopt;
 }
 
 int DeleteCommand::run(CommandContext& context) const {
+    if (context.device() == CalcPath::mainMemory && !context.has(Capability::MainMemory)) {
+        Log::error(context.lacking(Capability::MainMemory).c_str());
+        return exitFailed;
+    }
     CalcStorage* storage = context.storage();
     if (storage == nullptr) {
         return exitFailed;

@@ -3,7 +3,7 @@
 #include "Log.h"
 #include "StandardOutput.h"
 
-const CommandHelp freeHelp = {"show the free bytes of a storage device",
+const CommandHelp freeHelp = {"show the free bytes of a storage device, or of main memory",
                               "Prints the free bytes of the storage device, a tab, and its name.",
                               {storageOption, noEjectOption}};
 

@@ -9,20 +9,24 @@
 
 #include <cerrno>
 #include <cstring>
+#include <functional>
 #include <map>
 #include <memory>
 
 const CommandHelp getHelp = {
-    "copy files from the calculator",
+    "copy files, or main memory's items, from the calculator",
     "Copies each NAME (FILE or FOLDER/FILE on the calculator) into the current\n"
-    "folder, under its calculator name. A file lands whole or not at all; a local\n"
-    "file is never replaced without -w. The other names are still fetched when one\n"
-    "fails.",
+    "folder, under its calculator name. With -d main, each item (GROUP/NAME, as list\n"
+    "-d main shows it) as a .g1m file of its own, NAME.g1m; with --whole, every item\n"
+    "of main memory into one .g1m file, main-memory.g1m. A file lands whole or not at\n"
+    "all; a local file is never replaced without -w. The other names are still\n"
+    "fetched when one fails.",
     {storageOption,
      {'o', "output", "PATH",
       "where the file goes: a file, a folder, or -\nfor standard output; with several NAMEs,\n"
       "an existing folder"},
      {'w', "overwrite", nullptr, "replace local files of the same name"},
+     {'\0', "whole", nullptr, "with -d main: every item, into one .g1m file"},
      noEjectOption}};
 
 namespace {
@@ -68,9 +72,13 @@ private:
     uint64_t received = 0;
 };
 
-// Fetches one name into its target, which takes the file whole or not at all.
-Outcome fetchInto(CalcStorage* storage, const std::string& device, const CalcPath& source,
-                  const LocalTarget* target, std::string* why) {
+// Where `get -d main --whole` puts main memory, without -o.
+constexpr const char* wholeMemoryName = "main-memory.g1m";
+
+using Fetch = std::function<Outcome(FileSink* sink, std::string* why)>;
+
+// Fetches into the target, which takes the file whole or not at all.
+Outcome fetchInto(const Fetch& fetch, const LocalTarget* target, std::string* why) {
     std::unique_ptr<OutputFile> file;
     if (target != nullptr) {
         file = std::make_unique<OutputFile>(*target);
@@ -79,7 +87,7 @@ Outcome fetchInto(CalcStorage* storage, const std::string& device, const CalcPat
         }
     }
     LocalSink sink(file ? file->stream() : nullptr);
-    const Outcome outcome = storage->fetch(device, source, &sink, why);
+    const Outcome outcome = fetch(&sink, why);
     if (outcome == Outcome::Stopped && sink.writeError != 0) {
         Log::error(
             (target->shown + ": can't write it (" + strerror(sink.writeError) + ")").c_str());
@@ -105,16 +113,27 @@ std::optional<int> GetCommand::check(const CommandLine& line) {
         return exitUsage;
     }
     names = line.operands();
-    if (!CalcPath::parseAll(names, &sources)) {
+    whole = line.has("whole");
+    const std::string device = line.value("storage", "fls0");
+    if (const char* misuse = whole && device != CalcPath::mainMemory ? "--whole goes with -d main"
+                             : whole && !names.empty()
+                                 ? "--whole fetches every item: no NAME with it"
+                             : !whole && names.empty() ? "get: missing NAME..."
+                                                       : nullptr) {
+        Log::error(misuse);
+        return exitUsage;
+    }
+    if (!CalcPath::parseAll(names, device, &sources)) {
         return exitUsage;
     }
     // Two names of one file would land on the same target, the second over the first.
     std::map<std::string, std::string> landing;
     for (size_t i = 0; i < sources.size() && intoFolder; ++i) {
-        const auto [first, isNew] = landing.emplace(sources[i].name, names[i]);
+        const std::string target = sources[i].localName();
+        const auto [first, isNew] = landing.emplace(target, names[i]);
         if (!isNew) {
-            Log::error((names[i] + ": lands on the same file as " + first->second + ", " +
-                        sources[i].name + "; fetch it on its own")
+            Log::error((names[i] + ": lands on the same file as " + first->second + ", " + target +
+                        "; fetch it on its own")
                            .c_str());
             return exitFailed;
         }
@@ -127,10 +146,11 @@ std::vector<GetCommand::Download> GetCommand::targets(const std::string& folder,
                                                       bool* allWritable) const {
     std::vector<Download> downloads;
     *allWritable = true;
-    for (size_t i = 0; i < sources.size(); ++i) {
-        const std::string& file = sources[i].name;
+    for (size_t i = 0; i < (whole ? 1 : sources.size()); ++i) {
+        const std::string file = whole ? wholeMemoryName : sources[i].localName();
         const std::string inFolder = folder.empty() ? file : folder + "/" + file;
-        Download download{names[i], sources[i], {}};
+        Download download =
+            whole ? Download{"main memory", {}, {}} : Download{names[i], sources[i], {}};
         if (!toStandardOutput &&
             !LocalTarget::examine(intoFolder ? inFolder : output, replace, &download.target)) {
             *allWritable = false;
@@ -145,6 +165,10 @@ int GetCommand::run(CommandContext& context) const {
     bool allDone = true;
     const std::string folder = !context.outputFolder.empty() ? context.outputFolder : output;
     const std::vector<Download> downloads = targets(intoFolder ? folder : "", &allDone);
+    if (whole && !context.has(Capability::MainMemory)) {
+        Log::error(context.lacking(Capability::MainMemory).c_str());
+        return exitFailed;
+    }
     CalcStorage* storage = downloads.empty() ? nullptr : context.storage();
     if (storage == nullptr) {
         return exitFailed;
@@ -157,8 +181,12 @@ int GetCommand::run(CommandContext& context) const {
             break;
         }
         std::string why;
-        const Outcome outcome = fetchInto(storage, device, download.source,
-                                          toStandardOutput ? nullptr : &download.target, &why);
+        const Fetch fetch = [&](FileSink* sink, std::string* reason) {
+            return whole ? storage->fetchMainMemory(sink, reason)
+                         : storage->fetch(device, download.source, sink, reason);
+        };
+        const Outcome outcome =
+            fetchInto(fetch, toStandardOutput ? nullptr : &download.target, &why);
         if (outcome == Outcome::Failed || outcome == Outcome::LinkLost) {
             Log::error((download.shown + ": not fetched: " + why).c_str());
         }

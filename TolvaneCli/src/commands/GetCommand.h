@@ -6,9 +6,9 @@
 
 #include <vector>
 
-// tolvane get: copies files from the calculator, each put in place whole or not at all; a
-// local file is never replaced without -w. Every target is examined before the calculator is
-// reached.
+// tolvane get: copies files from the calculator, or items of its main memory as .g1m files,
+// each put in place whole or not at all; a local file is never replaced without -w. Every target is
+// examined before the calculator is reached.
 extern const CommandHelp getHelp;
 
 class GetCommand final : public CommandTask {
@@ -29,6 +29,7 @@ private:
 
     std::vector<std::string> names;
     std::vector<CalcPath> sources;
+    bool whole = false;     // every item of main memory, into one .g1m file
     std::string output;     // -o; empty: the current folder
     bool intoFolder = true; // `output` is a folder (or empty)
     bool toStandardOutput = false;

@@ -9,6 +9,14 @@ const CommandHelp optimizeHelp = {
     "calculator that connects as a USB drive needs none: nothing is done there.",
     {storageOption}};
 
+std::optional<int> OptimizeCommand::check(const CommandLine& line) {
+    if (line.value("storage") == CalcPath::mainMemory) {
+        Log::error("Main memory is not optimized: optimize compacts fls0 or crd0");
+        return exitUsage;
+    }
+    return std::nullopt;
+}
+
 int OptimizeCommand::run(CommandContext& context) const {
     if (!context.has(Capability::Optimize)) {
         Log::warning(context.lacking(Capability::Optimize).c_str());

@@ -7,5 +7,6 @@ extern const CommandHelp optimizeHelp;
 
 class OptimizeCommand final : public CommandTask {
 public:
+    std::optional<int> check(const CommandLine& line) override;
     int run(CommandContext& context) const override;
 };

@@ -154,7 +154,8 @@ bool RestoreCommand::sendAll(CalcStorage* storage, const std::vector<StoredFile>
     int partsBefore = 0;
     for (size_t k = 0; k < files.size(); ++k) {
         const StoredFile& file = files[k];
-        const FileToSend local{BackupFolder::pathOf(folder, file), fileIn(file.name), file.size};
+        const FileToSend local{BackupFolder::pathOf(folder, file), fileIn(file.name), file.size,
+                               std::nullopt};
         SendWay into = way;
         into.folder = folderIn(file.name);
         const auto sent = [&progress, partsBefore](uint64_t count) {

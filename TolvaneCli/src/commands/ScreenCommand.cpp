@@ -19,7 +19,8 @@
 
 const CommandHelp screenHelp = {
     "save the calculator's screen as a picture, or stream it as video",
-    "Waits for the next picture the calculator sends in its projector mode and\n"
+    "Waits for the next picture the calculator sends in its projector mode (a model\n"
+    "that connects as a USB drive: in its ScreenRecv or Projector mode) and\n"
     "writes it as a PNG file: to PATH, to standard output with -o -, or else to a\n"
     "fresh screen-YYYYMMDD-HHMMSS.png in the current folder (or in the folder PATH),\n"
     "whose name it prints. With --stream, writes live video to standard output\n"
@@ -70,9 +71,9 @@ bool notATerminal(bool streaming) {
                              "e.g. tolvane screen -o - > screen.png");
 }
 
-int calculatorGone() {
+int calculatorGone(const ScreenFeed& feed) {
     if (!Interruption::happened()) {
-        Log::error("The calculator can't be read any more");
+        Log::error(feed.whyEnded().c_str());
     }
     return exitFailed;
 }
@@ -136,7 +137,7 @@ std::optional<int> ScreenCommand::check(const CommandLine& line) {
 }
 
 int ScreenCommand::run(CommandContext& context) const {
-    ScreenFeed feed(context.socket());
+    ScreenFeed& feed = context.screen();
     return streaming ? stream(feed) : savePicture(feed);
 }
 
@@ -153,7 +154,7 @@ int ScreenCommand::savePicture(ScreenFeed& feed) const {
             return exitFailed;
         }
         if (!feed.readOnce()) {
-            return calculatorGone();
+            return calculatorGone(feed);
         }
     }
     return writePicture(picture);
@@ -225,7 +226,7 @@ int ScreenCommand::playVideo(ScreenFeed& feed) const {
             return exitDone;
         }
         if (feed.ended()) {
-            return calculatorGone();
+            return calculatorGone(feed);
         }
         if (Clock::now() >= deadline) {
             return -1;
@@ -251,7 +252,7 @@ int ScreenCommand::playVideo(ScreenFeed& feed) const {
             return exitDone;
         }
         if (feed.ended()) {
-            return calculatorGone();
+            return calculatorGone(feed);
         }
         feed.latest(&picture);
     }

@@ -15,4 +15,5 @@ public:
 
 private:
     std::vector<FileToSend> files;
+    bool items = false; // -d main: the items of .g1m files
 };

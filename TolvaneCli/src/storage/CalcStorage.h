@@ -1,24 +1,33 @@
 #pragma once
 
 #include "CalcPath.h"
+#include "MemoryItems.h"
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
 
-// A file on a calculator, as `list` shows it.
+// A file on a calculator, as `list` shows it, or an item of its main memory.
 struct CalcFile {
-    std::string name; // FILE, or FOLDER/FILE, as the calculator has it
+    std::string name; // FILE, or FOLDER/FILE, as the calculator has it; an item's path
     uint64_t size = 0;
+    int type = -1;         // an item's type, where it is known
+    std::string directory; // an item's directory
 };
 
-// A local file to put on a calculator, checked before anything is sent.
+// A local file to put on a calculator, checked before anything is sent; or an item of a local
+// .g1m file, for main memory.
 struct FileToSend {
     std::string path;  // on this machine
     std::string name;  // on the calculator
     uint64_t size = 0; // as checked: a file that has changed since is not sent
+    std::optional<MemoryItem> item;
+
+    // For messages: the file, and the item in it.
+    std::string shown() const { return item ? path + ": " + item->path : path; }
 };
 
 // Where and how files go onto a calculator.
@@ -58,15 +67,16 @@ enum class Outcome {
 enum class Capability {
     SdCard,             // crd0
     Optimize,           // a storage that compacting frees room on
+    MainMemory,         // main memory's items, each on its own (a drive shows only a copy, as files)
     CaseSensitiveNames, // A.TXT and a.txt are two files (a drive's FAT file system finds either)
 };
 
 // What a command does with a calculator's files, whatever its kind: over the link protocol
 // with a calculator in its USB receive mode (LinkStorage), or on the mounted file system of
 // one that connects as a USB drive (DriveStorage). A `device` is a storage device (fls0,
-// crd0). Failures come back as words for a user in `why`, so that each command says the same
-// thing for the same fault on either kind; what the operations return is true on success, as
-// everywhere in tolvane's own code.
+// crd0, main: see CalcPath). Failures come back as words for a user in `why`, so that each command
+// says the same thing for the same fault on either kind; what the operations return is true on
+// success, as everywhere in tolvane's own code.
 class CalcStorage {
 public:
     virtual ~CalcStorage() = default;
@@ -101,6 +111,9 @@ public:
     virtual Outcome remove(const std::string& device, const CalcPath& path, std::string* why) = 0;
     // Where the calculator has Capability::Optimize.
     virtual Outcome optimize(const std::string& device, std::string* why) = 0;
+    // Every item of main memory, as one .g1m file into `sink`; where the calculator has
+    // Capability::MainMemory.
+    virtual Outcome fetchMainMemory(FileSink* sink, std::string* why) = 0;
 
     // Ends the session (told that the user asked, when `interrupted`), or leaves the drive as
     // the calculator needs it. False after saying why.

@@ -1,5 +1,7 @@
 #include "DriveStorage.h"
 
+#include <strings.h>
+
 namespace {
 
 Outcome outcomeOf(DriveFiles::Outcome outcome) {
@@ -19,8 +21,32 @@ Outcome outcomeOf(DriveFiles::Outcome outcome) {
 
 } // namespace
 
+namespace {
+
+// Where the drive shows its copy of main memory.
+const std::string mainMemoryFolder = "@MainMem/";
+
+bool isInMainMemory(const std::string& name) {
+    return strncasecmp(name.c_str(), mainMemoryFolder.c_str(), mainMemoryFolder.size()) == 0;
+}
+
+// A file of the copy of main memory, named as an item of one part.
+std::string itemPathOf(const std::string& file) {
+    CalcPath path;
+    path.item = true;
+    path.name = file.substr(mainMemoryFolder.size());
+    return path.text();
+}
+
+} // namespace
+
 bool DriveStorage::has(Capability /*capability*/) const {
     return false;
+}
+
+Outcome DriveStorage::mainMemoryUnchanged(std::string* why) const {
+    *why = lacking(Capability::MainMemory);
+    return Outcome::Failed;
 }
 
 std::string DriveStorage::lacking(Capability capability) const {
@@ -33,6 +59,9 @@ std::string DriveStorage::lacking(Capability capability) const {
     case Capability::CaseSensitiveNames:
         return address +
                " connects as a USB drive, whose file system finds names whatever their case";
+    case Capability::MainMemory:
+        return address + " connects as a USB drive, whose main memory tolvane only reads, as the "
+                         "files of its @MainMem folder: their layout is not documented";
     }
     return "";
 }
@@ -50,19 +79,27 @@ bool DriveStorage::storageDevices(std::vector<std::string>* devices, std::string
     return true;
 }
 
-bool DriveStorage::list(const std::string& /*device*/, const FileListener& listener,
-                        std::string* why) {
+bool DriveStorage::list(const std::string& device, const FileListener& listener, std::string* why) {
     std::vector<DriveFile> listed;
     if (files->list(&listed, why)) {
         return false;
     }
+    const bool items = device == CalcPath::mainMemory;
     for (const DriveFile& file : listed) {
-        listener({file.name, file.size});
+        if (!items) {
+            listener({file.name, file.size, -1, ""});
+        } else if (isInMainMemory(file.name)) {
+            listener({itemPathOf(file.name), file.size, -1, ""});
+        }
     }
     return true;
 }
 
-bool DriveStorage::freeSpace(const std::string& /*device*/, uint64_t* bytes, std::string* why) {
+bool DriveStorage::freeSpace(const std::string& device, uint64_t* bytes, std::string* why) {
+    if (device == CalcPath::mainMemory) {
+        mainMemoryUnchanged(why);
+        return false;
+    }
     DriveSpace space;
     if (files->space(&space, why)) {
         return false;
@@ -92,23 +129,28 @@ bool DriveStorage::describe(std::vector<std::pair<std::string, std::string>>* fi
     return true;
 }
 
-Outcome DriveStorage::fetch(const std::string& /*device*/, const CalcPath& path, FileSink* sink,
+Outcome DriveStorage::fetch(const std::string& device, const CalcPath& path, FileSink* sink,
                             std::string* why) {
+    const bool item = device == CalcPath::mainMemory;
+    const std::string name = item ? mainMemoryFolder + path.name : path.text();
     std::string where;
     uint64_t size = 0;
-    if (files->find(path.text(), &where, &size)) {
-        *why = "the calculator has no such file";
+    if ((item && !path.folder.empty()) || files->find(name, &where, &size)) {
+        *why = item ? "main memory holds no such item" : "the calculator has no such file";
         return Outcome::Failed;
     }
     sink->announced(size);
     const auto take = [sink](const unsigned char* bytes, size_t count) {
         return !sink->take(bytes, count);
     };
-    return outcomeOf(files->copyOut(path.text(), take, why));
+    return outcomeOf(files->copyOut(name, take, why));
 }
 
-Outcome DriveStorage::send(const std::string& /*device*/, const FileToSend& file,
-                           const SendWay& way, const SendProgress& progress, std::string* why) {
+Outcome DriveStorage::send(const std::string& device, const FileToSend& file, const SendWay& way,
+                           const SendProgress& progress, std::string* why) {
+    if (device == CalcPath::mainMemory) {
+        return mainMemoryUnchanged(why);
+    }
     return outcomeOf(
         files->send({file.path, file.size, way.folder, file.name, way.replace}, progress, why));
 }
@@ -118,14 +160,20 @@ bool DriveStorage::mayWrite(const std::string& /*device*/, const std::string& fo
     return files->mayChange(folder, why);
 }
 
-Outcome DriveStorage::remove(const std::string& /*device*/, const CalcPath& path,
-                             std::string* why) {
+Outcome DriveStorage::remove(const std::string& device, const CalcPath& path, std::string* why) {
+    if (device == CalcPath::mainMemory) {
+        return mainMemoryUnchanged(why);
+    }
     return files->remove(path.text(), why) ? Outcome::Failed : Outcome::Done;
 }
 
 Outcome DriveStorage::optimize(const std::string& /*device*/, std::string* why) {
     *why = lacking(Capability::Optimize);
     return Outcome::Failed;
+}
+
+Outcome DriveStorage::fetchMainMemory(FileSink* /*sink*/, std::string* why) {
+    return mainMemoryUnchanged(why);
 }
 
 bool DriveStorage::finish(bool /*interrupted*/) {

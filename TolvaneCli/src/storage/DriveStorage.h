@@ -8,7 +8,9 @@
 #include <optional>
 
 // A drive calculator's files, on its file system mounted by `open`: it has one storage, fls0,
-// which needs no optimizing. `finish` leaves the drive as the calculator needs it (see
+// which needs no optimizing. Of its main memory it shows a copy, the files of its @MainMem
+// folder, whose layout is not documented: `-d main` lists and fetches those, and changes
+// nothing. `finish` leaves the drive as the calculator needs it (see
 // DriveMount): ejected after a change, unless kept mounted.
 class DriveStorage final : public CalcStorage {
 public:
@@ -31,9 +33,13 @@ public:
     bool mayWrite(const std::string& device, const std::string& folder, std::string* why) override;
     Outcome remove(const std::string& device, const CalcPath& path, std::string* why) override;
     Outcome optimize(const std::string& device, std::string* why) override;
+    Outcome fetchMainMemory(FileSink* sink, std::string* why) override;
     bool finish(bool interrupted) override;
 
 private:
+    // An operation the drive can't do on main memory: Failed, with the one message for it.
+    Outcome mainMemoryUnchanged(std::string* why) const;
+
     const CalcDescription calculator;
     const bool keepMounted;
     DriveMount mount;

@@ -3,8 +3,10 @@
 #include "CalcList.h"
 #include "CasioDataPart.h"
 #include "CasioFileSender.h"
+#include "CasioMainMemory.h"
 #include "CasioProtocolTools.h"
 #include "CasioStorage.h"
+#include "G1mFile.h"
 #include "Interruption.h"
 #include "Log.h"
 
@@ -40,7 +42,7 @@ public:
 
     void fileListed(const CasioFileEntry& entry) override {
         const std::string folder = textOf(entry.folder);
-        listener({(folder.empty() ? "" : folder + "/") + textOf(entry.name), entry.size});
+        listener({(folder.empty() ? "" : folder + "/") + textOf(entry.name), entry.size, -1, ""});
     }
 
 private:
@@ -181,6 +183,9 @@ bool LinkStorage::storageDevices(std::vector<std::string>* devices, std::string*
 }
 
 bool LinkStorage::list(const std::string& device, const FileListener& listener, std::string* why) {
+    if (device == CalcPath::mainMemory) {
+        return listItems(listener, why);
+    }
     Socket* socket = session(why);
     if (socket == nullptr) {
         return false;
@@ -201,7 +206,9 @@ bool LinkStorage::freeSpace(const std::string& device, uint64_t* bytes, std::str
     }
     uint32_t freeBytes = 0;
     int refusal = CasioStorage::notRefused;
-    if (CasioStorage::freeSpace(socket, device.c_str(), &freeBytes, &refusal)) {
+    if (device == CalcPath::mainMemory
+            ? CasioMainMemory::freeMemory(socket, &freeBytes, &refusal)
+            : CasioStorage::freeSpace(socket, device.c_str(), &freeBytes, &refusal)) {
         failure(refusal, "the calculator did not tell it", why);
         return false;
     }
@@ -240,6 +247,9 @@ bool LinkStorage::describe(std::vector<std::pair<std::string, std::string>>* fie
 
 Outcome LinkStorage::fetch(const std::string& device, const CalcPath& path, FileSink* sink,
                            std::string* why) {
+    if (device == CalcPath::mainMemory) {
+        return fetchItem(path, sink, why);
+    }
     Socket* socket = session(why);
     if (socket == nullptr) {
         return Outcome::LinkLost;
@@ -256,42 +266,27 @@ Outcome LinkStorage::fetch(const std::string& device, const CalcPath& path, File
     return failure(refusal, "it did not arrive whole", why);
 }
 
-bool LinkStorage::attempt(const std::string& device, const FileToSend& file, const SendWay& way,
-                          bool pipelined, Buffer* image, const SendProgress& progress,
-                          int* refusal) {
-    Socket* socket = link.socket();
-    PartsProgress parts(progress, file.size);
-    const CasioUpload upload = {way.folder.c_str(), file.name.c_str(), device.c_str(), image,
-                                way.replace,        pipelined};
-    return !CasioFileSender::sendFile(socket, upload, &parts, refusal);
-}
-
 // A pipelined transfer that the link breaks off is sent again, part by part, in a fresh
-// session, replacing whatever it left on the calculator; so is every file after it.
-Outcome LinkStorage::send(const std::string& device, const FileToSend& file, const SendWay& way,
-                          const SendProgress& progress, std::string* why) {
-    std::vector<unsigned char> bytes;
-    if (!readWhole(file, &bytes, why)) {
-        return Outcome::Failed;
-    }
-    if (session(why) == nullptr) {
+// session, replacing whatever it left on the calculator; so is everything after it.
+Outcome LinkStorage::transfer(const SendWay& way, const Transfer& attempt, std::string* why) {
+    Socket* socket = session(why);
+    if (socket == nullptr) {
         return Outcome::LinkLost;
     }
-    Buffer image(bytes.data(), static_cast<int>(bytes.size()));
     int refusal = CasioStorage::notRefused;
-    const bool pipelined = way.pipelined && pipelining;
-    bool sent = attempt(device, file, way, pipelined, &image, progress, &refusal);
+    bool sent = attempt(socket, way, way.pipelined && pipelining, &refusal);
     if (!sent && refusal == CasioFileSender::pipelineBroken && !Interruption::happened() &&
-        !link.socket()->deviceGone()) {
+        !socket->deviceGone()) {
         Log::warning("The link does not take pipelined parts: sending again, part by part");
         pipelining = false;
+        listed.reset();
         if (!link.restartSession()) {
             *why = "the link to the calculator was lost";
             return Outcome::LinkLost;
         }
         SendWay again = way;
         again.replace = true;
-        sent = attempt(device, file, again, false, &image, progress, &refusal);
+        sent = attempt(link.socket(), again, false, &refusal);
     }
     if (sent) {
         return Outcome::Done;
@@ -302,7 +297,32 @@ Outcome LinkStorage::send(const std::string& device, const FileToSend& file, con
     return failure(refusal, CasioStorage::refusalReason(refusal), why);
 }
 
+Outcome LinkStorage::send(const std::string& device, const FileToSend& file, const SendWay& way,
+                          const SendProgress& progress, std::string* why) {
+    if (device == CalcPath::mainMemory) {
+        return sendItem(file, way, progress, why);
+    }
+    std::vector<unsigned char> bytes;
+    if (!readWhole(file, &bytes, why)) {
+        return Outcome::Failed;
+    }
+    Buffer image(bytes.data(), static_cast<int>(bytes.size()));
+    return transfer(
+        way,
+        [&](Socket* socket, const SendWay& how, bool pipelined, int* refusal) {
+            PartsProgress parts(progress, file.size);
+            const CasioUpload upload = {how.folder.c_str(), file.name.c_str(),
+                                        device.c_str(),     &image,
+                                        how.replace,        pipelined};
+            return !CasioFileSender::sendFile(socket, upload, &parts, refusal);
+        },
+        why);
+}
+
 Outcome LinkStorage::remove(const std::string& device, const CalcPath& path, std::string* why) {
+    if (device == CalcPath::mainMemory) {
+        return removeItem(path, why);
+    }
     Socket* socket = session(why);
     if (socket == nullptr) {
         return Outcome::LinkLost;
@@ -325,4 +345,126 @@ Outcome LinkStorage::optimize(const std::string& device, std::string* why) {
         return Outcome::Done;
     }
     return failure(refusal, CasioStorage::refusalReason(refusal), why);
+}
+
+const std::vector<MemoryItem>* LinkStorage::items(std::string* why) {
+    Socket* socket = session(why);
+    if (socket == nullptr) {
+        return nullptr;
+    }
+    if (!listed) {
+        MemoryItems::Collector collector;
+        int refusal = CasioStorage::notRefused;
+        if (CasioMainMemory::listItems(socket, &collector, &refusal)) {
+            failure(refusal, "the calculator did not list them", why);
+            return nullptr;
+        }
+        MemoryItems::namePaths(&collector.items);
+        listed = collector.items;
+    }
+    return &*listed;
+}
+
+bool LinkStorage::listItems(const FileListener& listener, std::string* why) {
+    const std::vector<MemoryItem>* all = items(why);
+    for (size_t i = 0; all != nullptr && i < all->size(); ++i) {
+        const MemoryItem& item = (*all)[i];
+        listener({item.path, item.size, item.type, item.directory});
+    }
+    return all != nullptr;
+}
+
+// The work on the one item `path` names, in a session that can take it.
+Outcome LinkStorage::withItem(const CalcPath& path, std::string* why,
+                              const std::function<Outcome(Socket*, const MemoryItem&)>& work) {
+    const std::vector<MemoryItem>* all = items(why);
+    if (all == nullptr) {
+        return Interruption::happened() ? Outcome::Interrupted : Outcome::LinkLost;
+    }
+    const MemoryItem* item = MemoryItems::find(*all, path, why);
+    if (item == nullptr) {
+        return Outcome::Failed;
+    }
+    // A copy: the listing may be read afresh meanwhile.
+    const MemoryItem chosen = *item;
+    Socket* socket = session(why);
+    return socket == nullptr ? Outcome::LinkLost : work(socket, chosen);
+}
+
+Outcome LinkStorage::fetchItem(const CalcPath& path, FileSink* sink, std::string* why) {
+    return withItem(path, why, [&](Socket* socket, const MemoryItem& item) {
+        OneItemG1m g1m(sink);
+        int refusal = CasioStorage::notRefused;
+        if (!CasioMainMemory::fetchItem(socket, item.view(), &g1m, &refusal)) {
+            return Outcome::Done;
+        }
+        if (!g1m.problem().empty()) {
+            *why = g1m.problem();
+            return Outcome::Failed;
+        }
+        if (socket->isTerminated()) {
+            return Interruption::happened() ? Outcome::Interrupted : Outcome::Stopped;
+        }
+        return failure(refusal, "it did not arrive whole", why);
+    });
+}
+
+Outcome LinkStorage::sendItem(const FileToSend& file, const SendWay& way,
+                              const SendProgress& progress, std::string* why) {
+    std::vector<unsigned char> data;
+    if (!G1mFile::readData(file.path, *file.item, &data, why)) {
+        return Outcome::Failed;
+    }
+    listed.reset();
+    Buffer bytes(data.data(), static_cast<int>(data.size()));
+    return transfer(
+        way,
+        [&](Socket* socket, const SendWay& how, bool pipelined, int* refusal) {
+            PartsProgress parts(progress, file.size);
+            const CasioItemUpload upload = {file.item->view(), &bytes, how.replace, pipelined};
+            return !CasioMainMemory::sendItem(socket, upload, &parts, refusal);
+        },
+        why);
+}
+
+Outcome LinkStorage::removeItem(const CalcPath& path, std::string* why) {
+    return withItem(path, why, [&](Socket* socket, const MemoryItem& item) {
+        int refusal = CasioStorage::notRefused;
+        listed.reset();
+        if (!CasioMainMemory::deleteItem(socket, item.view(), &refusal)) {
+            return Outcome::Done;
+        }
+        return failure(refusal, CasioStorage::refusalReason(refusal), why);
+    });
+}
+
+// Every item at once where the calculator sends them so; item by item where it refuses that.
+Outcome LinkStorage::fetchMainMemory(FileSink* sink, std::string* why) {
+    Socket* socket = session(why);
+    if (socket == nullptr) {
+        return Outcome::LinkLost;
+    }
+    WholeG1m whole;
+    int refusal = CasioStorage::notRefused;
+    bool fetched = !CasioMainMemory::fetchEveryItem(socket, &whole, &refusal);
+    if (!fetched && refusal != CasioStorage::notRefused && whole.count() == 0 &&
+        socket->sessionUsable()) {
+        Log::info("The calculator does not send every item at once: fetching them one by one");
+        const std::vector<MemoryItem>* all = items(why);
+        fetched = all != nullptr;
+        for (size_t i = 0; fetched && i < all->size(); ++i) {
+            fetched =
+                !CasioMainMemory::fetchItem(link.socket(), (*all)[i].view(), &whole, &refusal);
+        }
+    }
+    if (!whole.problem().empty()) {
+        *why = whole.problem();
+        return Outcome::Failed;
+    }
+    if (!fetched) {
+        return failure(refusal, "it did not arrive whole", why);
+    }
+    return whole.writeInto(sink, why) ? Outcome::Done
+           : why->empty()             ? Outcome::Stopped
+                                      : Outcome::Failed;
 }

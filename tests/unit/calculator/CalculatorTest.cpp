@@ -3,6 +3,7 @@
 
 #include "Calculator.h"
 #include "E2eSupport.h"
+#include "MainMemory.h"
 #include "Options.h"
 #include "PacketReader.h"
 #include "Wire.h"
@@ -514,6 +515,175 @@ TEST_F(CalculatorTest, UnplugTakesNothingMore) {
     EXPECT_TRUE(violations().empty()) << reportText();
 }
 
+// Main memory, kept in `memory` with room for 1000 bytes, holding a program and a picture.
+class MainMemoryTest : public CalculatorTest {
+protected:
+    void SetUp() override {
+        CalculatorTest::SetUp();
+        settings.mainMemory = directory / "memory";
+        settings.mainMemoryCapacity = 1000;
+        memory.store(game, Bytes(12, 'G'));
+        memory.store(picture, Bytes(300, 'P'));
+        start({}, settings);
+        connect();
+    }
+
+    static Bytes command(uint8_t code, const MainMemory::Item& item, uint32_t size = 0,
+                         unsigned mode = 0) {
+        return wire::frameAsHost(
+            0x01, code,
+            wire::itemData({mode, item.type, size, item.directory, item.name, item.group}));
+    }
+    static Bytes whole(uint8_t code) { return command(code, {}); }
+
+    // After the role swap, what the calculator sends until it hands the role back.
+    std::vector<Bytes> turn() {
+        std::vector<Bytes> packets;
+        const Bytes roleSwap = wire::frame(0x03, 0x00);
+        for (Bytes packet = exchange(roleSwap); packet != roleSwap && packets.size() < 20;
+             packet = exchange(acknowledgement)) {
+            packets.push_back(packet);
+        }
+        return packets;
+    }
+
+    // What the calculator sends for an item: its 25 header (or 2E entry), then its parts.
+    static std::vector<Bytes> sent(uint8_t code, const MainMemory::Item& item, size_t size) {
+        const Bytes data(size, static_cast<uint8_t>(item.name[0]));
+        std::vector<Bytes> packets = {wire::frameAsCalculator(
+            0x01, code,
+            wire::itemData({0, item.type, uint32_t(size), item.directory, item.name, item.group}))};
+        for (size_t at = 0; code == 0x25 && at < size; at += 256) {
+            packets.push_back(wire::frameAsCalculator(
+                0x02, code,
+                wire::partData(uint32_t((size + 255) / 256), uint32_t(at / 256 + 1),
+                               Bytes(data.begin() + at, data.begin() + std::min(size, at + 256)))));
+        }
+        return packets;
+    }
+
+    const MainMemory::Item game{0x01, "system", "GAME", "PROGRAM"};
+    const MainMemory::Item picture{0x07, "main", "PICT1", "PICTURE 1"};
+    MainMemory memory{directory / "memory"};
+    Calculator::Settings settings;
+};
+
+std::vector<Bytes> operator+(std::vector<Bytes> left, const std::vector<Bytes>& right) {
+    left.insert(left.end(), right.begin(), right.end());
+    return left;
+}
+
+TEST_F(MainMemoryTest, AnswersInItsTurnWithItemsTheirListingAndTheFreeMemory) {
+    const struct {
+        Bytes command;
+        Bytes answer;
+        std::vector<Bytes> turn;
+    } cases[] = {
+        {whole(0x2D), acknowledgement, sent(0x2E, picture, 300) + sent(0x2E, game, 12)},
+        {whole(0x2B),
+         acknowledgement,
+         {wire::frameAsCalculator(0x01, 0x2C, wire::itemData({0, 0, 1000 - 312, "", "", ""}))}},
+        {command(0x24, game), acknowledgement, sent(0x25, game, 12)},
+        {whole(0x29), acknowledgement, sent(0x25, picture, 300) + sent(0x25, game, 12)},
+        {command(0x24, {0x02, "system", "GAME", "PROGRAM"}), refusal("04"), {}},
+    };
+    for (const auto& scenario : cases) {
+        EXPECT_EQ(exchange(scenario.command), scenario.answer) << wire::hexDump(scenario.command);
+        if (scenario.answer == acknowledgement) {
+            EXPECT_EQ(turn(), scenario.turn) << wire::hexDump(scenario.command);
+        }
+    }
+    EXPECT_TRUE(violations().empty()) << reportText();
+}
+
+// Each offer on a fresh memory that holds the program: the answers to what the host sends,
+// one after the other, then what is stored under the item's names.
+TEST_F(MainMemoryTest, TakesItemsAsFilesAreTakenAndDeletesThem) {
+    const MainMemory::Item odd{0x01, "", "A.B/C", "PROGRAM"};
+    const Bytes part = wire::frameAsHost(0x02, 0x25, wire::partData(1, 1, Bytes(8, 'n')));
+    const Bytes yes = wire::acknowledgement(0x01);
+    const struct {
+        std::vector<std::pair<Bytes, Bytes>> exchanges;
+        MainMemory::Item item;
+        std::optional<Bytes> stored;
+    } cases[] = {
+        {{{command(0x25, game, 8), refusal("02")}, {yes, acknowledgement}, {part, acknowledgement}},
+         game,
+         Bytes(8, 'n')},
+        {{{command(0x25, game, 8), refusal("02")}, {refusal("03"), acknowledgement}},
+         game,
+         Bytes(12, 'G')},
+        {{{command(0x25, game, 8, 2), acknowledgement}, {part, acknowledgement}},
+         game,
+         Bytes(8, 'n')},
+        {{{command(0x25, odd, 7), refusal("04")}}, odd, std::nullopt}, // not whole words
+        {{{command(0x25, odd, 1000 - 12 + 4), refusal("05")}}, odd, std::nullopt},
+        {{{command(0x25, odd, 0), acknowledgement}}, odd, Bytes{}},
+        {{{command(0x26, game, 12), acknowledgement}}, game, std::nullopt},
+        {{{command(0x26, odd), refusal("04")}}, odd, std::nullopt},
+        {{{command(0x25, odd, 8), acknowledgement}, {part, acknowledgement}}, odd, Bytes(8, 'n')},
+    };
+    for (const auto& scenario : cases) {
+        std::filesystem::remove_all(directory / "memory");
+        memory.store(game, Bytes(12, 'G'));
+        start({}, settings);
+        connect();
+        for (const auto& [sent, answer] : scenario.exchanges) {
+            EXPECT_EQ(exchange(sent), answer) << wire::hexDump(sent);
+        }
+        EXPECT_EQ(memory.read(scenario.item), scenario.stored)
+            << wire::hexDump(scenario.exchanges[0].first);
+        EXPECT_TRUE(violations().empty()) << reportText();
+    }
+    // The last item, its odd names kept plainly in the layout, and listed back.
+    EXPECT_EQ(memory.list().front().item.name, "A.B/C");
+    EXPECT_TRUE(fileExists(directory / "memory/PROGRAM/%/A%2EB%2FC.01"));
+}
+
+// What the host sends one after the other; nothing stands for the host leaving.
+TEST_F(MainMemoryTest, ReportsCommandsLaidOutWrongTheResetAndItemsLeftHalfSent) {
+    const struct {
+        std::vector<Bytes> transfers;
+        const char* reported;
+    } cases[] = {
+        {{whole(0x29), wire::frame(0x03, 0x00), {}}, "data phase of 24 or 29"},
+        {{command(0x29, game)}, "on the whole memory"},
+        {{command(0x24, game, 4)}, "size of 4"},
+        {{wire::frameAsHost(0x01, 0x25, wire::commandData({0, 1, 4, "system", "GAME", "fls0"}))},
+         "unused fields 4 to 6"},
+        {{whole(0x2A)}, "reset of main memory"},
+        {{fileRequest(0, 8, "", "F"),
+          wire::frameAsHost(0x02, 0x25, wire::partData(1, 1, Bytes(8)))},
+         "a part of command 25 while those of 45 are due"},
+    };
+    for (const auto& scenario : cases) {
+        start({}, settings);
+        connect();
+        for (const Bytes& transfer : scenario.transfers) {
+            if (transfer.empty()) {
+                calculator->hostGone();
+            } else {
+                exchange(transfer);
+            }
+        }
+        ASSERT_EQ(violations().size(), 1u) << reportText();
+        EXPECT_NE(violations()[0].find(scenario.reported), std::string::npos) << violations()[0];
+        EXPECT_EQ(memory.list().size(), 2u) << "main memory untouched";
+        std::filesystem::remove(directory / "report");
+    }
+}
+
+TEST_F(MainMemoryTest, AModelWithoutStorageMemoryRefusesTheStorageCommands) {
+    settings.noStorageMemory = true;
+    start({}, settings);
+    connect();
+    for (const uint8_t code : {0x44, 0x45, 0x46, 0x4B, 0x4D, 0x51}) {
+        const Bytes data = wire::commandData({0, 0, 0, "", "A", "fls0"});
+        EXPECT_EQ(exchange(wire::frameAsHost(0x01, code, data)), refusal("04")) << int(code);
+    }
+    EXPECT_TRUE(violations().empty()) << reportText();
+}
+
 ParsedOptions parse(std::vector<std::string> arguments) {
     arguments.insert(arguments.begin(), "VirtualCalculator");
     std::vector<char*> argv;
@@ -524,15 +694,38 @@ ParsedOptions parse(std::vector<std::string> arguments) {
 }
 
 TEST(OptionsTest, ReadsFaultsAndTheCommand) {
-    const ParsedOptions parsed =
-        parse({"--capacity", "4096", "--silent", "part:12:3", "--refuse", "request:A",
-               "--no-device", "--idle-turnaround", "30", "--busy-turnaround", "3",
-               "--cannot-pipeline", "--", "prog", "--silent", "x"});
+    const ParsedOptions parsed = parse({"--capacity",
+                                        "4096",
+                                        "--silent",
+                                        "part:12:3",
+                                        "--refuse",
+                                        "request:A",
+                                        "--no-device",
+                                        "--idle-turnaround",
+                                        "30",
+                                        "--busy-turnaround",
+                                        "3",
+                                        "--cannot-pipeline",
+                                        "--main-memory",
+                                        "M",
+                                        "--main-memory-from",
+                                        "A.g1m",
+                                        "--main-memory-from",
+                                        "B.g1m",
+                                        "--main-memory-capacity",
+                                        "99",
+                                        "--no-storage-memory",
+                                        "--",
+                                        "prog",
+                                        "--silent",
+                                        "x"});
     ASSERT_EQ(parsed.outcome, ParsedOptions::Run) << parsed.error;
     EXPECT_EQ(parsed.options.capacity, 4096);
     EXPECT_EQ(parsed.options.idleTurnaroundMs, 30);
     EXPECT_EQ(parsed.options.busyTurnaroundMs, 3);
     EXPECT_TRUE(parsed.options.cannotPipeline);
+    EXPECT_EQ(parsed.options.mainMemoryFrom, (std::vector<std::string>{"A.g1m", "B.g1m"}));
+    EXPECT_TRUE(parsed.options.noStorageMemory);
     EXPECT_TRUE(parsed.options.noDevice);
     EXPECT_EQ(parsed.options.command, (std::vector<std::string>{"prog", "--silent", "x"}));
     ASSERT_EQ(parsed.options.faults.size(), 2u);
@@ -556,6 +749,7 @@ TEST(OptionsTest, RejectsWhatItCannotHonour) {
              {"--unplug", "parts:1", "--", "prog"},
              {"--stream", "log.bin", "--corrupt", "connect", "--", "prog"},
              {"--stream", "log.bin", "--cannot-pipeline", "--", "prog"},
+             {"--stream", "log.bin", "--main-memory-from", "A.g1m", "--", "prog"},
              {"--idle-turnaround", "2.5", "--", "prog"},
              {"--busy-turnaround", "-3", "--", "prog"},
              {"--capacity", "-1", "--", "prog"},

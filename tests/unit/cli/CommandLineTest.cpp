@@ -117,6 +117,41 @@ TEST(CalcPath, NamesAFileInTheRootOrOneFolderDeep) {
     }
 }
 
+// An item's path reads back as the fields it was made of, odd bytes and all.
+TEST(CalcPath, NamesAnItemOfMainMemoryByAsMuchAsTellsItApart) {
+    const struct {
+        std::string text;
+        bool valid;
+        std::string group, directory, name;
+        int type;
+    } cases[] = {
+        {"GAME", true, "", "", "GAME", -1},
+        {"PROGRAM/GAME", true, "PROGRAM", "", "GAME", -1},
+        {"PICTURE 3/PICT3", true, "PICTURE 3", "", "PICT3", -1},
+        {"PROGRAM/system/GAME#01", true, "PROGRAM", "system", "GAME", 1},
+        {"LIST/main/A%2FB%25%23%CD", true, "LIST", "main", "A/B%#\xCD", -1},
+        {"PROGRAM/%zz", false, "", "", "", -1},
+        {"PROGRAM/GAME#1", false, "", "", "", -1},
+        {"A/B/C/D", false, "", "", "", -1},
+        {"PROGRAM/", false, "", "", "", -1},
+    };
+    for (const auto& scenario : cases) {
+        CalcPath path;
+        std::string problem;
+        EXPECT_EQ(CalcPath::parseItem(scenario.text, &path, &problem), scenario.valid)
+            << scenario.text;
+        if (scenario.valid) {
+            EXPECT_TRUE(path.folder == scenario.group && path.directory == scenario.directory &&
+                        path.name == scenario.name && path.type == scenario.type)
+                << scenario.text;
+            EXPECT_EQ(path.text(), scenario.text);
+        }
+    }
+    const std::string shown = CalcPath::itemText("A\x1B", "main", "N/1", 0x0A,
+                                                 CalcPath::Detail::DirectoryAndType);
+    EXPECT_EQ(shown, "A%1B/main/N%2F1#0A") << "nothing a terminal obeys";
+}
+
 class OutputFileTest : public ::testing::Test {
 protected:
     void SetUp() override {

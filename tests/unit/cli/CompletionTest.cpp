@@ -21,7 +21,7 @@ const Words localFiles = {"GAME.G1A", "NOTES", "my file.txt"};
 
 // What each kind of value completes to, by the name the help gives it.
 const std::map<std::string, Words> valuesOfKind = {
-    {"DEV", {"fls0", "crd0"}},
+    {"DEV", {"fls0", "crd0", "main"}},
     {"PATH", localFiles},
     {"FILE", localFiles},
     {"DIR", {"NOTES"}},
@@ -51,7 +51,11 @@ Words optionWords(const std::vector<OptionSpec>& options) {
 }
 
 // The kind of value a usage word names: "FILE..." is a FILE.
+// FILE... and [FILE...] are both files.
 std::string kindOf(std::string word) {
+    if (word.size() > 2 && word.front() == '[' && word.back() == ']') {
+        word = word.substr(1, word.size() - 2);
+    }
     return word.size() > 3 && word.compare(word.size() - 3, 3, "...") == 0
                ? word.substr(0, word.size() - 3)
                : word;

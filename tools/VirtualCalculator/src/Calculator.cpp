@@ -8,8 +8,14 @@ namespace {
 
 constexpr uint8_t gapByte = 0x00;
 constexpr uint8_t lastTerminateSubtype = 0x03;
-// Commands a calculator knows and this one does not play: refused, not a violation.
-constexpr uint8_t unplayedCommands[] = {0x40, 0x41, 0x47, 0x48};
+// Commands a calculator knows and this one does not play: refused, not a violation. Folders,
+// renaming and copying, in storage and in main memory, and the setup entries.
+constexpr uint8_t unplayedCommands[] = {0x40, 0x41, 0x47, 0x48, 0x20, 0x21,
+                                        0x22, 0x23, 0x27, 0x28, 0x31, 0x33};
+
+std::string mainMemoryRoot(const std::string& given, const Storage& storage) {
+    return given.empty() ? storage.root() + "/@MainMem" : given;
+}
 
 std::string hexByte(uint8_t byte) {
     return wire::hexDump({byte});
@@ -92,6 +98,8 @@ Calculator::Calculator(const Storage& storage, Report& report, Settings settings
       storageCommands(storage, report,
                       {this->settings.capacity, this->settings.listFolders,
                        this->settings.optimizeDelay, this->settings.fileFlaws}),
+      mainMemory(mainMemoryRoot(this->settings.mainMemory, storage)),
+      memoryCommands(mainMemory, report, this->settings.mainMemoryCapacity),
       answers(this->settings.turnarounds, this->settings.now) {}
 
 void Calculator::received(const Bytes& bytes) {
@@ -231,14 +239,14 @@ std::optional<Bytes> Calculator::process(const Packet& packet) {
 }
 
 std::optional<Bytes> Calculator::hostActive(const Packet& packet) {
-    if (storageCommands.asking()) {
+    if (const std::optional<std::string> asked = askedAbout()) {
         if ((packet.type == wire::typeAck && packet.subtype == wire::ackOverwrite) ||
             (packet.type == wire::typeRefusal && packet.subtype == wire::refusedOverwrite)) {
             return overwriteAnswer(packet);
         }
         // The host may leave the question unanswered and go on (the old uploader terminates).
-        report.note("the host did not answer whether to replace " + storageCommands.askedAbout());
-        storageCommands.dropQuestion();
+        report.note("the host did not answer whether to replace " + *asked);
+        dropQuestions();
     }
     if (turn && packet.type != wire::typeRoleSwap) {
         return refuse("packet " + hexByte(packet.type) + " " + hexByte(packet.subtype) +
@@ -396,13 +404,30 @@ std::optional<Bytes> Calculator::terminate(const Packet& packet) {
                     std::to_string(turn->size()) + " packets");
         turn.reset();
     }
-    storageCommands.dropQuestion();
+    dropQuestions();
     phase = Phase::Terminated;
     return wire::acknowledgement();
 }
 
 std::optional<Bytes> Calculator::overwriteAnswer(const Packet& packet) {
-    return follow(storageCommands.answerQuestion(packet.type == wire::typeAck));
+    const bool replace = packet.type == wire::typeAck;
+    return follow(storageCommands.asking() ? storageCommands.answerQuestion(replace)
+                                           : memoryCommands.answerQuestion(replace));
+}
+
+std::optional<std::string> Calculator::askedAbout() const {
+    if (storageCommands.asking()) {
+        return storageCommands.askedAbout();
+    }
+    if (memoryCommands.asking()) {
+        return memoryCommands.askedAbout();
+    }
+    return std::nullopt;
+}
+
+void Calculator::dropQuestions() {
+    storageCommands.dropQuestion();
+    memoryCommands.dropQuestion();
 }
 
 std::optional<Bytes> Calculator::command(const Packet& packet) {
@@ -419,8 +444,19 @@ std::optional<Bytes> Calculator::command(const Packet& packet) {
         report.note("command " + hexByte(packet.subtype) + " is not played here: refused");
         return wire::refusal(wire::refusedError);
     }
+    if (StorageCommands::plays(packet.subtype) && settings.noStorageMemory) {
+        report.note("command " + hexByte(packet.subtype) +
+                    " refused: this model has no storage memory");
+        return wire::refusal(wire::refusedError);
+    }
     if (StorageCommands::plays(packet.subtype)) {
         return follow(storageCommands.play(packet));
+    }
+    if (MainMemoryCommands::plays(packet.subtype)) {
+        return follow(memoryCommands.play(packet));
+    }
+    if (packet.subtype == wire::commandResetMemory) {
+        return refuse("command 2A, the reset of main memory, which no host may send: ignored");
     }
     return refuse("unknown command " + hexByte(packet.subtype));
 }
@@ -446,12 +482,16 @@ Bytes Calculator::deviceInfo(const Packet& packet) {
 }
 
 std::optional<Bytes> Calculator::filePart(const Packet& packet) {
-    if (packet.subtype != wire::commandFile) {
+    if (packet.subtype != wire::commandFile && packet.subtype != wire::commandItem) {
         return refuse("file part with unknown subtype " + hexByte(packet.subtype));
     }
     if (!upload) {
         return refuse(lastStored.empty() ? "file part without an accepted file request"
                                          : "file part after " + lastStored + " was complete");
+    }
+    if (packet.subtype != upload->code()) {
+        return refuse("a part of command " + hexByte(packet.subtype) + " while those of " +
+                      hexByte(upload->code()) + " are due");
     }
     const std::string problem = upload->checkPart(packet.data);
     if (!problem.empty()) {
@@ -533,7 +573,7 @@ void Calculator::deviceOpened() {
     reader.drop();
     phase = Phase::Idle;
     upload.reset();
-    storageCommands.dropQuestion();
+    dropQuestions();
     turn.reset();
     currentFlaw.clear();
     flawIsDamage = false;
@@ -566,6 +606,8 @@ void Calculator::endSession() {
         // A download must be finished or ended with the terminate.
         if (turn->kind() == CalculatorTurn::Kind::File) {
             report.violation(left + ": the data phase of 44 was left incomplete");
+        } else if (turn->kind() == CalculatorTurn::Kind::Items) {
+            report.violation(left + ": the data phase of 24 or 29 was left incomplete");
         } else {
             report.note(left);
         }

@@ -3,6 +3,8 @@
 #include "AnswerQueue.h"
 #include "CalculatorTurn.h"
 #include "Faults.h"
+#include "MainMemory.h"
+#include "MainMemoryCommands.h"
 #include "PacketReader.h"
 #include "Report.h"
 #include "Storage.h"
@@ -17,7 +19,8 @@
 // The calculator's side of the link protocol, strict about everything the host sends: the
 // session and its packets. Once the host has opened the link (05 00) it takes commands one
 // after the other until the terminate, answering device information itself and handing the
-// storage commands to StorageCommands, the data parts of an accepted upload to its Upload.
+// storage commands to StorageCommands, the main-memory commands to MainMemoryCommands, the
+// data parts of an accepted upload to its Upload.
 // For the commands that answer with packets of their own it becomes the active side after the
 // host's role swap, and then accepts only acknowledgements, requests to send again, and the
 // terminate. Each rule the host breaks is reported as a violation; faults make it misbehave on
@@ -38,6 +41,9 @@ public:
         AnswerQueue::Turnarounds turnarounds;
         bool cannotPipeline = false; // a link that breaks on a part sent before an answer is read
         bool keepsPartialFiles = false; // an upload cut short leaves the parts taken as the file
+        std::string mainMemory;         // the items' directory; empty: STORAGE/@MainMem
+        long long mainMemoryCapacity = MainMemoryCommands::defaultCapacity;
+        bool noStorageMemory = false; // a model whose only memory is main memory
         AnswerQueue::Now now = AnswerQueue::Clock::now;
     };
 
@@ -81,6 +87,9 @@ private:
     std::optional<Bytes> roleSwap();
     std::optional<Bytes> terminate(const Packet& packet);
     std::optional<Bytes> overwriteAnswer(const Packet& packet);
+    // What the host is asked whether to replace, if anything.
+    std::optional<std::string> askedAbout() const;
+    void dropQuestions();
 
     std::optional<Bytes> command(const Packet& packet);
     // The command's answer; what else it leads to is taken on.
@@ -102,6 +111,8 @@ private:
     Settings settings;
     FaultPlan faults;
     StorageCommands storageCommands;
+    MainMemory mainMemory;
+    MainMemoryCommands memoryCommands;
 
     // One session per opening of the device: a script may run several programs in turn.
     bool sessionStarted = false;

@@ -13,6 +13,15 @@ wire::CommandData described(uint32_t size, const std::string& folder, const std:
     return {0x00, 0x00, size, folder, name, device};
 }
 
+Bytes itemDescribed(const MainMemory::Item& item, long long size) {
+    return wire::itemData(
+        {0x00, item.type, static_cast<uint32_t>(size), item.directory, item.name, item.group});
+}
+
+uint32_t clamped(long long size) {
+    return static_cast<uint32_t>(std::clamp(size, 0LL, 0xFFFFFFFFLL));
+}
+
 } // namespace
 
 CalculatorTurn CalculatorTurn::file(const std::string& device, const std::string& folder,
@@ -24,20 +33,9 @@ CalculatorTurn CalculatorTurn::file(const std::string& device, const std::string
         {wire::typeCommand, wire::commandFile,
          wire::commandData(described(flaws.announcedSize.value_or(size), folder, name, device)),
          FaultPlace{FaultPlace::Header, 0}, "the header of " + turn.turnSubject, false});
+    turn.addParts(wire::commandFile, content);
     const uint32_t count =
         static_cast<uint32_t>((content.size() + wire::partSize - 1) / wire::partSize);
-    for (uint32_t number = 1; number <= count; ++number) {
-        const size_t begin = (number - 1) * wire::partSize;
-        const size_t end = std::min(content.size(), begin + wire::partSize);
-        const Bytes bytes(content.begin() + static_cast<long>(begin),
-                          content.begin() + static_cast<long>(end));
-        turn.packets.push_back({wire::typeData, wire::commandFile,
-                                wire::partData(count, number, bytes),
-                                FaultPlace{FaultPlace::Download, number},
-                                "data part " + std::to_string(number) + " of " +
-                                    std::to_string(count) + " of " + turn.turnSubject,
-                                false});
-    }
     if (flaws.extraPart) {
         const Bytes last = count == 0 ? Bytes{'x'} : Bytes(content.end() - 1, content.end());
         turn.packets.push_back({wire::typeData, wire::commandFile,
@@ -47,6 +45,22 @@ CalculatorTurn CalculatorTurn::file(const std::string& device, const std::string
                                 true});
     }
     return turn;
+}
+
+void CalculatorTurn::addParts(uint8_t code, const Bytes& content) {
+    const uint32_t count =
+        static_cast<uint32_t>((content.size() + wire::partSize - 1) / wire::partSize);
+    for (uint32_t number = 1; number <= count; ++number) {
+        const size_t begin = (number - 1) * wire::partSize;
+        const size_t end = std::min(content.size(), begin + wire::partSize);
+        const Bytes bytes(content.begin() + static_cast<long>(begin),
+                          content.begin() + static_cast<long>(end));
+        packets.push_back({wire::typeData, code, wire::partData(count, number, bytes),
+                           FaultPlace{FaultPlace::Download, number},
+                           "data part " + std::to_string(number) + " of " + std::to_string(count) +
+                               " of " + turnSubject,
+                           false});
+    }
 }
 
 CalculatorTurn CalculatorTurn::listing(const std::string& device,
@@ -72,10 +86,44 @@ CalculatorTurn CalculatorTurn::listing(const std::string& device,
 
 CalculatorTurn CalculatorTurn::freeSpace(const std::string& device, long long freeBytes) {
     CalculatorTurn turn(Kind::FreeSpace, "the free space of " + device);
-    const uint32_t free = static_cast<uint32_t>(std::clamp(freeBytes, 0LL, 0xFFFFFFFFLL));
     turn.packets.push_back({wire::typeCommand, wire::commandFreeAnswer,
-                            wire::commandData(described(free, "", "", device)), std::nullopt,
-                            "the free space of " + device, false});
+                            wire::commandData(described(clamped(freeBytes), "", "", device)),
+                            std::nullopt, "the free space of " + device, false});
+    return turn;
+}
+
+CalculatorTurn CalculatorTurn::items(const std::string& subject, const std::vector<Item>& items) {
+    CalculatorTurn turn(Kind::Items, subject);
+    for (const Item& item : items) {
+        turn.packets.push_back(
+            {wire::typeCommand, wire::commandItem,
+             itemDescribed(item.item, static_cast<long long>(item.content.size())),
+             FaultPlace{FaultPlace::Header, 0}, "the header of " + MainMemory::shown(item.item),
+             false});
+        turn.addParts(wire::commandItem, item.content);
+    }
+    return turn;
+}
+
+CalculatorTurn CalculatorTurn::itemListing(const std::vector<MainMemory::Listed>& entries) {
+    CalculatorTurn turn(Kind::Listing, "the items of main memory");
+    unsigned number = 0;
+    for (const MainMemory::Listed& entry : entries) {
+        ++number;
+        turn.packets.push_back(
+            {wire::typeCommand, wire::commandItemEntry, itemDescribed(entry.item, entry.size),
+             FaultPlace{FaultPlace::Entry, number},
+             "listing entry " + std::to_string(number) + " (" + MainMemory::shown(entry.item) + ")",
+             false});
+    }
+    return turn;
+}
+
+CalculatorTurn CalculatorTurn::freeMemory(long long freeBytes) {
+    CalculatorTurn turn(Kind::FreeSpace, "the free main memory");
+    turn.packets.push_back({wire::typeCommand, wire::commandFreeMemoryAnswer,
+                            wire::itemData({0, 0, clamped(freeBytes), "", "", ""}), std::nullopt,
+                            "the free main memory", false});
     return turn;
 }
 

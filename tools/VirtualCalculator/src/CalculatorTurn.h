@@ -1,6 +1,7 @@
 #pragma once
 
 #include "Faults.h"
+#include "MainMemory.h"
 #include "Storage.h"
 #include "Wire.h"
 
@@ -9,12 +10,13 @@
 #include <vector>
 
 // What the calculator sends once the host has handed it the active role: a file (its 45
-// header, then its data parts), a listing (one 4E per entry) or the free space (one 4C),
-// one packet at a time, each acknowledged before the next. Its own role swap follows the
-// last.
+// header, then its data parts), a listing (one 4E per entry) or the free space (one 4C);
+// main-memory items (each a 25 header, then its data parts), their listing (one 2E each) or
+// the free main memory (one 2C). One packet at a time, each acknowledged before the next. Its
+// own role swap follows the last.
 class CalculatorTurn {
 public:
-    enum class Kind { File, Listing, FreeSpace };
+    enum class Kind { File, Listing, FreeSpace, Items };
 
     struct Outgoing {
         uint8_t type = 0;
@@ -38,6 +40,13 @@ public:
     static CalculatorTurn listing(const std::string& device,
                                   const std::vector<Storage::Listed>& entries, bool withFolders);
     static CalculatorTurn freeSpace(const std::string& device, long long freeBytes);
+    struct Item {
+        MainMemory::Item item;
+        Bytes content;
+    };
+    static CalculatorTurn items(const std::string& subject, const std::vector<Item>& items);
+    static CalculatorTurn itemListing(const std::vector<MainMemory::Listed>& entries);
+    static CalculatorTurn freeMemory(long long freeBytes);
 
     Kind kind() const { return turnKind; }
     const std::string& subject() const { return turnSubject; }
@@ -51,6 +60,9 @@ public:
     size_t size() const { return packets.size(); }
 
 private:
+    // The data parts of command `code` that carry `content`.
+    void addParts(uint8_t code, const Bytes& content);
+
     CalculatorTurn(Kind kind, std::string subject)
         : turnKind(kind), turnSubject(std::move(subject)) {}
 

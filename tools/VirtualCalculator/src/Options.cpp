@@ -25,10 +25,16 @@ ParsedOptions invalid(std::string error) {
 
 // Sets the option's value; false when the value is not acceptable.
 bool applyValue(Options& options, const std::string& option, const std::string& value) {
-    if (option == "--storage" || option == "--report" || option == "--stream") {
-        std::string& target = option == "--storage"  ? options.storage
-                              : option == "--report" ? options.report
-                                                     : options.stream;
+    if (option == "--main-memory-from") {
+        options.mainMemoryFrom.push_back(value);
+        return !value.empty();
+    }
+    if (option == "--storage" || option == "--report" || option == "--stream" ||
+        option == "--main-memory") {
+        std::string& target = option == "--storage"       ? options.storage
+                              : option == "--report"      ? options.report
+                              : option == "--main-memory" ? options.mainMemory
+                                                          : options.stream;
         target = value;
         return !value.empty();
     }
@@ -36,9 +42,11 @@ bool applyValue(Options& options, const std::string& option, const std::string& 
         options.serial = value;
         return value.find_first_of(std::string(1, '\0') + "\n") == std::string::npos;
     }
-    if (option == "--capacity") {
-        options.capacity = parseNonNegative(value);
-        return options.capacity.has_value();
+    if (option == "--capacity" || option == "--main-memory-capacity") {
+        std::optional<long long>& capacity =
+            option == "--capacity" ? options.capacity : options.mainMemoryCapacity;
+        capacity = parseNonNegative(value);
+        return capacity.has_value();
     }
     if (option == "--optimize-delay" || option == "--announce-size" ||
         option == "--idle-turnaround" || option == "--busy-turnaround" ||
@@ -110,8 +118,9 @@ bool isScopable(const std::string& option) {
            option == "--monochrome" || option == "--mounted" || option == "--read-only" ||
            option == "--refuse-mount" || option == "--refuse-eject" || option == "--known-late" ||
            option == "--stream" || option == "--chunk" || option == "--stream-plan" ||
-           option == "--plug-after" || isFaultOption(option) || isProjectorOption(option) ||
-           option == "--check";
+           option == "--plug-after" || option == "--main-memory-from" ||
+           option == "--main-memory-capacity" || option == "--no-storage-memory" ||
+           isFaultOption(option) || isProjectorOption(option) || option == "--check";
 }
 
 bool takesValue(const std::string& option) {
@@ -119,7 +128,9 @@ bool takesValue(const std::string& option) {
            option == "--stream" || option == "--chunk" || option == "--optimize-delay" ||
            option == "--announce-size" || option == "--stream-plan" || option == "--plug-after" ||
            option == "--idle-turnaround" || option == "--busy-turnaround" || option == "--serial" ||
-           option == "--known-late" || isFaultOption(option) || isProjectorOption(option);
+           option == "--known-late" || option == "--main-memory" ||
+           option == "--main-memory-from" || option == "--main-memory-capacity" ||
+           isFaultOption(option) || isProjectorOption(option);
 }
 
 // Options without a value; false for any other.
@@ -129,23 +140,24 @@ bool applyFlag(Options& options, const std::string& option) {
         options.projectorOptionsGiven = true;
         return true;
     }
-    bool Options::*const flag = option == "--count-transfers"   ? &Options::countTransfers
-                                : option == "--no-device"       ? &Options::noDevice
-                                : option == "--long-info"       ? &Options::longInfo
-                                : option == "--list-folders"    ? &Options::listFolders
-                                : option == "--extra-part"      ? &Options::extraPart
-                                : option == "--cannot-pipeline" ? &Options::cannotPipeline
-                                : option == "--keep-partial"    ? &Options::keepPartial
-                                : option == "--whole-disk"      ? &Options::wholeDisk
-                                : option == "--held"            ? &Options::heldElsewhere
-                                : option == "--monochrome"      ? &Options::monochrome
-                                : option == "--mounted"         ? &Options::mounted
-                                : option == "--read-only"       ? &Options::readOnly
-                                : option == "--refuse-mount"    ? &Options::refuseMount
-                                : option == "--refuse-eject"    ? &Options::refuseEject
-                                : option == "--no-disk-service" ? &Options::noDiskService
-                                : option == "--no-system-bus"   ? &Options::noSystemBus
-                                                                : nullptr;
+    bool Options::*const flag = option == "--count-transfers"     ? &Options::countTransfers
+                                : option == "--no-device"         ? &Options::noDevice
+                                : option == "--long-info"         ? &Options::longInfo
+                                : option == "--list-folders"      ? &Options::listFolders
+                                : option == "--extra-part"        ? &Options::extraPart
+                                : option == "--cannot-pipeline"   ? &Options::cannotPipeline
+                                : option == "--keep-partial"      ? &Options::keepPartial
+                                : option == "--whole-disk"        ? &Options::wholeDisk
+                                : option == "--held"              ? &Options::heldElsewhere
+                                : option == "--monochrome"        ? &Options::monochrome
+                                : option == "--mounted"           ? &Options::mounted
+                                : option == "--read-only"         ? &Options::readOnly
+                                : option == "--refuse-mount"      ? &Options::refuseMount
+                                : option == "--refuse-eject"      ? &Options::refuseEject
+                                : option == "--no-disk-service"   ? &Options::noDiskService
+                                : option == "--no-system-bus"     ? &Options::noSystemBus
+                                : option == "--no-storage-memory" ? &Options::noStorageMemory
+                                                                  : nullptr;
     if (flag != nullptr) {
         options.*flag = true;
     }
@@ -158,7 +170,9 @@ std::string conflicts(const Options& options) {
         !options.storage.empty() || options.capacity || !options.faults.empty() ||
         options.longInfo || options.listFolders || options.optimizeDelayMs > 0 ||
         options.extraPart || options.announcedSize || options.idleTurnaroundMs > 0 ||
-        options.busyTurnaroundMs > 0 || options.cannotPipeline || options.keepPartial;
+        options.busyTurnaroundMs > 0 || options.cannotPipeline || options.keepPartial ||
+        !options.mainMemory.empty() || !options.mainMemoryFrom.empty() ||
+        options.mainMemoryCapacity || options.noStorageMemory;
     if (!options.stream.empty() && storageCalculator) {
         return "--stream goes with none of the storage calculator's options or faults";
     }
@@ -324,7 +338,9 @@ void printUsage() {
           "and its real libusb-1.0 see a device on the bus, emulated with umockdev. The\n"
           "calculator keeps its storage in a directory on the PC, plays the storage commands\n"
           "(device information, upload, download, listing, free space, delete, optimize) and\n"
-          "checks every byte the host sends. COMMAND keeps its own standard output and error;\n"
+          "the main-memory commands (an item sent, fetched, fetched all, deleted, listed, the\n"
+          "free main memory), and checks every byte the host sends. COMMAND keeps its own standard "
+          "output and error;\n"
           "VirtualCalculator writes only to standard error (or to the report file). With\n"
           "--projector it plays a calculator in its projector mode instead.\n"
           "\n"
@@ -337,6 +353,20 @@ void printUsage() {
           "  --capacity BYTES     room on each storage device (default 16777216): bounds uploads\n"
           "                       (15/05 memory full) and sets the free space and the flash\n"
           "                       capacity in the device information\n"
+          "  --main-memory DIR    the calculator's main memory: one file per item,\n"
+          "                       DIR/GROUP/DIRECTORY/NAME.TT (TT the type in hex; bytes other\n"
+          "                       than letters, digits, space and -_@~+=,!#&()[]{} written %XX,\n"
+          "                       an empty name %), created if missing (default: the folder\n"
+          "                       @MainMem of the storage)\n"
+          "  --main-memory-from FILE.g1m\n"
+          "                       start with the items of this .g1m file in main memory\n"
+          "                       (repeatable; an item of the same names is replaced)\n"
+          "  --main-memory-capacity BYTES\n"
+          "                       room for items (default 65536): bounds item uploads (15/05)\n"
+          "                       and sets the free main memory\n"
+          "  --no-storage-memory  a model without storage memory (fx-9750GII family): the\n"
+          "                       storage commands 44, 45, 46, 4B, 4D and 51 are refused\n"
+          "                       with 15/04; main memory works as ever\n"
           "  --long-info          answer the device information with the 188-byte block (user\n"
           "                       name and organisation of 20 bytes) instead of 164 bytes\n"
           "  --list-folders       listings also send an entry with an empty name per folder\n"
@@ -393,7 +423,8 @@ void printUsage() {
           "                       port paths 1-4.1, 1-4.2, ... (a hub's port 7 leads to the\n"
           "                       next hub: 1-4.7.1, ...), each with a serial of its own;\n"
           "                       each keeps its storage in DIR/ADDRESS (fls0, crd0 below\n"
-          "                       it), and the report names it on its lines\n"
+          "                       it; its main memory in --main-memory's DIR/ADDRESS), and\n"
+          "                       the report names it on its lines\n"
           "  --drives M           M drive calculators (USB 07cf:6102, mass storage with a\n"
           "                       FAT disk sdb, sdc, ...) after the link ones; each has the\n"
           "                       folder DIR/ADDRESS. Without --calculators, the only ones\n"
@@ -408,6 +439,8 @@ void printUsage() {
           "  --at ADDRESS         the options after it, up to the next --at, are for the\n"
           "                       calculator at ADDRESS alone, on top of those for all:\n"
           "                       faults, --capacity, --long-info, --list-folders,\n"
+          "                       --main-memory-from, --main-memory-capacity,\n"
+          "                       --no-storage-memory,\n"
           "                       --optimize-delay, the turnarounds, --cannot-pipeline,\n"
           "                       --keep-partial, --extra-part, --announce-size,\n"
           "                       --whole-disk, --monochrome, --serial, --held, the drive\n"

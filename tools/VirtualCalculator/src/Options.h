@@ -10,7 +10,11 @@
 #include <vector>
 
 struct Options {
-    std::string storage;               // empty: a fresh temporary directory
+    std::string storage;                     // empty: a fresh temporary directory
+    std::string mainMemory;                  // empty: STORAGE/@MainMem
+    std::vector<std::string> mainMemoryFrom; // .g1m files the main memory starts with
+    std::optional<long long> mainMemoryCapacity;
+    bool noStorageMemory = false;      // a model without storage memory (fx-9750GII family)
     std::optional<long long> capacity; // bytes per storage device; none: unlimited
     std::string report;                // empty: standard error
     std::string stream;                // non-empty: play a talking calculator

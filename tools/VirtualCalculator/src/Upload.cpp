@@ -2,9 +2,9 @@
 
 #include <algorithm>
 
-Upload::Upload(std::string path, std::string shown, unsigned long size, Keep keep)
+Upload::Upload(std::string path, std::string shown, unsigned long size, Keep keep, uint8_t code)
     : where(std::move(path)), name(std::move(shown)), byteCount(size),
-      parts((size + wire::partSize - 1) / wire::partSize), keep(std::move(keep)) {}
+      parts((size + wire::partSize - 1) / wire::partSize), keep(std::move(keep)), partCode(code) {}
 
 std::string Upload::checkPart(const Bytes& part) const {
     const std::optional<unsigned> count = wire::readHex(part, 0, 4);

@@ -13,11 +13,14 @@ public:
     // Keeps the complete bytes; false when they could not be written.
     using Keep = std::function<bool(const Bytes&)>;
 
-    Upload(std::string path, std::string shown, unsigned long size, Keep keep);
+    // `code`: the command whose data parts carry it (45 for a file, 25 for an item).
+    Upload(std::string path, std::string shown, unsigned long size, Keep keep,
+           uint8_t code = wire::commandFile);
 
     const std::string& path() const { return where; }
     const std::string& shown() const { return name; }
     unsigned long size() const { return byteCount; }
+    uint8_t code() const { return partCode; }
     unsigned long partCount() const { return parts; }
     unsigned long nextPart() const { return next; }
     bool complete() const { return next > parts; }
@@ -41,4 +44,5 @@ private:
     unsigned long pipelinedParts = 0;
     Bytes data;
     Keep keep;
+    uint8_t partCode;
 };

@@ -2,6 +2,8 @@
 #include "ChildProcess.h"
 #include "DiskWorld.h"
 #include "DriveMedium.h"
+#include "G1mWire.h"
+#include "MainMemory.h"
 #include "Options.h"
 #include "PngPicture.h"
 #include "Projector.h"
@@ -94,6 +96,9 @@ Calculator::Settings settingsOf(const Options& options) {
                             std::chrono::milliseconds(options.busyTurnaroundMs)};
     settings.cannotPipeline = options.cannotPipeline;
     settings.keepsPartialFiles = options.keepPartial;
+    settings.mainMemoryCapacity =
+        options.mainMemoryCapacity.value_or(MainMemoryCommands::defaultCapacity);
+    settings.noStorageMemory = options.noStorageMemory;
     settings.fileFlaws = {options.announcedSize ? std::optional<uint32_t>(
                                                       static_cast<uint32_t>(*options.announcedSize))
                                                 : std::nullopt,
@@ -133,14 +138,54 @@ std::string storageBase(const Options& options, Report& report) {
     return base;
 }
 
+// The main memory, with the items of the .g1m files given; false, after saying why, when it
+// cannot be made so.
+bool fillMainMemory(const MainMemory& memory, const std::vector<std::string>& files,
+                    Report& report) {
+    if (!memory.prepare()) {
+        report.failure("can't prepare the main memory in '" + memory.root() + "'");
+        return false;
+    }
+    for (const std::string& file : files) {
+        Bytes bytes;
+        std::string problem = "it can't be read";
+        const std::optional<std::vector<g1mwire::Item>> items =
+            readWhole(file, bytes) ? g1mwire::read(bytes, problem) : std::nullopt;
+        if (!items) {
+            report.failure("can't fill the main memory from " + file + ": " + problem);
+            return false;
+        }
+        for (const g1mwire::Item& item : *items) {
+            if (!memory.store({item.type, item.directory, item.name, item.group}, item.data)) {
+                report.failure("can't write " +
+                               memory.pathOf({item.type, item.directory, item.name, item.group}));
+                return false;
+            }
+        }
+        report.note("main memory filled from " + file + ": " + std::to_string(items->size()) +
+                    " items");
+    }
+    return true;
+}
+
+// Its main memory is --main-memory (DIR/ADDRESS with several calculators on the bus), or the
+// folder @MainMem of its storage.
 std::unique_ptr<UsbPeer> makeLinkCalculator(const Options& own, Report& report,
-                                            const std::string& root, Bench& bench) {
+                                            const std::string& root, const std::string& address,
+                                            Bench& bench) {
     bench.storages.push_back(std::make_unique<Storage>(root));
     if (!bench.storages.back()->prepare()) {
         report.failure("can't prepare the storage in '" + root + "'");
         return nullptr;
     }
-    return std::make_unique<Calculator>(*bench.storages.back(), report, settingsOf(own),
+    Calculator::Settings settings = settingsOf(own);
+    settings.mainMemory = own.mainMemory.empty()         ? root + "/@MainMem"
+                          : bench.layout.severalPlaces() ? own.mainMemory + "/" + address
+                                                         : own.mainMemory;
+    if (!fillMainMemory(MainMemory(settings.mainMemory), own.mainMemoryFrom, report)) {
+        return nullptr;
+    }
+    return std::make_unique<Calculator>(*bench.storages.back(), report, settings,
                                         FaultPlan(own.faults));
 }
 
@@ -241,7 +286,7 @@ void seatCalculators(const Options& options, Report& report, Bench& bench) {
         if (folder.empty()) {
             return;
         }
-        bench.peers.push_back(makeLinkCalculator(own, its, folder, bench));
+        bench.peers.push_back(makeLinkCalculator(own, its, folder, seat.address, bench));
     }
 }
 

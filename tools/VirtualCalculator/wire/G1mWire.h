@@ -20,6 +20,11 @@ struct Item {
     std::string name;
     std::string group;
     Bytes data;
+
+    bool operator==(const Item& other) const {
+        return type == other.type && directory == other.directory && name == other.name &&
+               group == other.group && data == other.data;
+    }
 };
 
 // A file of these items, a group header wherever the group changes. The header's numbers

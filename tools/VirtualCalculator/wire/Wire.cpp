@@ -228,6 +228,7 @@ std::optional<ParsedCommandData> parseCommandData(const Bytes& data, std::string
     parsed.fields = {*mode, *dataType, *size, fields[0], fields[1], fields[4]};
     parsed.unusedFields = fields[2] + fields[3] + fields[5];
     parsed.group = fields[2];
+    parsed.otherFields = fields[3] + fields[5];
     return parsed;
 }
 

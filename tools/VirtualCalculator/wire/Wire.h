@@ -118,6 +118,7 @@ struct ParsedCommandData {
     CommandData fields;
     std::string unusedFields; // fields 3, 4 and 6, joined: empty when they are
     std::string group;        // field 3 alone
+    std::string otherFields;  // fields 4 and 6, joined
 };
 std::optional<ParsedCommandData> parseCommandData(const Bytes& data, std::string& problem);
 
