@@ -17,7 +17,7 @@
 #include <sys/stat.h>
 
 const CommandHelp backupHelp = {
-    "copy everything the calculator holds into a folder",
+    "copy every file the calculator holds into a folder",
     "Copies every file of every storage device of the calculator (fls0, and crd0\n"
     "when an SD card is in), what info tells (info.txt) and a MANIFEST of each\n"
     "file's size and SHA-256, in one session, into a fresh folder\n"
