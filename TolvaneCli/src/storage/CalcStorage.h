@@ -65,10 +65,11 @@ enum class Outcome {
 
 // What only some calculators have.
 enum class Capability {
-    SdCard,             // crd0
-    Optimize,           // a storage that compacting frees room on
-    MainMemory,         // main memory's items, each on its own (a drive shows only a copy, as files)
-    CaseSensitiveNames, // A.TXT and a.txt are two files (a drive's FAT file system finds either)
+    SdCard,     // crd0
+    Optimize,   // a storage that compacting frees room on
+    MainMemory, // main memory's items, each on its own (a drive shows only a copy, as files)
+    // A.TXT and a.txt are two files (a drive's FAT file system takes either for the other)
+    CaseSensitiveNames,
 };
 
 // What a command does with a calculator's files, whatever its kind: over the link protocol
