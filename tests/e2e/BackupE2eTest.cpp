@@ -16,11 +16,17 @@ const std::string tolvane = TOLVANE;
 
 using Files = std::map<std::string, std::string>; // DEVICE/NAME: bytes
 
-// What a calculator holds: a link one has an SD card, a drive its main memory.
+// What a calculator holds: a link one has an SD card and a program in its main memory (which
+// the virtual calculator keeps as a file), a drive a copy of its main memory among its files.
 Files holding(bool drive, const std::string& a = "a") {
     Files files = {
         {"fls0/A.TXT", a}, {"fls0/BIG.BIN", patternBytes(3000)}, {"fls0/NOTES/B.TXT", "bb"}};
-    files[drive ? "fls0/@MainMem/MEMO.g3m" : "crd0/SD.TXT"] = drive ? "memo" : "sd";
+    if (drive) {
+        files["fls0/@MainMem/MEMO.g3m"] = "memo";
+    } else {
+        files["crd0/SD.TXT"] = "sd";
+        files["@MainMem/PROGRAM/system/GAME.01"] = patternBytes(40, 7);
+    }
     return files;
 }
 
@@ -100,10 +106,17 @@ TEST_F(BackupE2eTest, ARestoreOntoAnEmptyCalculatorMatchesTheBackupByteForByte) 
                   drive)
             << result.err;
         EXPECT_EQ(on("1-4.2", drive), holding(drive));
-        EXPECT_EQ(filesBelow(directory / "backup"),
-                  (std::vector<std::string>{
-                      "MANIFEST", drive ? "fls0/@MainMem/MEMO.g3m" : "crd0/SD.TXT", "fls0/A.TXT",
-                      "fls0/BIG.BIN", "fls0/NOTES/B.TXT", "info.txt"}));
+        std::vector<std::string> backedUp = {"MANIFEST",     "fls0/A.TXT",
+                                             "fls0/BIG.BIN", "fls0/NOTES/B.TXT",
+                                             "info.txt",     "main/main-memory.g1m"};
+        backedUp.insert(backedUp.begin() + 1, drive ? "fls0/@MainMem/MEMO.g3m" : "crd0/SD.TXT");
+        if (drive) {
+            backedUp.pop_back(); // a drive's main memory is its @MainMem folder's files
+        }
+        EXPECT_EQ(filesBelow(directory / "backup"), backedUp);
+        EXPECT_EQ(contains(readFile(directory / "backup/MANIFEST"),
+                           "item\tmain\t40\tPROGRAM/system/GAME#01\n"),
+                  !drive);
 
         fs::remove(folderOf("1-4.2", drive, "fls0/A.TXT"));
         writeFile(folderOf("1-4.2", drive, "fls0/NOTES/B.TXT"), "bbb");

@@ -10,8 +10,8 @@ namespace {
 
 constexpr const char* formatName = "tolvane-backup";
 constexpr const char* formatVersion = "1";
-// The storage devices a backup holds files of; main memory's items are not in one yet.
-constexpr const char* backedUp[] = {"fls0", "crd0"};
+// The storage devices a backup holds files of: main memory's as one file of its items.
+constexpr const char* backedUp[] = {"fls0", "crd0", CalcPath::mainMemory};
 
 bool isBackedUp(const std::string& device) {
     return std::find(std::begin(backedUp), std::end(backedUp), device) != std::end(backedUp);
@@ -86,6 +86,9 @@ public:
         if (kind == "file" && fields.size() == 5) {
             return file(fields, problem);
         }
+        if (kind == "item" && fields.size() == 4) {
+            return item(fields, problem);
+        }
         if (kind == "end" && fields.size() == 3) {
             return end(fields, problem);
         }
@@ -150,10 +153,37 @@ private:
         if (!CalcPath::parse(file.name, &path, &why)) {
             return fail(problem, why);
         }
+        if (file.device == CalcPath::mainMemory && file.name != BackupManifest::mainMemoryFile) {
+            return fail(problem, std::string("names main memory's file other than ") +
+                                     BackupManifest::mainMemoryFile);
+        }
         if (!paths.insert(file.path()).second) {
             return fail(problem, "names " + file.path() + " a second time");
         }
         manifest->files.push_back(file);
+        return true;
+    }
+
+    // An item of main memory's file, which comes just before.
+    bool item(const std::vector<std::string>& fields, std::string* problem) {
+        StoredItem item{fields[3], 0};
+        CalcPath path;
+        std::string why;
+        if (fields[1] != CalcPath::mainMemory || manifest->files.empty() ||
+            manifest->files.back().device != CalcPath::mainMemory) {
+            return fail(problem, "is an item outside main memory's lines");
+        }
+        if (!readCount(fields[2], &item.size)) {
+            return fail(problem, "gives no size in digits");
+        }
+        if (!CalcPath::parseItem(item.path, &path, &why) || path.type < 0 ||
+            path.directory.empty() || path.folder.empty()) {
+            return fail(problem, "gives no item's whole path, GROUP/DIRECTORY/NAME#TT");
+        }
+        if (!paths.insert("main/" + item.path).second) {
+            return fail(problem, "names " + item.path + " a second time");
+        }
+        manifest->items.push_back(item);
         return true;
     }
 
@@ -200,6 +230,10 @@ std::string BackupManifest::text() const {
             if (file.device == device) {
                 text += record({"file", device, std::to_string(file.size), file.sha256, file.name});
             }
+        }
+        for (const StoredItem& item : device == CalcPath::mainMemory ? items
+                                                                       : std::vector<StoredItem>{}) {
+            text += record({"item", device, std::to_string(item.size), item.path});
         }
     }
     return text + record({"end", std::to_string(files.size()), std::to_string(bytes())});

@@ -2,6 +2,8 @@
 
 #include "CalcFinder.h"
 #include "CasioDataPart.h"
+#include "CasioMainMemory.h"
+#include "G1mFile.h"
 #include "Interruption.h"
 #include "LocalTarget.h"
 #include "Log.h"
@@ -17,14 +19,14 @@
 #include <sys/stat.h>
 
 const CommandHelp backupHelp = {
-    "copy every file the calculator holds into a folder",
+    "copy everything the calculator holds into a folder",
     "Copies every file of every storage device of the calculator (fls0, and crd0\n"
-    "when an SD card is in), what info tells (info.txt) and a MANIFEST of each\n"
-    "file's size and SHA-256, in one session, into a fresh folder\n"
-    "backup-SERIAL-YYYYMMDD-HHMMSS here, or DIR, and prints its name. The folder\n"
-    "appears only once every file has arrived whole: a backup cut short leaves\n"
-    "nothing. With --all, each calculator's goes into DIR/ADDRESS. Main memory's\n"
-    "items are not in a backup yet: get -d main --whole saves them.",
+    "when an SD card is in), every item of its main memory as one .g1m file, what\n"
+    "info tells (info.txt) and a MANIFEST of each file's size and SHA-256, in one\n"
+    "session, into a fresh folder backup-SERIAL-YYYYMMDD-HHMMSS here, or DIR, and\n"
+    "prints its name. The folder appears only once everything has arrived whole: a\n"
+    "backup cut short leaves nothing. With --all, each calculator's goes into\n"
+    "DIR/ADDRESS.",
     {{'o', "output", "DIR",
       "the backup's folder, new, or an existing folder\nto make a fresh one in; with --all, an\n"
       "existing folder"},
@@ -128,6 +130,11 @@ std::string missingFrom(const CalcContents& contents, size_t from) {
         text += ", and " + std::to_string(missing - namedAtMost) + " more";
     }
     return text + ")";
+}
+
+// Items travel in whole words: one the listing gave padded is the same item.
+bool sameSize(uint64_t listed, uint64_t held) {
+    return listed == held || listed == CasioMainMemory::paddedSize(static_cast<uint32_t>(held));
 }
 
 // Writes what the calculator sends into the backup's file as it arrives, summing it up, with the
@@ -250,6 +257,10 @@ bool BackupCommand::fetchAll(CalcStorage* storage, const CalcContents& contents,
         partCount += CasioDataPart::partsFor(static_cast<long long>(file.size));
         bytes += static_cast<long long>(file.size);
     }
+    for (const StoredItem& item : contents.items) {
+        partCount += CasioDataPart::partsFor(static_cast<long long>(item.size));
+        bytes += static_cast<long long>(item.size);
+    }
     TransferProgress progress(partCount, bytes, "Backup  ");
     int partsBefore = 0;
     for (size_t k = 0; k < contents.files.size(); ++k) {
@@ -262,6 +273,75 @@ bool BackupCommand::fetchAll(CalcStorage* storage, const CalcContents& contents,
         }
         manifest->files.push_back(file);
         partsBefore += CasioDataPart::partsFor(static_cast<long long>(file.size));
+    }
+    if (contents.holdsItems &&
+        (Interruption::happened() ||
+         !fetchMainMemory(storage, contents, staged, progress, partsBefore, manifest))) {
+        Log::error("No backup made: main memory's items missing; nothing of it is kept");
+        return false;
+    }
+    return true;
+}
+
+// Main memory's items, into one .g1m file of the backup, each as the listing gave it.
+bool BackupCommand::fetchMainMemory(CalcStorage* storage, const CalcContents& contents,
+                                    StagedFolder& staged, TransferProgress& progress,
+                                    int partsBefore, BackupManifest* manifest) const {
+    StoredFile file{CalcPath::mainMemory, BackupManifest::mainMemoryFile, 0, ""};
+    if (!staged.makeFolder(file.device)) {
+        return false;
+    }
+    LocalTarget target;
+    target.shown = file.path();
+    target.path = staged.path() + "/" + file.path();
+    OutputFile local(target);
+    if (!local.create()) {
+        return false;
+    }
+    BackupSink sink(local.stream(), progress, partsBefore);
+    std::string why;
+    const Outcome outcome = storage->fetchMainMemory(&sink, &why);
+    if (outcome == Outcome::Stopped && sink.writeError != 0) {
+        Log::error((file.path() + ": can't write it (" + strerror(sink.writeError) + ")").c_str());
+    } else if (outcome == Outcome::Failed || outcome == Outcome::LinkLost) {
+        Log::error(("main memory: not fetched: " + why).c_str());
+    }
+    if (outcome != Outcome::Done || !local.commit()) {
+        return false;
+    }
+    file.size = sink.received;
+    file.sha256 = sink.sum.hex();
+    manifest->devices.push_back(file.device);
+    manifest->files.push_back(file);
+    return itemsAsListed(target.path, contents, &manifest->items);
+}
+
+// The items of the fetched file, which must be those listed, each of its listed size.
+bool BackupCommand::itemsAsListed(const std::string& path, const CalcContents& contents,
+                                  std::vector<StoredItem>* items) const {
+    std::vector<MemoryItem> fetched;
+    std::string problem;
+    if (!G1mFile::read(path, &fetched, &problem)) {
+        Log::error(("main memory: what came is no sound .g1m file: " + problem).c_str());
+        return false;
+    }
+    for (const MemoryItem& item : fetched) {
+        items->push_back({CalcPath::itemText(item.group, item.directory, item.name, item.type,
+                                             CalcPath::Detail::DirectoryAndType),
+                          item.size});
+        const StoredItem* listed = contents.find(items->back());
+        if (listed == nullptr || !sameSize(listed->size, item.size)) {
+            Log::error(("main memory: " + CalcPath::printable(items->back().path) +
+                        " came other than the calculator listed it")
+                           .c_str());
+            return false;
+        }
+    }
+    if (items->size() != contents.items.size()) {
+        Log::error(("main memory: " + std::to_string(items->size()) + " items came, of " +
+                    std::to_string(contents.items.size()) + " listed")
+                       .c_str());
+        return false;
     }
     return true;
 }

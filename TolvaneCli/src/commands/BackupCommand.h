@@ -9,9 +9,9 @@
 class StagedFolder;
 class TransferProgress;
 
-// tolvane backup: every file of every storage device the calculator holds, what info tells and
-// a manifest of them (see BackupManifest), in one session, into a folder that appears only once
-// every file has arrived whole.
+// tolvane backup: every file of every storage device the calculator holds, its main memory's
+// items as one .g1m file, what info tells and a manifest of them (see BackupManifest), in one
+// session, into a folder that appears only once everything has arrived whole.
 extern const CommandHelp backupHelp;
 
 class BackupCommand final : public CommandTask {
@@ -32,6 +32,11 @@ private:
                   BackupManifest* manifest) const;
     bool fetchOne(CalcStorage* storage, const StoredFile& file, StagedFolder& staged,
                   TransferProgress& progress, int partsBefore, std::string* digest) const;
+    bool fetchMainMemory(CalcStorage* storage, const CalcContents& contents, StagedFolder& staged,
+                         TransferProgress& progress, int partsBefore,
+                         BackupManifest* manifest) const;
+    bool itemsAsListed(const std::string& path, const CalcContents& contents,
+                       std::vector<StoredItem>* items) const;
 
     std::string output; // -o
     bool intoFolder = true;

@@ -2,6 +2,8 @@
 
 #include "BackupFolder.h"
 #include "CasioDataPart.h"
+#include "CasioMainMemory.h"
+#include "G1mFile.h"
 #include "Interruption.h"
 #include "Log.h"
 #include "TransferProgress.h"
@@ -13,9 +15,10 @@ const CommandHelp restoreHelp = {
     "Puts the backup in DIR (made by tolvane backup) onto the calculator: checks\n"
     "its MANIFEST and every file's SHA-256 before the calculator is reached, then,\n"
     "in one session, checks that the files fit, sends each into its storage device\n"
-    "and folder, and lists the calculator again to see that each arrived whole. A\n"
-    "file the calculator holds already stops it before anything changes, unless -w\n"
-    "replaces it. With --all, the same backup onto every calculator.",
+    "and folder and every item into main memory, and lists the calculator again to\n"
+    "see that each arrived whole. A file or item the calculator holds already stops\n"
+    "it before anything changes, unless -w replaces it. With --all, the same backup\n"
+    "onto every calculator.",
     {{'w', "overwrite", nullptr, "replace files of the same name on the calculator"},
      {'\0', "no-pipeline", nullptr,
       "wait for each part's acknowledgement before\nsending the next (slower)"},
@@ -36,6 +39,16 @@ std::string fileIn(const std::string& name) {
 
 std::string filesCount(size_t count) {
     return std::to_string(count) + (count == 1 ? " file" : " files");
+}
+
+std::string fullPathOf(const MemoryItem& item) {
+    return CalcPath::itemText(item.group, item.directory, item.name, item.type,
+                              CalcPath::Detail::DirectoryAndType);
+}
+
+// Items travel in whole words: one listed padded is the same item.
+bool sameSize(uint64_t listed, uint64_t held) {
+    return listed == held || listed == CasioMainMemory::paddedSize(static_cast<uint32_t>(held));
 }
 
 // One line for the files a lost link kept from the calculator, the one under way first.
@@ -66,11 +79,36 @@ std::optional<int> RestoreCommand::check(const CommandLine& line) {
         Log::error("restore needs the backup's folder");
         return exitUsage;
     }
-    if (!BackupFolder::check(folder, &manifest)) {
+    if (!BackupFolder::check(folder, &manifest) || !readItems()) {
         Log::error(("Nothing restored: " + folder + " is no whole backup").c_str());
         return exitFailed;
     }
     return std::nullopt;
+}
+
+// The items of main memory's .g1m file, which must be those the manifest names.
+bool RestoreCommand::readItems() {
+    for (const StoredFile& file : manifest.files) {
+        if (file.device != CalcPath::mainMemory) {
+            continue;
+        }
+        const std::string path = BackupFolder::pathOf(folder, file);
+        std::string problem;
+        if (!G1mFile::read(path, &items, &problem)) {
+            Log::error((path + ": " + problem).c_str());
+            return false;
+        }
+        bool same = items.size() == manifest.items.size();
+        for (size_t k = 0; same && k < items.size(); ++k) {
+            same = fullPathOf(items[k]) == manifest.items[k].path &&
+                   items[k].size == manifest.items[k].size;
+        }
+        if (!same) {
+            Log::error((path + ": its items are not those of the manifest").c_str());
+            return false;
+        }
+    }
+    return true;
 }
 
 // The files of the backup that this calculator can take; those of a storage device it lacks or
@@ -80,6 +118,9 @@ RestoreCommand::Plan RestoreCommand::planFor(CalcStorage* storage,
     Plan plan;
     std::map<std::string, std::pair<size_t, std::string>> leftOut; // DEVICE[/FOLDER]: count, why
     for (const StoredFile& file : manifest.files) {
+        if (file.device == CalcPath::mainMemory) {
+            continue;
+        }
         const std::string why = whyLeftOut(storage, before, file);
         if (why.empty()) {
             if (const StoredFile* there = before.find(file)) {
@@ -97,18 +138,46 @@ RestoreCommand::Plan RestoreCommand::planFor(CalcStorage* storage,
         Log::error(
             (where + ": " + filesCount(place.first) + " not restored: " + place.second).c_str());
     }
+    planItems(storage, before, &plan);
     return plan;
 }
 
+// Main memory's items, where the calculator has main memory to take them.
+void RestoreCommand::planItems(CalcStorage* storage, const CalcContents& before,
+                               Plan* plan) const {
+    if (items.empty()) {
+        return;
+    }
+    if (!before.holdsItems) {
+        Log::error(("main: " + std::to_string(items.size()) +
+                    " items not restored: " + storage->lacking(Capability::MainMemory))
+                       .c_str());
+        plan->allTaken = false;
+        return;
+    }
+    plan->items = items;
+    for (const MemoryItem& item : items) {
+        if (const StoredItem* there = before.find(StoredItem{fullPathOf(item), item.size})) {
+            plan->replacingItems.push_back(*there);
+        }
+    }
+}
+
 bool RestoreCommand::refusesToReplace(const Plan& plan) const {
-    if (replace || plan.replacing.empty()) {
+    const size_t replaced = plan.replacing.size() + plan.replacingItems.size();
+    if (replace || replaced == 0) {
         return false;
     }
     for (const StoredFile& file : plan.replacing) {
         Log::error((file.path() + ": exists on the calculator; -w replaces it").c_str());
     }
-    Log::error(("Nothing restored: " + filesCount(plan.replacing.size()) +
-                " of the backup would replace the calculator's")
+    for (const StoredItem& item : plan.replacingItems) {
+        Log::error(("main/" + CalcPath::printable(item.path) +
+                    ": exists on the calculator; -w replaces it")
+                       .c_str());
+    }
+    Log::error(("Nothing restored: " + std::to_string(replaced) +
+                " of the backup's files and items would replace the calculator's")
                    .c_str());
     return true;
 }
@@ -121,6 +190,12 @@ bool RestoreCommand::fits(CalcStorage* storage, const Plan& plan) const {
     }
     for (const StoredFile& file : plan.replacing) {
         needed[file.device] -= static_cast<int64_t>(file.size);
+    }
+    for (const MemoryItem& item : plan.items) {
+        needed[CalcPath::mainMemory] += CasioMainMemory::paddedSize(item.size);
+    }
+    for (const StoredItem& item : plan.replacingItems) {
+        needed[CalcPath::mainMemory] -= static_cast<int64_t>(item.size);
     }
     for (const auto& [device, bytes] : needed) {
         uint64_t free = 0;
@@ -182,13 +257,52 @@ bool RestoreCommand::sendAll(CalcStorage* storage, const std::vector<StoredFile>
     return true;
 }
 
+// Each item of main memory's .g1m file into main memory; false when nothing more can go.
+bool RestoreCommand::sendItems(CalcStorage* storage, const std::vector<MemoryItem>& items,
+                               const SendWay& way) const {
+    const std::string file =
+        BackupFolder::pathOf(folder, {CalcPath::mainMemory, BackupManifest::mainMemoryFile, 0, ""});
+    bool allSent = true;
+    for (const MemoryItem& item : items) {
+        std::string why;
+        const FileToSend local{file, item.name, item.size, item};
+        const Outcome outcome = Interruption::happened()
+                                    ? Outcome::Interrupted
+                                    : storage->send(CalcPath::mainMemory, local, way, nullptr, &why);
+        if (outcome == Outcome::Interrupted) {
+            return false;
+        }
+        if (outcome == Outcome::LinkLost) {
+            Log::error(("main/" + CalcPath::printable(item.path) + ": not restored: " + why).c_str());
+            return false;
+        }
+        if (outcome != Outcome::Done) {
+            Log::error(("main/" + CalcPath::printable(item.path) + ": not restored: " +
+                        (outcome == Outcome::Exists ? "it exists on the calculator" : why))
+                           .c_str());
+            allSent = false;
+        }
+    }
+    return allSent;
+}
+
 // Listed again, every file sent is there at its size.
-bool RestoreCommand::arrived(CalcStorage* storage, const std::vector<StoredFile>& files) const {
+bool RestoreCommand::arrived(CalcStorage* storage, const std::vector<StoredFile>& files,
+                             const std::vector<MemoryItem>& sentItems) const {
     CalcContents after;
     if (!after.read(storage)) {
         return false;
     }
     bool all = true;
+    for (const MemoryItem& item : sentItems) {
+        const StoredItem* there = after.find(StoredItem{fullPathOf(item), item.size});
+        if (there == nullptr || !sameSize(there->size, item.size)) {
+            Log::error(("main/" + CalcPath::printable(item.path) +
+                        ": not in main memory as sent after the restore")
+                           .c_str());
+            all = false;
+        }
+    }
     for (const StoredFile& file : files) {
         const StoredFile* there = after.find(file);
         if (there == nullptr) {
@@ -218,6 +332,8 @@ int RestoreCommand::run(CommandContext& context) const {
     if (!sendAll(storage, plan.sent, way, &done)) {
         return exitFailed;
     }
-    const bool whole = arrived(storage, done);
-    return whole && done.size() == plan.sent.size() && plan.allTaken ? exitDone : exitFailed;
+    const bool itemsSent = sendItems(storage, plan.items, way);
+    const bool whole = arrived(storage, done, plan.items);
+    return whole && itemsSent && done.size() == plan.sent.size() && plan.allTaken ? exitDone
+                                                                                   : exitFailed;
 }

@@ -3,6 +3,7 @@
 #include "BackupManifest.h"
 #include "CalcContents.h"
 #include "Commands.h"
+#include "MemoryItems.h"
 
 #include <string>
 #include <vector>
@@ -23,17 +24,25 @@ private:
     struct Plan {
         std::vector<StoredFile> sent;
         std::vector<StoredFile> replacing; // the calculator's files that some of them replace
-        bool allTaken = true;              // nothing of the backup left out
+        std::vector<MemoryItem> items;     // main memory's, from the backup's .g1m file
+        std::vector<StoredItem> replacingItems;
+        bool allTaken = true; // nothing of the backup left out
     };
 
+    bool readItems();
     Plan planFor(CalcStorage* storage, const CalcContents& before) const;
+    void planItems(CalcStorage* storage, const CalcContents& before, Plan* plan) const;
+    bool sendItems(CalcStorage* storage, const std::vector<MemoryItem>& items,
+                   const SendWay& way) const;
     bool refusesToReplace(const Plan& plan) const;
     bool fits(CalcStorage* storage, const Plan& plan) const;
     bool sendAll(CalcStorage* storage, const std::vector<StoredFile>& files, const SendWay& way,
                  std::vector<StoredFile>* done) const;
-    bool arrived(CalcStorage* storage, const std::vector<StoredFile>& files) const;
+    bool arrived(CalcStorage* storage, const std::vector<StoredFile>& files,
+                 const std::vector<MemoryItem>& sentItems) const;
 
     std::string folder;
     BackupManifest manifest;
+    std::vector<MemoryItem> items; // of main memory's .g1m file, when the backup has one
     bool replace = false;
 };

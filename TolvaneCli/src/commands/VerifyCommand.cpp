@@ -1,6 +1,7 @@
 #include "VerifyCommand.h"
 
 #include "BackupFolder.h"
+#include "CasioMainMemory.h"
 #include "CalcContents.h"
 #include "Log.h"
 #include "StandardOutput.h"
@@ -9,11 +10,12 @@
 
 const CommandHelp verifyHelp = {
     "compare the calculator with a backup",
-    "Compares the calculator's files with the backup in DIR (made by tolvane backup),\n"
-    "by name and size, changing neither, after checking the backup whole. Prints a\n"
-    "line for each difference, as diff does: -SIZE<tab>DEVICE/NAME for a file of the\n"
-    "backup the calculator lacks or holds at another size, +SIZE<tab>DEVICE/NAME for\n"
-    "what the calculator holds instead. Exit status 0 only when there is none.",
+    "Compares the calculator's files and main memory's items with the backup in DIR\n"
+    "(made by tolvane backup), by name and size, changing neither, after checking the\n"
+    "backup whole. Prints a line for each difference, as diff does: -SIZE<tab>PATH\n"
+    "for a file (DEVICE/NAME) or item (main/PATH) of the backup the calculator lacks\n"
+    "or holds at another size, +SIZE<tab>PATH for what the calculator holds instead.\n"
+    "Exit status 0 only when there is none.",
     {noEjectOption}};
 
 namespace {
@@ -22,6 +24,42 @@ namespace {
 void printDifference(char side, const StoredFile& file) {
     StandardOutput::printLine(side + std::to_string(file.size) + "\t" + file.device + "/" +
                               CalcPath::printable(file.name));
+}
+
+void printDifference(char side, const StoredItem& item) {
+    StandardOutput::printLine(side + std::to_string(item.size) + "\t" +
+                              std::string(CalcPath::mainMemory) + "/" +
+                              CalcPath::printable(item.path));
+}
+
+// Items travel in whole words: one held padded is the same item.
+bool sameSize(uint64_t held, uint64_t backedUp) {
+    return held == backedUp ||
+           held == CasioMainMemory::paddedSize(static_cast<uint32_t>(backedUp));
+}
+
+// Main memory's items against the backup's; false when any differs.
+bool sameItems(const BackupManifest& manifest, const CalcContents& contents) {
+    bool same = true;
+    std::set<std::string> backedUp;
+    for (const StoredItem& item : manifest.items) {
+        backedUp.insert(item.path);
+        const StoredItem* there = contents.find(item);
+        if (there == nullptr || !sameSize(there->size, item.size)) {
+            printDifference('-', item);
+            same = false;
+        }
+        if (there != nullptr && !sameSize(there->size, item.size)) {
+            printDifference('+', *there);
+        }
+    }
+    for (const StoredItem& item : contents.items) {
+        if (backedUp.count(item.path) == 0) {
+            printDifference('+', item);
+            same = false;
+        }
+    }
+    return same;
 }
 
 } // namespace
@@ -53,6 +91,9 @@ int VerifyCommand::run(CommandContext& context) const {
     bool same = true;
     std::set<std::string> backedUp;
     for (const StoredFile& file : manifest.files) {
+        if (file.device == CalcPath::mainMemory) {
+            continue; // its items are compared one by one
+        }
         backedUp.insert(contents.keyOf(file));
         const StoredFile* there = contents.find(file);
         if (there == nullptr || there->size != file.size) {
@@ -69,5 +110,6 @@ int VerifyCommand::run(CommandContext& context) const {
             same = false;
         }
     }
+    same = sameItems(manifest, contents) && same;
     return StandardOutput::finish() && same ? exitDone : exitFailed;
 }
