@@ -75,7 +75,7 @@ TEST(BackupManifest, RefusesWhatIsDamagedNamingTheLine) {
         {replaced(sha + "\tA", "AB\tA"), "line 5 gives no SHA-256"},
         {replaced("A.TXT", "../A.TXT"), "line 5 '../A.TXT' is no calculator file"},
         {replaced("MY NOTES/B.TXT", "A.TXT"), "line 6 names fls0/A.TXT a second time"},
-        {replaced("storage\tcrd0", "storage\tmain"), "line 7 names the storage device 'main'"},
+        {replaced("storage\tcrd0", "storage\tsd0"), "line 7 names the storage device 'sd0'"},
         {replaced("storage\tfls0\n", ""), "line 4 is a file of fls0 outside its storage's lines"},
         {replaced("date", "data"), "line 3 is no record"},
         {sound + "storage\tfls0\n", "line 9 comes after the end line"},
