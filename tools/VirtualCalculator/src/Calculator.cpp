@@ -21,56 +21,6 @@ std::string hexByte(uint8_t byte) {
     return wire::hexDump({byte});
 }
 
-std::optional<FaultPlace> placeOf(const Packet& packet) {
-    switch (packet.type) {
-    case wire::typeCheck:
-        return FaultPlace{FaultPlace::Connect, 0};
-    case wire::typeCommand:
-        if (packet.subtype == wire::commandFile) {
-            return FaultPlace{FaultPlace::Request, 0};
-        }
-        return FaultPlace{FaultPlace::Command, packet.subtype};
-    case wire::typeTerminate:
-        return FaultPlace{FaultPlace::Disconnect, 0};
-    case wire::typeData:
-        if (const std::optional<unsigned> part = wire::readHex(packet.data, 4, 4)) {
-            return FaultPlace{FaultPlace::Part, *part};
-        }
-        return std::nullopt;
-    default:
-        return std::nullopt;
-    }
-}
-
-bool spoilsAnswer(const Fault& fault) {
-    return fault.kind == Fault::Corrupt || fault.kind == Fault::Short ||
-           fault.kind == Fault::Answer;
-}
-
-Bytes withWrongChecksum(Bytes packet) {
-    packet.back() = packet.back() == '0' ? '1' : '0';
-    return packet;
-}
-
-Bytes spoiledAnswer(const Fault& fault, const std::optional<Bytes>& genuine) {
-    const Bytes answer = genuine ? *genuine : wire::acknowledgement();
-    switch (fault.kind) {
-    case Fault::Corrupt:
-        return withWrongChecksum(answer);
-    case Fault::Short:
-        return Bytes(answer.begin(), answer.begin() + static_cast<long>(std::min(fault.shortLength,
-                                                                                 answer.size())));
-    default:
-        return fault.answer;
-    }
-}
-
-std::string faultName(const Fault& fault) {
-    static const char* const names[] = {"resend",  "silent", "unplug", "refuse",
-                                        "corrupt", "short",  "answer", "misnumber"};
-    return names[fault.kind];
-}
-
 bool isPlainAck(const Packet& packet) {
     return packet.type == wire::typeAck && packet.subtype == wire::ackPlain && packet.data.empty();
 }
@@ -184,10 +134,10 @@ bool Calculator::isCopyOfLast(const Bytes& raw) const {
 
 void Calculator::handle(const Packet& packet, const Bytes& raw) {
     last = LastPacket{raw, false, std::nullopt, false};
-    const std::optional<FaultPlace> place = placeOf(packet);
+    const std::optional<FaultPlace> place = FaultPlace::at(packet);
     const std::optional<Fault> fault = place ? faults.take(*place) : std::nullopt;
     if (fault) {
-        report.note("fault " + faultName(*fault) + " at " + place->describe());
+        report.note("fault " + fault->name() + " at " + place->describe());
         switch (fault->kind) {
         case Fault::Unplug:
             gone = true;
@@ -213,8 +163,8 @@ void Calculator::handle(const Packet& packet, const Bytes& raw) {
     if (last.answer) {
         lastSentIntact = last.answer;
     }
-    if (fault && spoilsAnswer(*fault)) {
-        owe(spoiledAnswer(*fault, last.answer), last.subject, false);
+    if (fault && fault->spoilsAnswer()) {
+        owe(fault->spoiled(last.answer), last.subject, false);
         last.answerSpoiled = true;
     } else if (flawedSend) {
         owe(*flawedSend, last.subject, true);
@@ -360,12 +310,12 @@ Bytes Calculator::sendCurrent() {
     if (!fault) {
         return intact;
     }
-    report.note("fault " + faultName(*fault) + " at " + current->place->describe());
+    report.note("fault " + fault->name() + " at " + current->place->describe());
     switch (fault->kind) {
     case Fault::Corrupt:
         currentFlaw = "a wrong checksum";
         flawIsDamage = true;
-        flawedSend = withWrongChecksum(intact);
+        flawedSend = Fault::withWrongChecksum(intact);
         break;
     case Fault::Misnumber: {
         const unsigned wrong = current->place->number + 1;

@@ -1,5 +1,7 @@
 #include "Faults.h"
 
+#include "PacketReader.h"
+
 #include <algorithm>
 #include <cstdlib>
 
@@ -198,4 +200,53 @@ std::optional<Fault> FaultPlan::take(const FaultPlace& place) {
     Fault taken = *fault;
     faults.erase(fault);
     return taken;
+}
+
+std::optional<FaultPlace> FaultPlace::at(const Packet& packet) {
+    switch (packet.type) {
+    case wire::typeCheck:
+        return FaultPlace{FaultPlace::Connect, 0};
+    case wire::typeCommand:
+        if (packet.subtype == wire::commandFile) {
+            return FaultPlace{FaultPlace::Request, 0};
+        }
+        return FaultPlace{FaultPlace::Command, packet.subtype};
+    case wire::typeTerminate:
+        return FaultPlace{FaultPlace::Disconnect, 0};
+    case wire::typeData:
+        if (const std::optional<unsigned> part = wire::readHex(packet.data, 4, 4)) {
+            return FaultPlace{FaultPlace::Part, *part};
+        }
+        return std::nullopt;
+    default:
+        return std::nullopt;
+    }
+}
+
+bool Fault::spoilsAnswer() const {
+    return kind == Corrupt || kind == Short || kind == Answer;
+}
+
+Bytes Fault::withWrongChecksum(Bytes packet) {
+    packet.back() = packet.back() == '0' ? '1' : '0';
+    return packet;
+}
+
+Bytes Fault::spoiled(const std::optional<Bytes>& genuine) const {
+    const Bytes answer = genuine ? *genuine : wire::acknowledgement();
+    switch (kind) {
+    case Fault::Corrupt:
+        return withWrongChecksum(answer);
+    case Fault::Short:
+        return Bytes(answer.begin(),
+                     answer.begin() + static_cast<long>(std::min(shortLength, answer.size())));
+    default:
+        return this->answer;
+    }
+}
+
+std::string Fault::name() const {
+    static const char* const names[] = {"resend",  "silent", "unplug", "refuse",
+                                        "corrupt", "short",  "answer", "misnumber"};
+    return names[kind];
 }

@@ -2,6 +2,8 @@
 
 #include "Wire.h"
 
+struct Packet;
+
 #include <optional>
 #include <string>
 #include <vector>
@@ -28,6 +30,8 @@ struct FaultPlace {
     }
     bool sentByCalculator() const { return kind == Header || kind == Download || kind == Entry; }
     std::string describe() const;
+    // The place of a packet the host sends; none for one no fault strikes at.
+    static std::optional<FaultPlace> at(const Packet& packet);
 };
 
 struct Fault {
@@ -37,6 +41,13 @@ struct Fault {
     size_t shortLength = 0;
     uint8_t refusalSubtype = 0x00;
     Bytes answer;
+
+    std::string name() const;
+    // Whether it spoils the calculator's answer rather than the calculator's doing.
+    bool spoilsAnswer() const;
+    // The answer as the fault spoils it (the genuine one, or a plain acknowledgement).
+    Bytes spoiled(const std::optional<Bytes>& genuine) const;
+    static Bytes withWrongChecksum(Bytes packet);
 };
 
 // Reads the value of a fault option, e.g. ("--silent", "part:3:2"); nothing when it is

@@ -1,5 +1,7 @@
 #include "UsbEmulator.h"
 
+#include "SgIoRequest.h"
+
 // The request macros only work as case labels with these two first.
 #include <linux/ioctl.h>
 #include <linux/types.h>
@@ -33,8 +35,7 @@ constexpr uint8_t standardIn = 0x80;
 constexpr uint8_t getDescriptor = 0x06;
 
 constexpr unsigned char endpointOut = 0x01;
-constexpr int genericVersion = 30536;       // what the sg driver of a current kernel tells
-constexpr unsigned char driverSense = 0x08; // the kernel's DRIVER_SENSE: sense data came
+constexpr int genericVersion = 30536; // what the sg driver of a current kernel tells
 constexpr unsigned char endpointIn = 0x82;
 
 usbdevfs_urb& fieldsOf(UMockdevIoctlData* urb) {
@@ -515,7 +516,7 @@ void UsbEmulator::handleScsi(Port& port, UMockdevIoctlBase* handler, UMockdevIoc
     if (port.offBus) {
         complete(port, client, ENODEV);
     } else if (request == SG_IO) {
-        scsiCommand(port, client);
+        complete(port, client, SgIoRequest::serve(client, port.drive));
     } else if (request == SG_GET_VERSION_NUM) {
         UMockdevIoctlData* version = umockdev_ioctl_data_resolve(
             umockdev_ioctl_client_get_arg(client), 0, sizeof(int), nullptr);
@@ -526,68 +527,4 @@ void UsbEmulator::handleScsi(Port& port, UMockdevIoctlBase* handler, UMockdevIoc
     } else {
         complete(port, client, ENOTTY);
     }
-}
-
-namespace {
-
-// A pointer field of the client's sg_io_hdr, resolved; null for no bytes.
-UMockdevIoctlData* resolved(UMockdevIoctlData* header, size_t field, size_t length) {
-    return length == 0 ? nullptr : umockdev_ioctl_data_resolve(header, field, length, nullptr);
-}
-
-sg_io_hdr_t& headerOf(UMockdevIoctlData* header) {
-    return *reinterpret_cast<sg_io_hdr_t*>(header->data);
-}
-
-} // namespace
-
-// One SG_IO: the command block, the data and the sense buffer are the client's memory, resolved
-// and written back when the ioctl completes, as the kernel fills in the header.
-void UsbEmulator::scsiCommand(Port& port, UMockdevIoctlClient* client) {
-    UMockdevIoctlData* header = umockdev_ioctl_data_resolve(umockdev_ioctl_client_get_arg(client),
-                                                            0, sizeof(sg_io_hdr_t), nullptr);
-    if (header == nullptr || headerOf(header).interface_id != 'S') {
-        complete(port, client, header == nullptr ? EFAULT : ENOSYS);
-        return;
-    }
-    const sg_io_hdr_t fields = headerOf(header);
-    const bool in = fields.dxfer_direction == SG_DXFER_FROM_DEV;
-    const bool out = fields.dxfer_direction == SG_DXFER_TO_DEV;
-    UMockdevIoctlData* block = resolved(header, offsetof(sg_io_hdr_t, cmdp), fields.cmd_len);
-    UMockdevIoctlData* data =
-        resolved(header, offsetof(sg_io_hdr_t, dxferp), in || out ? fields.dxfer_len : 0);
-    UMockdevIoctlData* sense = resolved(header, offsetof(sg_io_hdr_t, sbp), fields.mx_sb_len);
-    if (block == nullptr || ((in || out) && fields.dxfer_len > 0 && data == nullptr)) {
-        complete(port, client, EFAULT);
-        return;
-    }
-    ScsiDrive::Command command;
-    command.block.assign(block->data, block->data + fields.cmd_len);
-    command.direction = in    ? ScsiDrive::Direction::In
-                        : out ? ScsiDrive::Direction::Out
-                              : ScsiDrive::Direction::None;
-    command.dataInLength = in ? fields.dxfer_len : 0;
-    if (out && data != nullptr) {
-        command.dataOut.assign(data->data, data->data + fields.dxfer_len);
-    }
-    const ScsiDrive::Answer answer = port.drive->execute(command);
-    sg_io_hdr_t& result = headerOf(header);
-    const size_t given = in ? std::min<size_t>(answer.dataIn.size(), fields.dxfer_len) : 0;
-    if (given > 0) {
-        memcpy(data->data, answer.dataIn.data(), given);
-    }
-    const size_t senseGiven =
-        sense != nullptr ? std::min<size_t>(answer.sense.size(), fields.mx_sb_len) : 0;
-    if (senseGiven > 0) {
-        memcpy(sense->data, answer.sense.data(), senseGiven);
-    }
-    result.status = answer.status;
-    result.masked_status = static_cast<unsigned char>(answer.status >> 1);
-    result.host_status = 0;
-    result.driver_status = answer.sense.empty() ? 0 : driverSense;
-    result.sb_len_wr = static_cast<unsigned char>(senseGiven);
-    result.resid = in ? static_cast<int>(fields.dxfer_len - given) : 0;
-    result.duration = 1;
-    result.info = answer.status == 0 ? SG_INFO_OK : SG_INFO_CHECK;
-    complete(port, client, 0);
 }

@@ -104,7 +104,6 @@ private:
     static int onIoctl(UMockdevIoctlBase* handler, UMockdevIoctlClient* client, void* port);
     static int onScsiIoctl(UMockdevIoctlBase* handler, UMockdevIoctlClient* client, void* port);
     void handleScsi(Port& port, UMockdevIoctlBase* handler, UMockdevIoctlClient* client);
-    void scsiCommand(Port& port, UMockdevIoctlClient* client);
     void followDrive(Port& port);
     static void onOpened(UMockdevIoctlBase* handler, UMockdevIoctlClient* client, void* port);
     static void onClosed(UMockdevIoctlBase* handler, UMockdevIoctlClient* client, void* port);
