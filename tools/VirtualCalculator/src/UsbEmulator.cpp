@@ -1,5 +1,6 @@
 #include "UsbEmulator.h"
 
+#include "NodeClients.h"
 #include "SgIoRequest.h"
 
 // The request macros only work as case labels with these two first.
@@ -19,6 +20,7 @@
 namespace {
 
 constexpr guint followInterval = 10; // ms between looks at whether a device is on the bus
+constexpr std::chrono::milliseconds quietBeforeLooking{200};
 
 std::string deviceNode(int number) {
     char node[32];
@@ -256,6 +258,9 @@ void UsbEmulator::forget(Port& port, UMockdevIoctlClient* client) {
 
 void UsbEmulator::handle(Port& port, UMockdevIoctlBase* handler, UMockdevIoctlClient* client) {
     std::lock_guard<std::mutex> lock(mutex);
+    if (client == port.holder) {
+        port.holderHeard = std::chrono::steady_clock::now();
+    }
     // A node of a device that has left the bus, or is leaving it, serves nothing more.
     port.offBus = handler != port.current || port.peer->unplugged();
     switch (umockdev_ioctl_client_get_request(client)) {
@@ -299,9 +304,15 @@ void UsbEmulator::handle(Port& port, UMockdevIoctlBase* handler, UMockdevIoctlCl
 
 // A program that died holding the interface has let go of it, as the kernel releases the
 // claim of a file that is closed: umockdev may tell of the client's end late, or not at all.
+// Its sockets are looked at only once the holder has been quiet a while.
 void UsbEmulator::letGoOfTheDead(Port& port) {
-    if (port.holder != nullptr && !umockdev_ioctl_client_get_connected(port.holder)) {
-        showHolder(port, nullptr);
+    if (port.holder == nullptr) {
+        return;
+    }
+    const bool quiet = std::chrono::steady_clock::now() - port.holderHeard > quietBeforeLooking;
+    if (!umockdev_ioctl_client_get_connected(port.holder) ||
+        (quiet && !NodeClients::anyAlive(umockdev_ioctl_client_get_devnode(port.holder)))) {
+        forget(port, port.holder);
     }
 }
 
@@ -346,6 +357,7 @@ void UsbEmulator::showHolder(Port& port, UMockdevIoctlClient* holder) {
         return;
     }
     port.holder = holder;
+    port.holderHeard = std::chrono::steady_clock::now();
     const std::string link = root + "/sys" + port.seat.interfacePath() + "/driver";
     if (holder != nullptr) {
         symlink(port.seat.driverLink("usbfs").c_str(), link.c_str());

@@ -93,7 +93,8 @@ private:
         bool present = false;                 // on the bus; changed on the main loop only
         bool offBus = false;                  // the ioctl being handled is for a device gone
         std::deque<Urb> urbs; // submitted and not yet reaped, in the order of submission
-        UMockdevIoctlClient* holder = nullptr; // the client that claimed interface 0
+        UMockdevIoctlClient* holder = nullptr;             // the client that claimed interface 0
+        std::chrono::steady_clock::time_point holderHeard; // its last ioctl
         Counts counts;
     };
 
