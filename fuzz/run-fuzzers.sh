@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Builds the fuzz targets with clang and runs each of them in turn, one process at a time.
+# Builds the fuzz targets with clang and runs them, JOBS (default 2) at a time.
 #
 #   fuzz/run-fuzzers.sh [seconds-per-target] [build-dir] [target...]
 #
@@ -62,46 +62,68 @@ cmake --build "$BUILD_DIR" -j "$JOBS" --target "${TARGETS[@]}" || exit 1
 SCRATCH=$(mktemp -d)
 trap 'rm -rf "$SCRATCH"' EXIT
 
-failures=()
-summary=()
-for target in "${TARGETS[@]}"; do
-    binary="$BUILD_DIR/fuzz/$target"
-    findings="$BUILD_DIR/fuzz-findings/$target"
-    mkdir -p "$findings"
-
+# Every saved regression input once through its target, one at a time: libFuzzer stops at
+# the first input that fails. Prints "FAILED name" for each that fails.
+run_regressions() {
+    local target=$1 binary=$2 findings=$3 input log
     shopt -s nullglob
-    regressions=("$ROOT/fuzz/regressions/$target"/*)
+    local regressions=("$ROOT/fuzz/regressions/$target"/*)
     shopt -u nullglob
-    if [ ${#regressions[@]} -gt 0 ]; then
-        echo "== $target: ${#regressions[@]} regression input(s)"
-        # One at a time: libFuzzer stops at the first input that fails.
-        for input in "${regressions[@]}"; do
-            log="$findings/regression-$(basename "$input").log"
-            if ! "$binary" "$input" >"$log" 2>&1; then
-                echo "!! $target fails on $input; see $log"
-                grep -E "runtime error|ERROR: |fuzz invariant" "$log" | head -n 2
-                failures+=("$target ($(basename "$input"))")
-            fi
-        done
-    fi
+    [ ${#regressions[@]} -eq 0 ] && return
+    echo "== $target: ${#regressions[@]} regression input(s)"
+    for input in "${regressions[@]}"; do
+        log="$findings/regression-$(basename "$input").log"
+        if ! "$binary" "$input" >"$log" 2>&1; then
+            echo "!! $target fails on $input; see $log"
+            grep -E "runtime error|ERROR: |fuzz invariant" "$log" | head -n 2
+            echo "FAILED $target ($(basename "$input"))"
+        fi
+    done
+}
 
-    corpus="$SCRATCH/$target"
+# One target: its regressions, then a scratch copy of its seed corpus fuzzed. Its report
+# goes to a file of its own, so that targets run side by side do not interleave.
+fuzz_target() {
+    local target=$1 binary="$BUILD_DIR/fuzz/$1" findings="$BUILD_DIR/fuzz-findings/$1"
+    mkdir -p "$findings"
+    run_regressions "$target" "$binary" "$findings"
+    local corpus="$SCRATCH/$target" log="$findings/fuzz.log" status executions
     mkdir -p "$corpus"
     cp "$ROOT/fuzz/corpus/$target"/* "$corpus"/ 2>/dev/null || true
     echo "== $target: fuzzing for $SECONDS_PER_TARGET s"
-    log="$findings/fuzz.log"
     "$binary" -max_total_time="$SECONDS_PER_TARGET" -max_len="${MAX_LEN[$target]}" \
         -dict="$ROOT/fuzz/dictionaries/${DICTIONARY[$target]}" -timeout=10 \
         -print_final_stats=1 -artifact_prefix="$findings/" "$corpus" >"$log" 2>&1
     status=$?
     executions=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -n 1)
-    summary+=("$(printf '%-32s %12s executions  %s' "$target" "${executions:-?}" \
-        "$([ $status -eq 0 ] && echo ok || echo "FINDING (exit $status)")")")
     if [ $status -ne 0 ]; then
         echo "!! $target found something; see $log"
         grep -E "runtime error|ERROR: |fuzz invariant|Test unit written" "$log" | head -n 6
-        failures+=("$target")
+        echo "FAILED $target"
     fi
+    printf 'SUMMARY %-32s %12s executions  %s\n' "$target" "${executions:-?}" \
+        "$([ $status -eq 0 ] && echo ok || echo "FINDING (exit $status)")"
+}
+
+# Each target is a single process: as many run at once as there are jobs.
+for target in "${TARGETS[@]}"; do
+    while [ "$(jobs -rp | wc -l)" -ge "$JOBS" ]; do
+        wait -n
+    done
+    fuzz_target "$target" >"$SCRATCH/$target.report" &
+done
+wait
+
+failures=()
+summary=()
+for target in "${TARGETS[@]}"; do
+    grep -v '^FAILED \|^SUMMARY ' "$SCRATCH/$target.report"
+    while IFS= read -r line; do
+        case "$line" in
+            "FAILED "*) failures+=("${line#FAILED }") ;;
+            "SUMMARY "*) summary+=("${line#SUMMARY }") ;;
+        esac
+    done <"$SCRATCH/$target.report"
 done
 
 echo
