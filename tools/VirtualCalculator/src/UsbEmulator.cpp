@@ -306,12 +306,10 @@ void UsbEmulator::handle(Port& port, UMockdevIoctlBase* handler, UMockdevIoctlCl
 // claim of a file that is closed: umockdev may tell of the client's end late, or not at all.
 // Its sockets are looked at only once the holder has been quiet a while.
 void UsbEmulator::letGoOfTheDead(Port& port) {
-    if (port.holder == nullptr) {
-        return;
-    }
     const bool quiet = std::chrono::steady_clock::now() - port.holderHeard > quietBeforeLooking;
-    if (!umockdev_ioctl_client_get_connected(port.holder) ||
-        (quiet && !NodeClients::anyAlive(umockdev_ioctl_client_get_devnode(port.holder)))) {
+    if (port.holder != nullptr &&
+        (!umockdev_ioctl_client_get_connected(port.holder) ||
+         (quiet && !NodeClients::anyAlive(umockdev_ioctl_client_get_devnode(port.holder))))) {
         forget(port, port.holder);
     }
 }
