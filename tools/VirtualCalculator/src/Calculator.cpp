@@ -1,22 +1,9 @@
 #include "Calculator.h"
 
-#include "DeviceInfo.h"
-
-#include <algorithm>
-
 namespace {
 
 constexpr uint8_t gapByte = 0x00;
 constexpr uint8_t lastTerminateSubtype = 0x03;
-// Commands a calculator knows and this one does not play: refused, not a violation. Folders,
-// renaming and copying, in storage and in main memory, and the setup entries.
-constexpr uint8_t unplayedCommands[] = {0x40, 0x41, 0x47, 0x48, 0x20, 0x21,
-                                        0x22, 0x23, 0x27, 0x28, 0x31, 0x33};
-
-std::string mainMemoryRoot(const std::string& given, const Storage& storage) {
-    return given.empty() ? storage.root() + "/@MainMem" : given;
-}
-
 std::string hexByte(uint8_t byte) {
     return wire::hexDump({byte});
 }
@@ -45,11 +32,7 @@ bool isResendRequest(const Packet& packet) {
 
 Calculator::Calculator(const Storage& storage, Report& report, Settings settings, FaultPlan faults)
     : report(report), settings(std::move(settings)), faults(std::move(faults)),
-      storageCommands(storage, report,
-                      {this->settings.capacity, this->settings.listFolders,
-                       this->settings.optimizeDelay, this->settings.fileFlaws}),
-      mainMemory(mainMemoryRoot(this->settings.mainMemory, storage)),
-      memoryCommands(mainMemory, report, this->settings.mainMemoryCapacity),
+      commands(storage, report, this->settings),
       answers(this->settings.turnarounds, this->settings.now) {}
 
 void Calculator::received(const Bytes& bytes) {
@@ -150,7 +133,7 @@ void Calculator::handle(const Packet& packet, const Bytes& raw) {
                 subjectOf(packet, false), false);
             return;
         case Fault::Silent:
-            silentTransfers = fault->silentTransfers == 0 ? -1 : long(fault->silentTransfers);
+            silentTransfers = fault->silence();
             break;
         default:
             break;
@@ -189,14 +172,14 @@ std::optional<Bytes> Calculator::process(const Packet& packet) {
 }
 
 std::optional<Bytes> Calculator::hostActive(const Packet& packet) {
-    if (const std::optional<std::string> asked = askedAbout()) {
+    if (const std::optional<std::string> asked = commands.askedAbout()) {
         if ((packet.type == wire::typeAck && packet.subtype == wire::ackOverwrite) ||
             (packet.type == wire::typeRefusal && packet.subtype == wire::refusedOverwrite)) {
             return overwriteAnswer(packet);
         }
         // The host may leave the question unanswered and go on (the old uploader terminates).
         report.note("the host did not answer whether to replace " + *asked);
-        dropQuestions();
+        commands.dropQuestions();
     }
     if (turn && packet.type != wire::typeRoleSwap) {
         return refuse("packet " + hexByte(packet.type) + " " + hexByte(packet.subtype) +
@@ -226,24 +209,23 @@ std::optional<Bytes> Calculator::duringTurn(const Packet& packet) {
         // A damaged packet must be asked for again. A well-made packet that makes no sense
         // (misnumbered, one too many) may be taken and dropped by the host: nothing else in
         // the protocol lets it say no and go on.
-        if (flawIsDamage) {
-            report.violation("the host acknowledged " + current->what + ", sent with " +
-                             currentFlaw);
-        } else if (!currentFlaw.empty() || current->beyondAnnounced) {
+        if (flaw.damage) {
+            report.violation("the host acknowledged " + current->what + ", sent with " + flaw.what);
+        } else if (!flaw.what.empty() || current->beyondAnnounced) {
             report.note("the host acknowledged " + current->what + ", sent with " +
-                        (currentFlaw.empty() ? "a part beyond the announced count" : currentFlaw));
+                        (flaw.what.empty() ? "a part beyond the announced count" : flaw.what));
         }
         turn->acknowledged();
         return sendCurrent();
     }
-    if (packet.type == wire::typeRefusal && (!currentFlaw.empty() || current->beyondAnnounced)) {
+    if (packet.type == wire::typeRefusal && (!flaw.what.empty() || current->beyondAnnounced)) {
         report.note("the host refused " + current->what +
-                    (currentFlaw.empty() ? "" : ", sent with " + currentFlaw));
+                    (flaw.what.empty() ? "" : ", sent with " + flaw.what));
+        // A part beyond the count is dropped; any other is sent again, through any fault
+        // still planned for its place.
         if (current->beyondAnnounced) {
             turn->acknowledged();
-            return sendCurrent();
         }
-        // Sent again, through any fault still planned for its place.
         return sendCurrent();
     }
     if (packet.type == wire::typeRoleSwap) {
@@ -281,8 +263,7 @@ std::optional<Bytes> Calculator::resendLast() {
     if (!lastSentIntact) {
         return refuse("a request to send again before the calculator sent anything");
     }
-    currentFlaw.clear();
-    flawIsDamage = false;
+    flaw = {};
     return lastSentIntact;
 }
 
@@ -296,8 +277,7 @@ std::optional<Bytes> Calculator::roleSwap() {
 }
 
 Bytes Calculator::sendCurrent() {
-    currentFlaw.clear();
-    flawIsDamage = false;
+    flaw = {};
     const CalculatorTurn::Outgoing* current = turn->current();
     if (current == nullptr) {
         report.note("sent " + turn->subject() + ": " + std::to_string(turn->size()) +
@@ -313,22 +293,15 @@ Bytes Calculator::sendCurrent() {
     report.note("fault " + fault->name() + " at " + current->place->describe());
     switch (fault->kind) {
     case Fault::Corrupt:
-        currentFlaw = "a wrong checksum";
-        flawIsDamage = true;
+        flaw = {"a wrong checksum", true};
         flawedSend = Fault::withWrongChecksum(intact);
         break;
-    case Fault::Misnumber: {
-        const unsigned wrong = current->place->number + 1;
-        currentFlaw = "the part number " + std::to_string(wrong);
-        Bytes data = current->data;
-        Bytes digits;
-        wire::appendHex(digits, wrong, 4);
-        std::copy(digits.begin(), digits.end(), data.begin() + 4);
-        flawedSend = wire::frameAsCalculator(current->type, current->subtype, data);
+    case Fault::Misnumber:
+        flaw.what = "the part number " + std::to_string(current->place->number + 1);
+        flawedSend = current->numbered(current->place->number + 1);
         break;
-    }
     case Fault::Silent:
-        silentTransfers = fault->silentTransfers == 0 ? -1 : long(fault->silentTransfers);
+        silentTransfers = fault->silence();
         break;
     case Fault::Unplug:
         gone = true;
@@ -350,34 +323,16 @@ std::optional<Bytes> Calculator::terminate(const Packet& packet) {
     if (turn) {
         report.note("terminated while " +
                     std::string(turn->started() ? "sending " : "about to send ") + turn->subject() +
-                    ", after " + std::to_string(turn->acknowledgedCount()) + " of " +
-                    std::to_string(turn->size()) + " packets");
+                    ", " + turn->progress());
         turn.reset();
     }
-    dropQuestions();
+    commands.dropQuestions();
     phase = Phase::Terminated;
     return wire::acknowledgement();
 }
 
 std::optional<Bytes> Calculator::overwriteAnswer(const Packet& packet) {
-    const bool replace = packet.type == wire::typeAck;
-    return follow(storageCommands.asking() ? storageCommands.answerQuestion(replace)
-                                           : memoryCommands.answerQuestion(replace));
-}
-
-std::optional<std::string> Calculator::askedAbout() const {
-    if (storageCommands.asking()) {
-        return storageCommands.askedAbout();
-    }
-    if (memoryCommands.asking()) {
-        return memoryCommands.askedAbout();
-    }
-    return std::nullopt;
-}
-
-void Calculator::dropQuestions() {
-    storageCommands.dropQuestion();
-    memoryCommands.dropQuestion();
+    return follow(commands.answerQuestion(packet.type == wire::typeAck));
 }
 
 std::optional<Bytes> Calculator::command(const Packet& packet) {
@@ -386,29 +341,7 @@ std::optional<Bytes> Calculator::command(const Packet& packet) {
                       std::to_string(upload->nextPart()) + " of " +
                       std::to_string(upload->partCount()) + " of " + upload->path() + " is due");
     }
-    if (packet.subtype == wire::commandInfo) {
-        return deviceInfo(packet);
-    }
-    if (std::find(std::begin(unplayedCommands), std::end(unplayedCommands), packet.subtype) !=
-        std::end(unplayedCommands)) {
-        report.note("command " + hexByte(packet.subtype) + " is not played here: refused");
-        return wire::refusal(wire::refusedError);
-    }
-    if (StorageCommands::plays(packet.subtype) && settings.noStorageMemory) {
-        report.note("command " + hexByte(packet.subtype) +
-                    " refused: this model has no storage memory");
-        return wire::refusal(wire::refusedError);
-    }
-    if (StorageCommands::plays(packet.subtype)) {
-        return follow(storageCommands.play(packet));
-    }
-    if (MainMemoryCommands::plays(packet.subtype)) {
-        return follow(memoryCommands.play(packet));
-    }
-    if (packet.subtype == wire::commandResetMemory) {
-        return refuse("command 2A, the reset of main memory, which no host may send: ignored");
-    }
-    return refuse("unknown command " + hexByte(packet.subtype));
+    return follow(commands.play(packet));
 }
 
 Bytes Calculator::follow(CommandOutcome outcome) {
@@ -420,15 +353,6 @@ Bytes Calculator::follow(CommandOutcome outcome) {
     }
     work = outcome.work;
     return std::move(outcome.answer);
-}
-
-Bytes Calculator::deviceInfo(const Packet& packet) {
-    if (!packet.data.empty()) {
-        return refuse("device information command with " + std::to_string(packet.data.size()) +
-                      " bytes of extended data");
-    }
-    return wire::frameAsCalculator(wire::typeAck, wire::ackInfo,
-                                   DeviceInfo::block(settings.capacity, settings.longInfo));
 }
 
 std::optional<Bytes> Calculator::filePart(const Packet& packet) {
@@ -523,10 +447,9 @@ void Calculator::deviceOpened() {
     reader.drop();
     phase = Phase::Idle;
     upload.reset();
-    dropQuestions();
+    commands.dropQuestions();
     turn.reset();
-    currentFlaw.clear();
-    flawIsDamage = false;
+    flaw = {};
     last = LastPacket{};
     lastSentIntact.reset();
     answers.clear();
@@ -550,14 +473,10 @@ void Calculator::endSession() {
     if (turn && !gone) {
         const std::string left = "the host left without the terminate while " +
                                  std::string(turn->started() ? "receiving " : "about to receive ") +
-                                 turn->subject() + ", after " +
-                                 std::to_string(turn->acknowledgedCount()) + " of " +
-                                 std::to_string(turn->size()) + " packets";
+                                 turn->subject() + ", " + turn->progress();
         // A download must be finished or ended with the terminate.
-        if (turn->kind() == CalculatorTurn::Kind::File) {
-            report.violation(left + ": the data phase of 44 was left incomplete");
-        } else if (turn->kind() == CalculatorTurn::Kind::Items) {
-            report.violation(left + ": the data phase of 24 or 29 was left incomplete");
+        if (const char* command = turn->downloadCommand()) {
+            report.violation(left + ": the data phase of " + command + " was left incomplete");
         } else {
             report.note(left);
         }

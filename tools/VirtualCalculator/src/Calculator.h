@@ -1,14 +1,13 @@
 #pragma once
 
 #include "AnswerQueue.h"
+#include "CalculatorSettings.h"
 #include "CalculatorTurn.h"
+#include "CommandRouter.h"
 #include "Faults.h"
-#include "MainMemory.h"
-#include "MainMemoryCommands.h"
 #include "PacketReader.h"
 #include "Report.h"
 #include "Storage.h"
-#include "StorageCommands.h"
 #include "Upload.h"
 #include "UsbPeer.h"
 
@@ -18,9 +17,8 @@
 
 // The calculator's side of the link protocol, strict about everything the host sends: the
 // session and its packets. Once the host has opened the link (05 00) it takes commands one
-// after the other until the terminate, answering device information itself and handing the
-// storage commands to StorageCommands, the main-memory commands to MainMemoryCommands, the
-// data parts of an accepted upload to its Upload.
+// after the other until the terminate, handing the commands to its CommandRouter and the data
+// parts of an accepted upload to its Upload.
 // For the commands that answer with packets of their own it becomes the active side after the
 // host's role swap, and then accepts only acknowledgements, requests to send again, and the
 // terminate. Each rule the host breaks is reported as a violation; faults make it misbehave on
@@ -28,24 +26,7 @@
 // turnarounds say.
 class Calculator : public UsbPeer {
 public:
-    // Room on each storage device unless told otherwise: above the largest file the
-    // protocol can carry (65535 parts of 256 bytes), so that it bounds no single upload.
-    static constexpr long long defaultCapacity = 16LL * 1024 * 1024;
-
-    struct Settings {
-        long long capacity = defaultCapacity; // bytes per storage device
-        bool longInfo = false;                // the 188-byte information block
-        bool listFolders = false;             // listings also show each folder, nameless
-        std::chrono::milliseconds optimizeDelay{0};
-        CalculatorTurn::FileFlaws fileFlaws; // for the first file sent
-        AnswerQueue::Turnarounds turnarounds;
-        bool cannotPipeline = false; // a link that breaks on a part sent before an answer is read
-        bool keepsPartialFiles = false; // an upload cut short leaves the parts taken as the file
-        std::string mainMemory;         // the items' directory; empty: STORAGE/@MainMem
-        long long mainMemoryCapacity = MainMemoryCommands::defaultCapacity;
-        bool noStorageMemory = false; // a model whose only memory is main memory
-        AnswerQueue::Now now = AnswerQueue::Clock::now;
-    };
+    using Settings = CalculatorSettings;
 
     Calculator(const Storage& storage, Report& report, Settings settings, FaultPlan faults);
 
@@ -87,14 +68,10 @@ private:
     std::optional<Bytes> roleSwap();
     std::optional<Bytes> terminate(const Packet& packet);
     std::optional<Bytes> overwriteAnswer(const Packet& packet);
-    // What the host is asked whether to replace, if anything.
-    std::optional<std::string> askedAbout() const;
-    void dropQuestions();
 
     std::optional<Bytes> command(const Packet& packet);
     // The command's answer; what else it leads to is taken on.
     Bytes follow(CommandOutcome outcome);
-    Bytes deviceInfo(const Packet& packet);
 
     std::optional<Bytes> filePart(const Packet& packet);
     void abandonUpload(const std::string& how);
@@ -110,9 +87,7 @@ private:
     Report& report;
     Settings settings;
     FaultPlan faults;
-    StorageCommands storageCommands;
-    MainMemory mainMemory;
-    MainMemoryCommands memoryCommands;
+    CommandRouter commands;
 
     // One session per opening of the device: a script may run several programs in turn.
     bool sessionStarted = false;
@@ -120,8 +95,10 @@ private:
     Phase phase = Phase::Idle;
     std::optional<Upload> upload;
     std::optional<CalculatorTurn> turn; // accepted, or under way once started
-    std::string currentFlaw;            // how the turn's current packet went out wrong
-    bool flawIsDamage = false;          // a wrong checksum, which the host must notice
+    struct Flaw {
+        std::string what;    // how the turn's current packet went out wrong; empty: it did not
+        bool damage = false; // a wrong checksum, which the host must notice
+    } flaw;
     std::string lastStored;
     LastPacket last;
     std::optional<Bytes> lastSentIntact; // for a host that asks for it again (15 01)

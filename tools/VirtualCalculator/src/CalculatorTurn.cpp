@@ -127,6 +127,29 @@ CalculatorTurn CalculatorTurn::freeMemory(long long freeBytes) {
     return turn;
 }
 
+Bytes CalculatorTurn::Outgoing::numbered(unsigned number) const {
+    Bytes renumbered = data;
+    Bytes digits;
+    wire::appendHex(digits, number, 4);
+    std::copy(digits.begin(), digits.end(), renumbered.begin() + 4);
+    return wire::frameAsCalculator(type, subtype, renumbered);
+}
+
+const char* CalculatorTurn::downloadCommand() const {
+    switch (turnKind) {
+    case Kind::File:
+        return "44";
+    case Kind::Items:
+        return "24 or 29";
+    default:
+        return nullptr;
+    }
+}
+
+std::string CalculatorTurn::progress() const {
+    return "after " + std::to_string(next) + " of " + std::to_string(packets.size()) + " packets";
+}
+
 const CalculatorTurn::Outgoing* CalculatorTurn::current() const {
     return next < packets.size() ? &packets[next] : nullptr;
 }

@@ -26,6 +26,8 @@ public:
         std::string what;             // for messages
         bool beyondAnnounced = false; // a data part past the announced count
         Bytes packet() const { return wire::frameAsCalculator(type, subtype, data); }
+        // The packet as if out of order: its part number (data bytes 4-7) made `number`.
+        Bytes numbered(unsigned number) const;
     };
 
     // Deliberate flaws in the next file sent, for hosts to survive.
@@ -48,7 +50,9 @@ public:
     static CalculatorTurn itemListing(const std::vector<MainMemory::Listed>& entries);
     static CalculatorTurn freeMemory(long long freeBytes);
 
-    Kind kind() const { return turnKind; }
+    // The command whose data phase the turn is, as messages name it; null for a listing or
+    // the free space.
+    const char* downloadCommand() const;
     const std::string& subject() const { return turnSubject; }
     bool started() const { return hasStarted; }
     void start() { hasStarted = true; }
@@ -56,8 +60,9 @@ public:
     // The packet now due; nothing once every packet is acknowledged.
     const Outgoing* current() const;
     void acknowledged() { ++next; }
-    size_t acknowledgedCount() const { return next; }
     size_t size() const { return packets.size(); }
+    // "after N of M packets", for messages.
+    std::string progress() const;
 
 private:
     // The data parts of command `code` that carry `content`.

@@ -15,3 +15,10 @@ struct CommandOutcome {
     std::optional<Upload> upload;
     std::chrono::milliseconds work{0}; // beyond the turnaround, before the answer is ready
 };
+
+inline CommandOutcome answered(Bytes answer, std::optional<CalculatorTurn> turn = std::nullopt) {
+    CommandOutcome outcome;
+    outcome.answer = std::move(answer);
+    outcome.turn = std::move(turn);
+    return outcome;
+}

@@ -43,6 +43,8 @@ struct Fault {
     Bytes answer;
 
     std::string name() const;
+    // IN transfers a Silent fault leaves unanswered; -1: all of them.
+    long silence() const { return silentTransfers == 0 ? -1 : long(silentTransfers); }
     // Whether it spoils the calculator's answer rather than the calculator's doing.
     bool spoilsAnswer() const;
     // The answer as the fault spoils it (the genuine one, or a plain acknowledgement).

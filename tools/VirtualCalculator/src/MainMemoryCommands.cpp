@@ -12,13 +12,6 @@ std::string hexByte(uint8_t byte) {
     return wire::hexDump({byte});
 }
 
-CommandOutcome answered(Bytes answer, std::optional<CalculatorTurn> turn = std::nullopt) {
-    CommandOutcome outcome;
-    outcome.answer = std::move(answer);
-    outcome.turn = std::move(turn);
-    return outcome;
-}
-
 CommandOutcome refused(uint8_t subtype) {
     return answered(wire::refusal(subtype));
 }

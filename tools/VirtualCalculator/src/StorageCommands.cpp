@@ -21,12 +21,6 @@ std::string shownPath(const std::string& device, const std::string& folder,
     return device + "/" + (folder.empty() ? "" : folder + "/") + file;
 }
 
-CommandOutcome answered(Bytes answer) {
-    CommandOutcome outcome;
-    outcome.answer = std::move(answer);
-    return outcome;
-}
-
 CommandOutcome acknowledged() {
     return answered(wire::acknowledgement());
 }

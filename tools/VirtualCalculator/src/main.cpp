@@ -88,7 +88,7 @@ std::optional<screenwire::Picture> projectorPicture(const ProjectorPlan& plan, R
 
 Calculator::Settings settingsOf(const Options& options) {
     Calculator::Settings settings;
-    settings.capacity = options.capacity.value_or(Calculator::defaultCapacity);
+    settings.capacity = options.capacity.value_or(CalculatorSettings::defaultCapacity);
     settings.longInfo = options.longInfo;
     settings.listFolders = options.listFolders;
     settings.optimizeDelay = std::chrono::milliseconds(options.optimizeDelayMs);
@@ -203,7 +203,7 @@ void makeDrive(const Seat& seat, const Options& own, Report& report, const std::
     drive.seat = seat;
     drive.root = folder.string();
     drive.report = &report;
-    drive.capacity = own.capacity.value_or(Calculator::defaultCapacity);
+    drive.capacity = own.capacity.value_or(CalculatorSettings::defaultCapacity);
     drive.readOnly = own.readOnly;
     drive.refuseMount = own.refuseMount;
     drive.refuseEject = own.refuseEject;
